@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with g++ and with clang, and runs every test:
+# the unit and GL tests (under an Xvfb of its own when there is no display), the library's
+# tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer, and the fuzzers.
+set -euo pipefail
+cd "$(dirname "$0")"
+. tools/setup-debian.sh
+
+parkhaus_ensure_packages "${PARKHAUS_BUILD_PACKAGES[@]}" "${PARKHAUS_TEST_PACKAGES[@]}"
+
+jobs=$(nproc)
+fuzz_seconds=${PARKHAUS_FUZZ_SECONDS:-30}
+
+echo "== Build (g++)"
+cmake -S . -B build -G Ninja -DPARKHAUS_WERROR=ON >/dev/null
+cmake --build build -j "$jobs"
+
+echo "== Build (clang, sanitizers, fuzzers)"
+cmake -S . -B build-san -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DPARKHAUS_WERROR=ON -DPARKHAUS_SANITIZE=ON -DPARKHAUS_FUZZ=ON -DPARKHAUS_BENCH=OFF >/dev/null
+cmake --build build-san -j "$jobs"
+
+# Mesa runs its shader compiler on a second thread; no other X clients ask for focus meanwhile.
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+if [ -z "${DISPLAY:-}" ] || ! parkhaus_have_display; then
+  parkhaus_start_xvfb
+fi
+echo "X display: $DISPLAY"
+
+failed=0
+total_passed=0
+total_failed=0
+# Runs ctest with the given arguments and adds its counts to the totals.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  set +e
+  ctest "$@" --output-on-failure 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line
+  line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -n1 || true)
+  if [ -n "$line" ]; then
+    local f n
+    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+    n=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+    total_passed=$((total_passed + n - f))
+    total_failed=$((total_failed + f))
+  fi
+  [ "$rc" -eq 0 ] || failed=1
+  rm -f "$log"
+}
+
+echo "== Tests (g++ build)"
+run_ctest --test-dir build -j "$jobs"
+
+echo "== Tests under ASan, UBSan and LSan (clang build)"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_ctest --test-dir build-san -L '^(zare|sanitize)$' -j "$jobs"
+
+echo "== Fuzzers: replay the committed corpora, then fuzz ${fuzz_seconds} s each"
+for corpus_file in build-san/fuzz/*.corpus; do
+  [ -e "$corpus_file" ] || continue
+  name=$(basename "$corpus_file" .corpus)
+  bin=build-san/fuzz/$name
+  corpus=$(head -n1 "$corpus_file")
+  work=build-san/fuzz-work/$name
+  rm -rf "$work"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  if "$bin" -runs=0 "$corpus"/ >"$work/replay.log" 2>&1; then
+    total_passed=$((total_passed + 1))
+    echo "$name: corpus replayed ($(ls "$corpus" | wc -l) inputs)"
+  else
+    total_failed=$((total_failed + 1)); failed=1
+    echo "$name: FAILED on the committed corpus"; tail -n 30 "$work/replay.log"
+  fi
+  if "$bin" -max_total_time="$fuzz_seconds" -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
+       "$work/corpus" "$corpus" >"$work/fuzz.log" 2>&1; then
+    total_passed=$((total_passed + 1))
+    echo "$name: $(grep -Eo 'stat::number_of_executed_units: *[0-9]+' "$work/fuzz.log" | grep -Eo '[0-9]+$' || echo '?') runs, no fault"
+  else
+    total_failed=$((total_failed + 1)); failed=1
+    echo "$name: FAULT found; input kept in $work/artifacts/"; tail -n 40 "$work/fuzz.log"
+  fi
+done
+
+echo "parkhaus: $total_passed passed, $total_failed failed"
+exit $failed

@@ -1,0 +1,55 @@
+# Shared set-up for ./run.sh and ./test.sh on a Debian 12 machine: packages, build, an X display.
+# Sourced, not run.
+
+# The Debian packages the project builds, tests and captures with.
+PARKHAUS_BUILD_PACKAGES=(
+  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
+  freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri zlib1g-dev
+  libsdl2-dev libmpg123-dev libmp3lame-dev libpng-dev libfreetype-dev fonts-dejavu-core
+  xvfb xauth x11-utils xdotool ffmpeg
+)
+PARKHAUS_TEST_PACKAGES=(
+  libgtest-dev libbenchmark-dev libspng-dev pngcheck sox
+)
+
+# Installs whichever of the named packages are missing.
+parkhaus_ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# True when DISPLAY names an X server that answers.
+parkhaus_have_display() {
+  [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1
+}
+
+# Starts an Xvfb on a display number of its own (so parallel runs cannot collide) and exports DISPLAY.
+# The server ends with the calling shell.
+parkhaus_start_xvfb() {
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+  PARKHAUS_XVFB_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.1
+  done
+  if [ ! -s "$fdfile" ]; then
+    echo "Could not start Xvfb" >&2
+    return 1
+  fi
+  export DISPLAY=":$(head -n1 "$fdfile")"
+  rm -f "$fdfile"
+  trap 'kill $PARKHAUS_XVFB_PID 2>/dev/null || true' EXIT
+}
