@@ -1,0 +1,12 @@
+// Fuzz target: the pack reader must refuse any damaged pack without reading outside it.
+#include "packfmt.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  PackDirectory dir;
+  std::string err;
+  packRead(std::span<const uint8_t>(data, size), dir, err);
+  return 0;
+}
