@@ -63,9 +63,8 @@ TEST_F(HostTest, STogglesTheShadingModelInGl) {
 }
 
 TEST_F(HostTest, UpperCaseAndOtherKeysDoNothing) {
-  for (int key : {'I', 'K', 'J', 'L', 'S', 'Q', 'x', ' ', '\r', 0, 255}) {
-    keyboardCallBack(static_cast<unsigned char>(key), 17, 23);
-  }
+  const unsigned char keys[] = {'I', 'K', 'J', 'L', 'S', 'Q', 'x', ' ', '\r', 0, 255};
+  for (unsigned char key : keys) keyboardCallBack(key, 17, 23);
   EXPECT_EQ(cam[0], 0.0f);
   EXPECT_EQ(cam[1], 0.0f);
   EXPECT_EQ(cam[2], 5.0f);
