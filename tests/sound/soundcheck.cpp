@@ -166,3 +166,35 @@ Bytes makeTestPng() {
   png.resize(size);
   return png;
 }
+
+// Appends a little-endian unsigned value of the given byte count.
+static void putLE(Bytes &out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+Bytes makeTestPack(const std::vector<PackFile> &files) {
+  Bytes pack = {'Z', 'D', 'A', 'R', 0, 0, 0, 0};
+  std::vector<uint32_t> entryOffsets;
+  for (const auto &file : files) {
+    entryOffsets.push_back(static_cast<uint32_t>(pack.size()));
+    pack.insert(pack.end(), {'D', 'A', 'T'});
+    putLE(pack, static_cast<uint32_t>(file.declaredSize >= 0 ? file.declaredSize : static_cast<long>(file.data.size())), 4);
+    pack.insert(pack.end(), file.data.begin(), file.data.end());
+  }
+  uint32_t dirOffset = static_cast<uint32_t>(pack.size());
+  pack.insert(pack.end(), {'D', 'I', 'R'});
+  putLE(pack, static_cast<uint32_t>(files.size()), 2);
+  Bytes names;
+  for (size_t i = 0; i < files.size(); ++i) {
+    putLE(pack, entryOffsets[i], 4);
+    putLE(pack, static_cast<uint32_t>(names.size()), 2);
+    names.insert(names.end(), files[i].name.begin(), files[i].name.end());
+    names.push_back(0);
+  }
+  pack.insert(pack.end(), names.begin(), names.end());
+  pack.insert(pack.end(), {'E', 'N', 'D'});
+  putLE(pack, dirOffset, 4);
+  uint32_t total = static_cast<uint32_t>(pack.size());
+  for (int i = 0; i < 4; ++i) pack[4 + i] = static_cast<unsigned char>(total >> (8 * i));
+  return pack;
+}

@@ -46,4 +46,16 @@ bool waitForFileSize(const std::string &path, size_t size, double seconds);
 // A small PNG file made in memory (8 x 8, RGB), as data that is certainly no MP3.
 Bytes makeTestPng();
 
+// One file of a test pack: its name and bytes; declaredSize, when set, replaces the length
+// written in the entry header (to make a damaged entry).
+struct PackFile {
+  std::string name;
+  Bytes data;
+  long declaredSize = -1;
+};
+
+// A pack image in the library's format: "ZDAR", total length, "DAT" entries, the directory with
+// its name table, and the "END" trailer with the directory offset.
+Bytes makeTestPack(const std::vector<PackFile> &files);
+
 #endif
