@@ -1,0 +1,312 @@
+// Command line of the capture tool: parsing, checking, and the frame span it asks for.
+#include "options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+// Reads a whole string as a finite decimal number; an optional trailing 's' is allowed when
+// allowSuffix is set (so "2.5s" and "2.5" both mean seconds).
+static bool parseNumber(std::string_view text, double &value, bool allowSuffix) {
+  if (allowSuffix && !text.empty() && text.back() == 's') text.remove_suffix(1);
+  if (text.empty() || text.front() == '+') return false;
+  const char *end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && std::isfinite(value);
+}
+
+// Reads a whole string as a non-negative decimal integer that fits 64 bits.
+static bool parseCount(std::string_view text, int64_t &value) {
+  if (text.empty()) return false;
+  const char *end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && value >= 0;
+}
+
+// Reads "WxH" (or "WXH") with both sides within 1..kCaptureMaxSide.
+static bool parseSize(std::string_view text, int &width, int &height) {
+  size_t x = text.find_first_of("xX");
+  if (x == std::string_view::npos) return false;
+  int64_t w = 0, h = 0;
+  if (!parseCount(text.substr(0, x), w) || !parseCount(text.substr(x + 1), h)) return false;
+  if (w < 1 || h < 1 || w > kCaptureMaxSide || h > kCaptureMaxSide) return false;
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return true;
+}
+
+// Reads the --frames list: comma-separated frame numbers and times with an s suffix.
+static bool parsePicks(std::string_view text, std::vector<CapturePick> &picks, std::string &error) {
+  if (text.empty()) {
+    error = "--frames needs a list such as 0,60,2.5s";
+    return false;
+  }
+  while (true) {
+    size_t comma = text.find(',');
+    std::string_view item = text.substr(0, comma);
+    CapturePick pick{};
+    int64_t frame = 0;
+    if (!item.empty() && item.back() == 's') {
+      pick.seconds = true;
+      if (!parseNumber(item, pick.value, true) || pick.value < 0.0) {
+        error = "--frames: '" + std::string(item) + "' is not a time in seconds";
+        return false;
+      }
+    } else if (parseCount(item, frame)) {
+      pick.seconds = false;
+      pick.value = static_cast<double>(frame);
+    } else {
+      error = "--frames: '" + std::string(item) +
+              "' is neither a frame number nor a time with an s suffix (such as 2.5s)";
+      return false;
+    }
+    picks.push_back(pick);
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  return true;
+}
+
+// True when path ends with the extension, ignoring case.
+static bool endsWith(const std::string &path, const char *ext) {
+  size_t n = strlen(ext);
+  if (path.size() <= n) return false;
+  return std::equal(path.end() - static_cast<std::ptrdiff_t>(n), path.end(), ext,
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+// The name of a format as its option spells it.
+static const char *formatOption(CaptureFormat format) {
+  switch (format) {
+  case CaptureFormat::Png: return "--png";
+  case CaptureFormat::Wav: return "--wav";
+  case CaptureFormat::Mp4: return "--mp4";
+  }
+  return "?";
+}
+
+// Settles the format and the output path from --out and the format options.
+static bool settleOutput(CaptureOptions &o, bool hasFfmpeg, std::string &error) {
+  bool outMp4 = endsWith(o.out, ".mp4");
+  bool outWav = endsWith(o.out, ".wav");
+  if (o.framesGiven) {
+    if (o.formatGiven && o.format != CaptureFormat::Png) {
+      error = std::string("--frames writes PNG frames; it cannot be combined with ") + formatOption(o.format);
+      return false;
+    }
+    o.format = CaptureFormat::Png;
+    o.formatGiven = true;
+  }
+  if (!o.formatGiven) {
+    if (outMp4) o.format = CaptureFormat::Mp4;
+    else if (outWav) o.format = CaptureFormat::Wav;
+    else if (!o.out.empty()) o.format = CaptureFormat::Png;
+    else o.format = hasFfmpeg ? CaptureFormat::Mp4 : CaptureFormat::Png;
+  }
+  if (o.out.empty()) {
+    o.out = o.format == CaptureFormat::Mp4   ? "capture/parkhaus.mp4"
+            : o.format == CaptureFormat::Wav ? "capture/parkhaus.wav"
+                                             : "capture/frames";
+  }
+  if (o.format == CaptureFormat::Mp4 && !endsWith(o.out, ".mp4")) {
+    error = "--mp4 writes a file whose name ends in .mp4, not '" + o.out + "'";
+    return false;
+  }
+  if (o.format == CaptureFormat::Wav && !endsWith(o.out, ".wav")) {
+    error = "--wav writes a file whose name ends in .wav, not '" + o.out + "'";
+    return false;
+  }
+  if (o.format == CaptureFormat::Png && (outMp4 || outWav || endsWith(o.out, ".png"))) {
+    error = "PNG frames go into a folder; --out '" + o.out + "' looks like a file name";
+    return false;
+  }
+  if (o.format == CaptureFormat::Mp4 && !hasFfmpeg) {
+    error = "--mp4 needs ffmpeg, which is not on the PATH; use --png for frames or --wav for the music";
+    return false;
+  }
+  if (o.format == CaptureFormat::Mp4 && (o.width % 2 != 0 || o.height % 2 != 0)) {
+    error = "an MP4 needs an even width and height, not " + std::to_string(o.width) + "x" +
+            std::to_string(o.height);
+    return false;
+  }
+  return true;
+}
+
+bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &o, std::string &error) {
+  o = CaptureOptions{};
+  bool startGiven = false;
+  for (int i = 1; i < argc; i++) {
+    std::string_view arg = argv[i];
+    std::string_view name = arg;
+    std::string_view value;
+    bool hasValue = false;
+    if (arg.starts_with("--")) {
+      size_t eq = arg.find('=');
+      if (eq != std::string_view::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+        hasValue = true;
+      }
+    }
+    // Options without a value.
+    if (name == "--help" || name == "-h") { o.help = true; continue; }
+    if (name == "--quiet" || name == "-q") { o.quiet = true; continue; }
+    if (name == "--xvfb") { o.ownXServer = true; continue; }
+    if (name == "--png" || name == "--wav" || name == "--mp4") {
+      if (hasValue) {
+        error = std::string(name) + " takes no value (the file or folder goes to --out)";
+        return false;
+      }
+      CaptureFormat f = name == "--png" ? CaptureFormat::Png : name == "--wav" ? CaptureFormat::Wav : CaptureFormat::Mp4;
+      if (o.formatGiven && o.format != f) {
+        error = std::string("choose one of --png, --wav and --mp4, not both ") + formatOption(o.format) + " and " +
+                std::string(name);
+        return false;
+      }
+      o.format = f;
+      o.formatGiven = true;
+      continue;
+    }
+    // Options with a value, given as "--name value" or "--name=value".
+    bool known = name == "--fps" || name == "--start" || name == "--duration" || name == "--size" ||
+                 name == "--out" || name == "--frames" || name == "-o";
+    if (!known) {
+      error = "unknown option '" + std::string(arg) + "'";
+      return false;
+    }
+    if (!hasValue) {
+      if (i + 1 >= argc) {
+        error = std::string(name) + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+    }
+    std::string shown(value);
+    if (name == "--fps") {
+      if (!parseNumber(value, o.fps, false) || o.fps <= 0.0 || o.fps > kCaptureMaxFps) {
+        error = "--fps must be a number above 0 and at most 1000, not '" + shown + "'";
+        return false;
+      }
+      o.fpsText = shown;
+    } else if (name == "--start") {
+      if (!parseNumber(value, o.start, true) || o.start < 0.0) {
+        error = "--start must be a time in seconds, 0 or more, not '" + shown + "'";
+        return false;
+      }
+      startGiven = true;
+    } else if (name == "--duration") {
+      if (!parseNumber(value, o.duration, true) || o.duration <= 0.0) {
+        error = "--duration must be a time in seconds above 0, not '" + shown + "'";
+        return false;
+      }
+    } else if (name == "--size") {
+      if (!parseSize(value, o.width, o.height)) {
+        error = "--size must be WIDTHxHEIGHT with sides from 1 to 8192, not '" + shown + "'";
+        return false;
+      }
+    } else if (name == "--out" || name == "-o") {
+      if (value.empty()) {
+        error = "--out needs a file or folder name";
+        return false;
+      }
+      o.out = shown;
+    } else if (name == "--frames") {
+      if (!parsePicks(value, o.picks, error)) return false;
+      o.framesGiven = true;
+    }
+  }
+  if (o.help) return true;
+  if (o.framesGiven && (startGiven || o.duration >= 0.0)) {
+    error = "--frames names the frames itself; it cannot be combined with --start or --duration";
+    return false;
+  }
+  return settleOutput(o, hasFfmpeg, error);
+}
+
+float captureFrameTime(int64_t frame, double fps) {
+  return static_cast<float>(static_cast<double>(frame) / fps);
+}
+
+int64_t captureSampleAt(int64_t frame, double fps) {
+  return std::llround(static_cast<double>(frame) * kCaptureSampleRate / fps);
+}
+
+int64_t captureLastFrame(const CaptureSpan &span) {
+  if (!span.picked.empty()) return span.picked.back();
+  return span.first + span.count - 1;
+}
+
+bool captureMakeSpan(const CaptureOptions &o, int64_t tuneSamples, CaptureSpan &span, std::string &error) {
+  span = CaptureSpan{};
+  if (o.framesGiven) {
+    for (const CapturePick &p : o.picks) {
+      double frame = p.seconds ? std::round(p.value * o.fps) : p.value;
+      if (frame >= static_cast<double>(kCaptureMaxFrames)) {
+        error = "--frames: frame " + std::to_string(static_cast<long long>(frame)) + " is beyond the last frame the tool draws (" +
+                std::to_string(kCaptureMaxFrames - 1) + ")";
+        return false;
+      }
+      span.picked.push_back(static_cast<int64_t>(frame));
+    }
+    std::sort(span.picked.begin(), span.picked.end());
+    span.picked.erase(std::unique(span.picked.begin(), span.picked.end()), span.picked.end());
+    span.first = span.picked.front();
+    span.count = span.picked.back() - span.first + 1;
+    return true;
+  }
+  double firstFrame = std::round(o.start * o.fps);
+  double count = 0.0;
+  if (o.duration >= 0.0) {
+    count = std::round(o.duration * o.fps);
+    if (count < 1.0) {
+      error = "--duration is shorter than one frame at " + o.fpsText + " frames per second";
+      return false;
+    }
+  } else {
+    if (tuneSamples < 0) {
+      error = "there is no music to take the length from; give --duration";
+      return false;
+    }
+    // The whole tune from the start: up to the frame that shows its last sample.
+    double endFrame = std::ceil(static_cast<double>(tuneSamples) * o.fps / kCaptureSampleRate - 1e-9);
+    count = endFrame - firstFrame;
+    if (count < 1.0) {
+      error = "--start is at or past the end of the music (" +
+              std::to_string(static_cast<double>(tuneSamples) / kCaptureSampleRate) + " s)";
+      return false;
+    }
+  }
+  if (firstFrame + count > static_cast<double>(kCaptureMaxFrames)) {
+    error = "the span asks for more than " + std::to_string(kCaptureMaxFrames) + " frames";
+    return false;
+  }
+  span.first = static_cast<int64_t>(firstFrame);
+  span.count = static_cast<int64_t>(count);
+  return true;
+}
+
+const char *captureUsage(void) {
+  return "Usage: parkhaus-capture [options]\n"
+         "Renders the demo with its own clock (time = frame / rate), drawing every frame from the\n"
+         "first, and writes PNG frames, a WAV of the music, or an MP4 with the music.\n"
+         "Run it from the folder that holds data/.\n"
+         "\n"
+         "  --fps N          frames per second (default 60)\n"
+         "  --start S        first second written (default 0; earlier frames are drawn, not written)\n"
+         "  --duration S     seconds written (default: to the end of the music)\n"
+         "  --size WxH       picture size (default 640x480)\n"
+         "  --out PATH       a folder for PNG frames, or a file ending in .mp4 or .wav\n"
+         "                   (default capture/parkhaus.mp4, capture/parkhaus.wav or capture/frames)\n"
+         "  --png            PNG frames, named frame-NNNNNN.png after their frame number\n"
+         "  --wav            the music of the span, 44.1 kHz 16-bit stereo\n"
+         "  --mp4            H.264 video with AAC music, made by ffmpeg (the default when ffmpeg is there)\n"
+         "  --frames LIST    only these frames as PNG: frame numbers and times in seconds with an s\n"
+         "                   suffix, such as 0,90,2.5s; all frames before them are drawn first\n"
+         "  --xvfb           always draw on an X server of its own, even when DISPLAY answers\n"
+         "  --quiet          no progress bar\n"
+         "  --help           this text\n"
+         "\n"
+         "Without a usable DISPLAY, the tool starts an Xvfb of its own and stops it when done.\n";
+}

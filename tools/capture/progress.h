@@ -1,0 +1,33 @@
+// Progress of a capture on standard error: a bar on a terminal, occasional lines otherwise.
+#ifndef PARKHAUS_CAPTURE_PROGRESS_H
+#define PARKHAUS_CAPTURE_PROGRESS_H
+
+#include <cstdint>
+#include <string>
+
+struct CaptureProgress {
+  int64_t total = 0;
+  bool terminal = false;
+  bool quiet = false;
+  bool barShown = false;
+  double startSeconds = 0.0;
+  double lastShown = -1.0;
+};
+
+// Begins counting towards total frames; terminal chooses the bar over plain lines.
+void captureProgressStart(CaptureProgress &p, int64_t total, bool terminal, bool quiet);
+
+// Notes that done frames are finished; redraws the bar at most ten times a second, or prints a
+// line every five seconds when standard error is not a terminal.
+void captureProgressUpdate(CaptureProgress &p, int64_t done);
+
+// Ends the bar's line so that the next message starts on a line of its own.
+void captureProgressEnd(CaptureProgress &p);
+
+// The text of one progress report: "120/600 frames  61.2 fps  0:07 left".
+std::string captureProgressText(int64_t done, int64_t total, double seconds);
+
+// Seconds on a steady clock.
+double captureNow(void);
+
+#endif

@@ -1,0 +1,381 @@
+// Where captured frames go: PNG files, or an ffmpeg pipe for an MP4, written on a thread of their own.
+#include "sink.h"
+
+#include <fcntl.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "track.h"
+
+// Frame buffers in flight: one being read back, one being written, one spare.
+constexpr int kSinkBuffers = 3;
+
+std::string capturePngName(int64_t frame) {
+  char name[40];
+  snprintf(name, sizeof name, "frame-%06lld.png", static_cast<long long>(frame));
+  return name;
+}
+
+bool captureMakeDirs(const std::string &path, std::string &error) {
+  if (path.empty()) return true;
+  struct stat st{};
+  if (stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    error = "'" + path + "' exists and is not a folder";
+    return false;
+  }
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !captureMakeDirs(path.substr(0, slash), error)) return false;
+  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+    error = "cannot make the folder '" + path + "': " + strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// The libpng part of writing one frame; kept free of C++ objects because libpng leaves by longjmp.
+static bool pngEncode(FILE *file, png_bytep *rows, int width, int height, int level) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_compression_level(png, level);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  png_set_filler(png, 0, PNG_FILLER_AFTER);
+  png_write_image(png, rows);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+bool captureWritePng(const std::string &path, const uint8_t *bgra, int width, int height, int level,
+                     std::string &error) {
+  std::string part = path + ".part";
+  FILE *file = fopen(part.c_str(), "wb");
+  if (!file) {
+    error = "cannot write '" + part + "': " + strerror(errno);
+    return false;
+  }
+  std::vector<png_bytep> rows(static_cast<size_t>(height));
+  const size_t stride = static_cast<size_t>(width) * 4;
+  for (int y = 0; y < height; y++) rows[static_cast<size_t>(y)] = const_cast<png_bytep>(bgra + (height - 1 - y) * stride);
+  errno = 0;
+  bool ok = pngEncode(file, rows.data(), width, height, level);
+  int savedErrno = errno;
+  if (fclose(file) != 0 && ok) {
+    ok = false;
+    savedErrno = errno;
+  }
+  if (!ok) {
+    unlink(part.c_str());
+    error = "cannot write '" + part + "': " + (savedErrno ? strerror(savedErrno) : "PNG encoder failed");
+    return false;
+  }
+  if (rename(part.c_str(), path.c_str()) != 0) {
+    error = "cannot rename '" + part + "' to '" + path + "': " + strerror(errno);
+    unlink(part.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Writes every row of a bottom-up frame to the pipe, top row first, without copying.
+static bool pipeFrame(int fd, const uint8_t *bgra, int width, int height, std::string &error) {
+  const size_t stride = static_cast<size_t>(width) * 4;
+  std::vector<iovec> rows(static_cast<size_t>(height));
+  for (int y = 0; y < height; y++) {
+    rows[static_cast<size_t>(y)].iov_base = const_cast<uint8_t *>(bgra + (height - 1 - y) * stride);
+    rows[static_cast<size_t>(y)].iov_len = stride;
+  }
+  size_t at = 0;
+  while (at < rows.size()) {
+    int n = static_cast<int>(std::min<size_t>(rows.size() - at, IOV_MAX));
+    ssize_t w = writev(fd, &rows[at], n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) {
+      error = errno == EPIPE ? "ffmpeg stopped reading frames" : std::string("writing to ffmpeg: ") + strerror(errno);
+      return false;
+    }
+    // Skip the rows written in full, and trim the one written in part.
+    size_t left = static_cast<size_t>(w);
+    while (left > 0 && left >= rows[at].iov_len) {
+      left -= rows[at].iov_len;
+      at++;
+    }
+    if (left > 0) {
+      rows[at].iov_base = static_cast<uint8_t *>(rows[at].iov_base) + left;
+      rows[at].iov_len -= left;
+    }
+  }
+  return true;
+}
+
+// The writer thread: takes queued frames in order and writes them until told to close.
+static void writerLoop(CaptureSink *sink) {
+  while (true) {
+    CaptureJob job{};
+    {
+      std::unique_lock<std::mutex> hold(sink->lock);
+      sink->changed.wait(hold, [sink] { return !sink->queue.empty() || sink->closing; });
+      if (sink->queue.empty()) return;
+      job = sink->queue.front();
+      sink->queue.pop_front();
+    }
+    const uint8_t *pixels = sink->buffers[static_cast<size_t>(job.buffer)].data();
+    std::string error;
+    bool ok = sink->format == CaptureFormat::Mp4
+                  ? pipeFrame(sink->pipeFd, pixels, sink->width, sink->height, error)
+                  : captureWritePng(sink->out + "/" + capturePngName(job.frame), pixels, sink->width, sink->height,
+                                    sink->pngLevel, error);
+    std::unique_lock<std::mutex> hold(sink->lock);
+    sink->freeBuffers.push_back(job.buffer);
+    if (ok) {
+      sink->written++;
+      if (sink->firstWritten < 0) sink->firstWritten = job.frame;
+      sink->lastWritten = job.frame;
+    } else {
+      sink->failed = true;
+      sink->error = error;
+      sink->queue.clear();
+      sink->changed.notify_all();
+      return;
+    }
+    sink->changed.notify_all();
+  }
+}
+
+// Puts the music on an unlinked temporary file as a WAV, so nothing is left behind even if we are killed.
+static int musicFile(const std::vector<int16_t> &music, std::string &error) {
+  const char *tmp = getenv("TMPDIR");
+  std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/parkhaus-capture-XXXXXX";
+  std::vector<char> path(name.begin(), name.end());
+  path.push_back('\0');
+  int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot make a temporary file for the music in " + std::string(tmp && *tmp ? tmp : "/tmp") + ": " +
+            strerror(errno);
+    return -1;
+  }
+  unlink(path.data());
+  if (!captureWriteWav(fd, music, error) || lseek(fd, 0, SEEK_SET) != 0) {
+    error = "cannot write the music for ffmpeg: " + error;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Starts ffmpeg reading raw BGRA frames on its standard input and the music WAV on descriptor 3.
+static bool startFfmpeg(CaptureSink &sink, const std::string &fpsText, const std::string &ffmpegPath, int musicFd,
+                        std::string &error) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    error = std::string("pipe: ") + strerror(errno);
+    return false;
+  }
+  // A pipe that holds a whole frame lets ffmpeg read in large steps.
+  fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
+  std::string size = std::to_string(sink.width) + "x" + std::to_string(sink.height);
+  std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats",
+                                   "-f", "rawvideo", "-pix_fmt", "bgra", "-video_size", size,
+                                   "-framerate", fpsText, "-i", "pipe:0"};
+  if (musicFd >= 0) {
+    args.insert(args.end(), {"-f", "wav", "-i", "pipe:3", "-map", "0:v", "-map", "1:a",
+                             "-c:a", "aac", "-b:a", "192k"});
+  }
+  args.insert(args.end(), {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p",
+                           "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact",
+                           "-map_metadata", "-1", "-movflags", "+faststart", "-f", "mp4", "-y", sink.partPath});
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid < 0) {
+    error = std::string("fork: ") + strerror(errno);
+    close(fds[0]);
+    close(fds[1]);
+    return false;
+  }
+  if (pid == 0) {
+    // Own process group, so a Ctrl-C reaches only us and we end ffmpeg ourselves.
+    setpgid(0, 0);
+    signal(SIGPIPE, SIG_DFL);
+    if (getppid() != parent) _exit(127);
+    if (musicFd >= 0) {
+      if (musicFd == 3) fcntl(3, F_SETFD, 0);
+      else if (dup2(musicFd, 3) < 0) _exit(127);
+    }
+    if (dup2(fds[0], 0) < 0) _exit(127);
+    int devnull = open("/dev/null", O_WRONLY);
+    if (devnull >= 0) dup2(devnull, 1);
+    execv(ffmpegPath.c_str(), argv.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);  // also here, so the group exists before we might signal it
+  close(fds[0]);
+  sink.ffmpeg = pid;
+  sink.pipeFd = fds[1];
+  return true;
+}
+
+bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int height, const std::string &out,
+                     const std::string &fpsText, const std::string &ffmpegPath, const std::vector<int16_t> &music,
+                     std::string &error) {
+  sink.format = format;
+  sink.width = width;
+  sink.height = height;
+  sink.out = out;
+  if (format == CaptureFormat::Png) {
+    if (!captureMakeDirs(out, error)) return false;
+    // Try the folder with a file of our own before drawing anything.
+    std::string probe = out + "/.parkhaus-capture-probe";
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      error = "cannot write into the folder '" + out + "': " + strerror(errno);
+      return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+  } else if (format == CaptureFormat::Mp4) {
+    size_t slash = out.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !captureMakeDirs(out.substr(0, slash), error)) return false;
+    sink.partPath = out + ".part";
+    int fd = open(sink.partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      error = "cannot write '" + sink.partPath + "': " + strerror(errno);
+      return false;
+    }
+    close(fd);
+    int musicFd = -1;
+    if (!music.empty()) {
+      musicFd = musicFile(music, error);
+      if (musicFd < 0) {
+        unlink(sink.partPath.c_str());
+        return false;
+      }
+    }
+    bool started = startFfmpeg(sink, fpsText, ffmpegPath, musicFd, error);
+    if (musicFd >= 0) close(musicFd);
+    if (!started) {
+      unlink(sink.partPath.c_str());
+      return false;
+    }
+  }
+  const size_t frameBytes = static_cast<size_t>(width) * height * 4;
+  sink.buffers.assign(kSinkBuffers, std::vector<uint8_t>(frameBytes));
+  for (int i = 0; i < kSinkBuffers; i++) sink.freeBuffers.push_back(i);
+  sink.worker = std::thread(writerLoop, &sink);
+  return true;
+}
+
+uint8_t *captureSinkBuffer(CaptureSink &sink) {
+  std::unique_lock<std::mutex> hold(sink.lock);
+  sink.changed.wait(hold, [&sink] { return !sink.freeBuffers.empty() || sink.failed; });
+  if (sink.failed) return nullptr;
+  int b = sink.freeBuffers.back();
+  sink.freeBuffers.pop_back();
+  return sink.buffers[static_cast<size_t>(b)].data();
+}
+
+void captureSinkSubmit(CaptureSink &sink, uint8_t *buffer, int64_t frame) {
+  std::unique_lock<std::mutex> hold(sink.lock);
+  for (size_t i = 0; i < sink.buffers.size(); i++) {
+    if (sink.buffers[i].data() == buffer) {
+      sink.queue.push_back({static_cast<int>(i), frame});
+      break;
+    }
+  }
+  sink.changed.notify_all();
+}
+
+bool captureSinkFailed(CaptureSink &sink) {
+  std::unique_lock<std::mutex> hold(sink.lock);
+  return sink.failed;
+}
+
+// Lets the writer finish what is queued (or drop it when abandon is set) and joins it.
+static void stopWriter(CaptureSink &sink, bool abandon) {
+  if (!sink.worker.joinable()) return;
+  {
+    std::unique_lock<std::mutex> hold(sink.lock);
+    if (abandon) sink.queue.clear();
+    sink.closing = true;
+    sink.changed.notify_all();
+  }
+  sink.worker.join();
+}
+
+// Waits for ffmpeg and returns its exit status, or -1 when it died of a signal.
+static int waitFfmpeg(CaptureSink &sink) {
+  if (sink.ffmpeg <= 0) return 0;
+  int status = 0;
+  while (waitpid(sink.ffmpeg, &status, 0) < 0 && errno == EINTR) {
+  }
+  sink.ffmpeg = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool captureSinkFinish(CaptureSink &sink, std::string &error) {
+  stopWriter(sink, false);
+  if (sink.format != CaptureFormat::Mp4) {
+    if (sink.failed) error = sink.error;
+    return !sink.failed;
+  }
+  if (sink.pipeFd >= 0) close(sink.pipeFd);
+  sink.pipeFd = -1;
+  int status = waitFfmpeg(sink);
+  if (sink.failed || status != 0) {
+    unlink(sink.partPath.c_str());
+    error = sink.failed ? sink.error : "";
+    if (status != 0) {
+      if (!error.empty()) error += "; ";
+      error += status == 127 ? "ffmpeg could not be run"
+               : status < 0  ? "ffmpeg was killed"
+                             : "ffmpeg failed with exit status " + std::to_string(status);
+    }
+    return false;
+  }
+  if (rename(sink.partPath.c_str(), sink.out.c_str()) != 0) {
+    error = "cannot rename '" + sink.partPath + "' to '" + sink.out + "': " + strerror(errno);
+    unlink(sink.partPath.c_str());
+    return false;
+  }
+  return true;
+}
+
+void captureSinkAbort(CaptureSink &sink) {
+  // Killing ffmpeg first ends a write the writer may be blocked in.
+  if (sink.ffmpeg > 0) {
+    kill(-sink.ffmpeg, SIGKILL);
+    kill(sink.ffmpeg, SIGKILL);
+  }
+  stopWriter(sink, true);
+  if (sink.pipeFd >= 0) close(sink.pipeFd);
+  sink.pipeFd = -1;
+  waitFfmpeg(sink);
+  if (!sink.partPath.empty()) unlink(sink.partPath.c_str());
+}
