@@ -1,0 +1,400 @@
+// Pictures, noise, palette reduction and the file writers of the media generator.
+#include "media.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+uint64_t Rng::next() {
+  uint64_t z = (s += 0x9e3779b97f4a7c15ull);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return z ^ (z >> 31);
+}
+
+float Rng::uniform() { return float(next() >> 40) / float(1ull << 24); }
+
+Picture pictureNew(int w, int h, Rgb fill, float alpha) {
+  Picture p;
+  p.w = w;
+  p.h = h;
+  p.px.assign(size_t(w) * h, fill);
+  p.alpha.assign(size_t(w) * h, alpha);
+  return p;
+}
+
+Rgb mix(Rgb a, Rgb b, float t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
+
+Rgb rgb8(int r, int g, int b) { return {r / 255.0f, g / 255.0f, b / 255.0f}; }
+
+float clamp01(float v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
+
+float smooth(float e0, float e1, float x) {
+  const float t = clamp01((x - e0) / (e1 - e0));
+  return t * t * (3 - 2 * t);
+}
+
+// Hash of a lattice point to 0..1.
+static float lattice(int x, int y, uint32_t seed) {
+  uint32_t h = uint32_t(x) * 0x8da6b343u ^ uint32_t(y) * 0xd8163841u ^ seed * 0xcb1ab31fu;
+  h ^= h >> 13;
+  h *= 0x5bd1e995u;
+  h ^= h >> 15;
+  return float(h & 0xffffff) / float(0xffffff);
+}
+
+float noiseTile(float x, float y, int period, uint32_t seed) {
+  const float fx = std::floor(x), fy = std::floor(y);
+  const int ix = int(fx), iy = int(fy);
+  float tx = x - fx, ty = y - fy;
+  tx = tx * tx * (3 - 2 * tx);
+  ty = ty * ty * (3 - 2 * ty);
+  auto at = [&](int dx, int dy) {
+    int px = ((ix + dx) % period + period) % period;
+    int py = ((iy + dy) % period + period) % period;
+    return lattice(px, py, seed);
+  };
+  const float a = at(0, 0) + (at(1, 0) - at(0, 0)) * tx;
+  const float b = at(0, 1) + (at(1, 1) - at(0, 1)) * tx;
+  return a + (b - a) * ty;
+}
+
+float fbmTile(float x, float y, int period, int octaves, uint32_t seed) {
+  float sum = 0, amp = 0.5f, norm = 0;
+  for (int o = 0; o < octaves; o++) {
+    sum += amp * noiseTile(x, y, period, seed + uint32_t(o) * 101u);
+    norm += amp;
+    amp *= 0.5f;
+    x *= 2;
+    y *= 2;
+    period *= 2;
+  }
+  return sum / norm;
+}
+
+// One box of colours for the median cut.
+struct Box {
+  size_t begin, end;
+};
+
+Indexed quantize(const Picture &pic, int colours) {
+  // Distinct 8-bit colours with their counts, in a fixed (sorted) order.
+  std::map<uint32_t, uint32_t> hist;
+  std::vector<uint32_t> keys(pic.px.size());
+  for (size_t i = 0; i < pic.px.size(); i++) {
+    const Rgb c = pic.px[i];
+    const uint32_t k = uint32_t(std::lround(clamp01(c.r) * 255)) << 16 | uint32_t(std::lround(clamp01(c.g) * 255)) << 8 |
+                       uint32_t(std::lround(clamp01(c.b) * 255));
+    keys[i] = k;
+    hist[k]++;
+  }
+  struct Col {
+    int c[3];
+    uint32_t n;
+    uint32_t key;
+  };
+  std::vector<Col> cols;
+  for (auto [k, n] : hist) cols.push_back({{int(k >> 16), int(k >> 8 & 255), int(k & 255)}, n, k});
+  std::vector<Box> boxes{{0, cols.size()}};
+  while (int(boxes.size()) < colours) {
+    // Split the box with the widest spread weighted by its pixel count.
+    int best = -1, bestAxis = 0;
+    double bestScore = 0;
+    for (size_t b = 0; b < boxes.size(); b++) {
+      if (boxes[b].end - boxes[b].begin < 2) continue;
+      int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+      double n = 0;
+      for (size_t i = boxes[b].begin; i < boxes[b].end; i++) {
+        for (int a = 0; a < 3; a++) lo[a] = std::min(lo[a], cols[i].c[a]), hi[a] = std::max(hi[a], cols[i].c[a]);
+        n += cols[i].n;
+      }
+      for (int a = 0; a < 3; a++) {
+        const double score = double(hi[a] - lo[a]) * std::sqrt(n);
+        if (score > bestScore) bestScore = score, best = int(b), bestAxis = a;
+      }
+    }
+    if (best < 0) break;
+    Box box = boxes[size_t(best)];
+    std::stable_sort(cols.begin() + long(box.begin), cols.begin() + long(box.end),
+                     [&](const Col &x, const Col &y) { return x.c[bestAxis] < y.c[bestAxis]; });
+    double total = 0;
+    for (size_t i = box.begin; i < box.end; i++) total += cols[i].n;
+    double run = 0;
+    size_t cut = box.begin + 1;
+    for (size_t i = box.begin; i < box.end - 1; i++) {
+      run += cols[i].n;
+      cut = i + 1;
+      if (run >= total / 2) break;
+    }
+    boxes[size_t(best)] = {box.begin, cut};
+    boxes.push_back({cut, box.end});
+  }
+  // Palette: the weighted mean of each box, ordered by brightness.
+  std::vector<std::array<uint8_t, 3>> pal;
+  for (const Box &b : boxes) {
+    double s[3] = {0, 0, 0}, n = 0;
+    for (size_t i = b.begin; i < b.end; i++) {
+      for (int a = 0; a < 3; a++) s[a] += double(cols[i].c[a]) * cols[i].n;
+      n += cols[i].n;
+    }
+    pal.push_back({uint8_t(std::lround(s[0] / n)), uint8_t(std::lround(s[1] / n)), uint8_t(std::lround(s[2] / n))});
+  }
+  std::stable_sort(pal.begin(), pal.end(), [](const auto &x, const auto &y) {
+    return 2 * x[0] + 5 * x[1] + x[2] < 2 * y[0] + 5 * y[1] + y[2];
+  });
+  std::map<uint32_t, uint8_t> nearest;
+  for (const Col &c : cols) {
+    int bi = 0, bd = 1 << 30;
+    for (size_t p = 0; p < pal.size(); p++) {
+      const int dr = c.c[0] - pal[p][0], dg = c.c[1] - pal[p][1], db = c.c[2] - pal[p][2];
+      const int d = 2 * dr * dr + 4 * dg * dg + db * db;
+      if (d < bd) bd = d, bi = int(p);
+    }
+    nearest[c.key] = uint8_t(bi);
+  }
+  Indexed out;
+  out.w = pic.w;
+  out.h = pic.h;
+  out.pal = pal;
+  out.idx.resize(keys.size());
+  for (size_t i = 0; i < keys.size(); i++) out.idx[i] = nearest[keys[i]];
+  return out;
+}
+
+Indexed rampPicture(int w, int h, const std::vector<float> &field, const std::vector<Rgb> &stops, int colours) {
+  Indexed out;
+  out.w = w;
+  out.h = h;
+  for (int i = 0; i < colours; i++) {
+    const float u = float(i) / float(colours - 1) * float(stops.size() - 1);
+    const int k = std::min(int(u), int(stops.size()) - 2);
+    const Rgb c = mix(stops[size_t(k)], stops[size_t(k) + 1], u - float(k));
+    out.pal.push_back({uint8_t(std::lround(clamp01(c.r) * 255)), uint8_t(std::lround(clamp01(c.g) * 255)),
+                       uint8_t(std::lround(clamp01(c.b) * 255))});
+  }
+  out.idx.resize(field.size());
+  for (size_t i = 0; i < field.size(); i++) out.idx[i] = uint8_t(std::lround(clamp01(field[i]) * float(colours - 1)));
+  return out;
+}
+
+std::vector<uint8_t> toRgba8(const Picture &pic) {
+  std::vector<uint8_t> out(pic.px.size() * 4);
+  for (size_t i = 0; i < pic.px.size(); i++) {
+    out[4 * i + 0] = uint8_t(std::lround(clamp01(pic.px[i].r) * 255));
+    out[4 * i + 1] = uint8_t(std::lround(clamp01(pic.px[i].g) * 255));
+    out[4 * i + 2] = uint8_t(std::lround(clamp01(pic.px[i].b) * 255));
+    out[4 * i + 3] = uint8_t(std::lround(clamp01(pic.alpha[i]) * 255));
+  }
+  return out;
+}
+
+// libpng's write callback into a byte vector.
+static void pngToVector(png_structp png, png_bytep data, png_size_t len) {
+  auto *out = static_cast<std::vector<uint8_t> *>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + len);
+}
+
+// libpng's flush callback: nothing to flush in memory.
+static void pngFlush(png_structp) {}
+
+// Compression settings tried, strongest first.
+struct ZSetting {
+  int level, strategy, memLevel;
+};
+
+// Writes one PNG with the given zlib setting and, if fillerText is not null, a tEXt chunk of
+// that content after the image data. Empty result if libpng fails.
+static std::vector<uint8_t> pngWrite(const Indexed &img, ZSetting z, const std::vector<uint8_t> *filler,
+                                     bool rgb = false, const std::vector<uint8_t> *rgbRows = nullptr) {
+  std::vector<uint8_t> out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (!png) return out;
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    out.clear();
+    return out;
+  }
+  png_set_write_fn(png, &out, pngToVector, pngFlush);
+  png_set_compression_buffer_size(png, 8192);
+  png_set_compression_level(png, z.level);
+  png_set_compression_strategy(png, z.strategy);
+  png_set_compression_mem_level(png, z.memLevel);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+  std::vector<png_color> pal;
+  const int w = rgb ? img.w : img.w, h = img.h;
+  if (rgb) {
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  } else {
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    for (const auto &c : img.pal) pal.push_back({c[0], c[1], c[2]});
+    png_set_PLTE(png, info, pal.data(), int(pal.size()));
+  }
+  png_write_info(png, info);
+  const size_t stride = rgb ? size_t(w) * 3 : size_t(w);
+  const uint8_t *rows = rgb ? rgbRows->data() : img.idx.data();
+  for (int y = 0; y < h; y++) png_write_row(png, const_cast<png_bytep>(rows + stride * size_t(y)));
+  if (filler) {
+    png_byte name[5] = {'t', 'E', 'X', 't', 0};
+    png_write_chunk(png, name, filler->data(), filler->size());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+// Counts the IDAT chunks of a PNG file and their data bytes.
+static void idatStats(const std::vector<uint8_t> &f, int &chunks, size_t &bytes) {
+  chunks = 0;
+  bytes = 0;
+  size_t p = 8;
+  while (p + 12 <= f.size()) {
+    const size_t len = size_t(f[p]) << 24 | size_t(f[p + 1]) << 16 | size_t(f[p + 2]) << 8 | f[p + 3];
+    if (std::memcmp(&f[p + 4], "IDAT", 4) == 0) chunks++, bytes += len;
+    p += 12 + len;
+  }
+}
+
+// The tEXt filler of the given data length: keyword, separator, then a repeated line.
+static std::vector<uint8_t> fillerText(size_t dataLength) {
+  static const char key[] = "Comment";
+  static const char line[] = "Parkhaus by Zared - organs, cows and a multi-storey car park. ";
+  std::vector<uint8_t> d(key, key + sizeof key);  // keeps the NUL separator
+  for (size_t i = 0; d.size() < dataLength; i++) d.push_back(uint8_t(line[i % (sizeof line - 1)]));
+  return d;
+}
+
+static const ZSetting kSettings[] = {
+    {9, 0, 9}, {9, 0, 8}, {8, 0, 9}, {7, 0, 9}, {6, 0, 9}, {9, 1, 9}, {6, 1, 9}, {5, 0, 9}, {4, 0, 9},
+    {9, 3, 9}, {3, 0, 9}, {2, 0, 9}, {1, 0, 9}, {9, 0, 7}, {9, 0, 6}, {9, 2, 9}, {1, 0, 1},
+};
+
+size_t pngIdatSize(const Indexed &img) {
+  int chunks;
+  size_t bytes;
+  idatStats(pngWrite(img, kSettings[0], nullptr), chunks, bytes);
+  return bytes;
+}
+
+std::vector<uint8_t> pngExact(const Indexed &img, size_t length, int idatChunks) {
+  for (const ZSetting &z : kSettings) {
+    std::vector<uint8_t> f = pngWrite(img, z, nullptr);
+    int chunks;
+    size_t bytes;
+    idatStats(f, chunks, bytes);
+    if (f.empty() || (idatChunks && chunks != idatChunks)) continue;
+    if (f.size() == length) return f;
+    // A tEXt chunk costs 12 bytes of frame and at least 8 of keyword and separator.
+    if (length < f.size() + 20) continue;
+    const std::vector<uint8_t> fill = fillerText(length - f.size() - 12);
+    f = pngWrite(img, z, &fill);
+    if (f.size() == length) return f;
+  }
+  return {};
+}
+
+std::vector<uint8_t> pngRgb(int w, int h, const std::vector<uint8_t> &rgb) {
+  Indexed dims;
+  dims.w = w;
+  dims.h = h;
+  return pngWrite(dims, {9, 0, 9}, nullptr, true, &rgb);
+}
+
+std::vector<uint8_t> tga32(const Picture &pic) {
+  std::vector<uint8_t> f(18, 0);
+  f[2] = 2;
+  f[12] = uint8_t(pic.w & 255);
+  f[13] = uint8_t(pic.w >> 8);
+  f[14] = uint8_t(pic.h & 255);
+  f[15] = uint8_t(pic.h >> 8);
+  f[16] = 32;
+  f[17] = 0x28;  // 8 alpha bits, top-left origin for ordinary viewers; the demo's loader ignores it
+  const std::vector<uint8_t> rgba = toRgba8(pic);
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    f.push_back(rgba[i + 2]);
+    f.push_back(rgba[i + 1]);
+    f.push_back(rgba[i + 0]);
+    f.push_back(rgba[i + 3]);
+  }
+  return f;
+}
+
+// Appends a float as little-endian IEEE bytes.
+static void putFloat(std::vector<uint8_t> &out, float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  for (int i = 0; i < 4; i++) out.push_back(uint8_t(u >> (8 * i)));
+}
+
+std::vector<uint8_t> oiaFile(int mode, const std::vector<Vertex> &verts) {
+  std::vector<uint8_t> f = {'Z', 'o', 'I', 'A', 1, 0, 0, uint8_t(mode), uint8_t(verts.size() >> 8),
+                            uint8_t(verts.size() & 255)};
+  for (const Vertex &v : verts) {
+    if (mode == 14) putFloat(f, v.s), putFloat(f, v.t);
+    if (mode == 6 || mode == 14) putFloat(f, v.nx), putFloat(f, v.ny), putFloat(f, v.nz);
+    putFloat(f, v.x), putFloat(f, v.y), putFloat(f, v.z);
+  }
+  return f;
+}
+
+static FT_Library ftLib = nullptr;
+static FT_Face ftFace = nullptr;
+
+bool fontOpen(const char *path, int pxW, int pxH) {
+  if (!ftLib && FT_Init_FreeType(&ftLib)) return false;
+  if (ftFace) FT_Done_Face(ftFace), ftFace = nullptr;
+  if (FT_New_Face(ftLib, path, 0, &ftFace)) return false;
+  return FT_Set_Pixel_Sizes(ftFace, FT_UInt(pxW), FT_UInt(pxH)) == 0;
+}
+
+bool fontGlyph(unsigned ch, GlyphMap &g) {
+  if (!ftFace || FT_Load_Char(ftFace, ch, FT_LOAD_RENDER)) return false;
+  const FT_GlyphSlot s = ftFace->glyph;
+  g.w = int(s->bitmap.width);
+  g.h = int(s->bitmap.rows);
+  g.left = s->bitmap_left;
+  g.top = s->bitmap_top;
+  g.advance = int(s->advance.x >> 6);
+  g.cov.assign(size_t(g.w) * g.h, 0);
+  for (int y = 0; y < g.h; y++)
+    for (int x = 0; x < g.w; x++) g.cov[size_t(y) * g.w + x] = s->bitmap.buffer[y * s->bitmap.pitch + x] / 255.0f;
+  return true;
+}
+
+void fontClose() {
+  if (ftFace) FT_Done_Face(ftFace), ftFace = nullptr;
+  if (ftLib) FT_Done_FreeType(ftLib), ftLib = nullptr;
+}
+
+int fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour, float opacity) {
+  int pen = x;
+  for (unsigned char ch : text) {
+    GlyphMap g;
+    if (!fontGlyph(ch, g)) continue;
+    for (int gy = 0; gy < g.h; gy++)
+      for (int gx = 0; gx < g.w; gx++) {
+        const int px = pen + g.left + gx, py = y - g.top + gy;
+        if (px < 0 || py < 0 || px >= pic.w || py >= pic.h) continue;
+        const size_t i = size_t(py) * pic.w + px;
+        pic.px[i] = mix(pic.px[i], colour, g.cov[size_t(gy) * g.w + gx] * opacity);
+      }
+    pen += g.advance;
+  }
+  return pen - x;
+}
+
+int fontTextWidth(const std::string &text) {
+  int w = 0;
+  for (unsigned char ch : text) {
+    GlyphMap g;
+    if (fontGlyph(ch, g)) w += g.advance;
+  }
+  return w;
+}
