@@ -1,0 +1,139 @@
+// Decoding cost of the music as a share of one core.
+//
+// 1. The decoder alone: libmpg123 decodes the whole tune from memory, as the stand-in does, as fast
+//    as it can; its CPU time over the tune's duration is the share of one core while it plays.
+// 2. The stand-in in real time: SDL's disk driver paced at the device buffer's duration, writing to
+//    /dev/null; the process's CPU time with the device paused (silence), then while the tune plays.
+//    The difference is what the callback's decoding adds.
+//
+// Usage: bench_sound [file.mp3] [seconds of real-time playing]   (default data/tune.mp3, 10 s)
+#include <mpg123.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fsound.h"
+
+// CPU time of the whole process (all threads) in seconds.
+static double processCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+static double wallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct MemoryReader {
+  const std::vector<unsigned char> *data;
+  size_t pos;
+};
+
+static mpg123_ssize_t benchRead(void *handle, void *buffer, size_t count) {
+  auto *reader = static_cast<MemoryReader *>(handle);
+  size_t n = std::min(count, reader->data->size() - reader->pos);
+  std::memcpy(buffer, reader->data->data() + reader->pos, n);
+  reader->pos += n;
+  return static_cast<mpg123_ssize_t>(n);
+}
+
+static off_t benchSeek(void *handle, off_t offset, int whence) {
+  auto *reader = static_cast<MemoryReader *>(handle);
+  off_t base = whence == SEEK_CUR ? static_cast<off_t>(reader->pos)
+               : whence == SEEK_END ? static_cast<off_t>(reader->data->size())
+                                    : 0;
+  off_t target = base + offset;
+  if (target < 0 || target > static_cast<off_t>(reader->data->size())) return -1;
+  reader->pos = static_cast<size_t>(target);
+  return target;
+}
+
+// Decodes the whole file from memory in device-buffer-sized reads; returns the PCM byte count.
+static size_t decodeAll(const std::vector<unsigned char> &mp3, double &cpuSeconds) {
+  mpg123_init();
+  mpg123_handle *mh = mpg123_new(nullptr, nullptr);
+  MemoryReader reader{&mp3, 0};
+  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+  mpg123_format_none(mh);
+  mpg123_format(mh, 44100, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  mpg123_replace_reader_handle(mh, benchRead, benchSeek, nullptr);
+  size_t total = 0;
+  double start = processCpuSeconds();
+  if (mpg123_open_handle(mh, &reader) == MPG123_OK) {
+    std::vector<unsigned char> buffer(2048 * 4);
+    for (;;) {
+      size_t done = 0;
+      int result = mpg123_read(mh, buffer.data(), buffer.size(), &done);
+      total += done;
+      if (result != MPG123_OK && result != MPG123_NEW_FORMAT) break;
+    }
+    mpg123_close(mh);
+  }
+  cpuSeconds = processCpuSeconds() - start;
+  mpg123_delete(mh);
+  return total;
+}
+
+// Process CPU share of one core over the given wall time.
+static double cpuShareOver(double seconds) {
+  double cpu0 = processCpuSeconds();
+  double wall0 = wallSeconds();
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  return (processCpuSeconds() - cpu0) / (wallSeconds() - wall0);
+}
+
+int main(int argc, char **argv) {
+  std::string path = argc > 1 ? argv[1] : std::string(PROJECT_ROOT) + "/data/tune.mp3";
+  double playSeconds = argc > 2 ? atof(argv[2]) : 10.0;
+  std::ifstream in(path, std::ios::binary);
+  std::vector<unsigned char> mp3((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (mp3.empty()) {
+    fprintf(stderr, "cannot read %s\n", path.c_str());
+    return 1;
+  }
+
+  double best = 1e9;
+  size_t pcmBytes = 0;
+  for (int run = 0; run < 5; ++run) {
+    double cpu = 0;
+    pcmBytes = decodeAll(mp3, cpu);
+    best = std::min(best, cpu);
+  }
+  double duration = static_cast<double>(pcmBytes) / (44100.0 * 4);
+  printf("tune: %s, %zu bytes, %.2f s of music\n", path.c_str(), mp3.size(), duration);
+  printf("decoder alone: %.1f ms CPU for the whole tune (best of 5), %.0fx real time, %.3f%% of one core\n",
+         best * 1000.0, duration / best, 100.0 * best / duration);
+
+  // Real-time playing through the stand-in; the disk driver's default pace is one buffer per buffer time.
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+  unsetenv("SDL_DISKAUDIODELAY");
+  if (!FSOUND_Init(44100, 1, 0)) {
+    fprintf(stderr, "no audio device\n");
+    return 1;
+  }
+  FSOUND_STREAM *stream =
+      FSOUND_Stream_OpenFile(reinterpret_cast<const char *>(mp3.data()), FSOUND_NORMAL | FSOUND_LOADMEMORY,
+                             static_cast<int>(mp3.size()));
+  if (stream == nullptr) {
+    fprintf(stderr, "not an MP3: %s\n", path.c_str());
+    return 1;
+  }
+  double idle = cpuShareOver(std::min(5.0, playSeconds));
+  FSOUND_Stream_Play(0, stream);
+  double playing = cpuShareOver(std::min(playSeconds, duration - 1.0));
+  printf("stand-in, device paused (silence): %.3f%% of one core\n", 100.0 * idle);
+  printf("stand-in, playing the tune in real time: %.3f%% of one core (callback decoding adds %.3f%%)\n",
+         100.0 * playing, 100.0 * (playing - idle));
+  return 0;
+}
