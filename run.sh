@@ -7,12 +7,16 @@ cd "$(dirname "$0")"
 
 parkhaus_ensure_packages "${PARKHAUS_BUILD_PACKAGES[@]}"
 cmake -S . -B build -G Ninja -DPARKHAUS_TESTS=OFF -DPARKHAUS_BENCH=OFF >/dev/null
-cmake --build build --target parkhaus -j "$(nproc)"
+cmake --build build --target parkhaus parkhaus-capture -j "$(nproc)"
 
 if parkhaus_have_display || [[ " $* " == *" -display "* ]]; then
   exec ./build/parkhaus "$@"
 fi
 
-echo "There is no X display here (DISPLAY is not set or does not answer)."
-echo "To watch the demo on a virtual screen:"
-echo "  Xvfb :99 -screen 0 1280x1024x24 &  DISPLAY=:99 ./build/parkhaus"
+# No screen to show it on: render the first ten seconds to a video instead.
+out=capture/parkhaus-first-10s.mp4
+echo "There is no X display here (DISPLAY is not set or does not answer);"
+echo "rendering the first 10 seconds with the capture tool instead."
+./build/parkhaus-capture --duration 10 --out "$out"
+echo "The capture is in $out (watch it with any video player)."
+echo "For the whole demo: ./build/parkhaus-capture --out capture/parkhaus.mp4"

@@ -12,12 +12,12 @@ jobs=$(nproc)
 fuzz_seconds=${PARKHAUS_FUZZ_SECONDS:-30}
 
 echo "== Build (g++)"
-cmake -S . -B build -G Ninja -DPARKHAUS_WERROR=ON >/dev/null
+cmake -S . -B build -G Ninja -DPARKHAUS_WERROR=ON -DPARKHAUS_TESTS=ON -DPARKHAUS_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 
 echo "== Build (clang, sanitizers, fuzzers)"
 cmake -S . -B build-san -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DPARKHAUS_WERROR=ON -DPARKHAUS_SANITIZE=ON -DPARKHAUS_FUZZ=ON -DPARKHAUS_BENCH=OFF >/dev/null
+  -DPARKHAUS_WERROR=ON -DPARKHAUS_SANITIZE=ON -DPARKHAUS_FUZZ=ON -DPARKHAUS_TESTS=ON -DPARKHAUS_BENCH=OFF >/dev/null
 cmake --build build-san -j "$jobs"
 
 # Mesa runs its shader compiler on a second thread; no other X clients ask for focus meanwhile.
