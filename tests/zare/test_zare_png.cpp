@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -180,7 +181,8 @@ TEST(ZarePngDifferential, OtherChunksAreSkippedAndCrcIgnored) {
   chunks.insert(chunks.begin() + 4, {"idat", Bytes(3, 0)});
   Bytes extra = joinChunks(chunks);
   // A wrong CRC on the first IDAT chunk.
-  const size_t first = std::search(extra.begin(), extra.end(), "IDAT", "IDAT" + 4) - extra.begin();
+  const std::string idat = "IDAT";
+  const size_t first = std::search(extra.begin(), extra.end(), idat.begin(), idat.end()) - extra.begin();
   const uint32_t len = extra[first - 4] << 24 | extra[first - 3] << 16 | extra[first - 2] << 8 | extra[first - 1];
   extra[first + 4 + len] ^= 0x55;
   IndexedImage ref;
@@ -418,6 +420,22 @@ TEST(ZarePngDamaged, EveryDamagedFileFails) {
   EXPECT_EQ(img->height, 8);
   EXPECT_EQ(img->palette->num, 4);
   zare_image_delete(base.lib, &img);
+}
+
+// The asset images under data/, when they are there, decode exactly as libpng reads them.
+TEST(ZarePngDifferential, AssetImagesAgreeWithLibpng) {
+  const std::filesystem::path dir = std::filesystem::path(ZARE_TEST_DIR) / "../../data";
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no data folder";
+  int images = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != ".png") continue;
+    const Bytes png = readFile(entry.path().string());
+    IndexedImage ref;
+    if (!readIndexedPng(png, ref)) continue;
+    expectSameAsLibpng(png, entry.path().filename().string());
+    ++images;
+  }
+  if (images == 0) GTEST_SKIP() << "no indexed PNG images under data/";
 }
 
 TEST(ZarePngDecoder, ChunkReaderRefusesChunksRunningPastTheEnd) {
