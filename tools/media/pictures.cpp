@@ -10,8 +10,6 @@
 
 const char *const kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 
-static const float kPi = 3.14159265358979f;
-
 // Wraps a difference on the unit torus into -0.5..0.5, for tiling distance fields.
 static float wrap(float d) { return d - std::floor(d + 0.5f); }
 
