@@ -153,43 +153,43 @@ bool writePng(const std::string &path, const std::vector<unsigned char> &rgba, i
   return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), -w * 3, nullptr) != 0;
 }
 
-// Finds the colour buffer that holds a frame after glutSwapBuffers: the front buffer where the
-// platform lets it be read, else the back buffer where the swap copies it (Mesa's software
-// rasteriser under Xvfb reads the front as black but keeps the back). 0 if neither holds it.
-GLenum findShownBuffer() {
-  const unsigned char want[3] = {0x12, 0x9a, 0x56};
-  glClearColor(want[0] / 255.0f, want[1] / 255.0f, want[2] / 255.0f, 1.0f);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glutSwapBuffers();
-  glFinish();
-  for (GLenum buffer : {GL_FRONT, GL_BACK}) {
-    unsigned char p[4] = {0, 0, 0, 0};
-    glReadBuffer(buffer);
+// Where the frame being drawn is read into, or null when this frame is not wanted.
+std::vector<unsigned char> *gReadInto = nullptr;
+int gReadWidth = 0, gReadHeight = 0;
+
+}  // namespace
+
+extern "C" void __real_glutSwapBuffers(void);
+
+// The demo's buffer swap, wrapped at link time: a wanted frame is read from the back buffer
+// while it is still there, then the swap goes on as usual.
+extern "C" void __wrap_glutSwapBuffers(void) {
+  if (gReadInto) {
+    glReadBuffer(GL_BACK);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
-    if (std::abs(p[0] - want[0]) <= 1 && std::abs(p[1] - want[1]) <= 1 && std::abs(p[2] - want[2]) <= 1) {
-      return buffer;
-    }
+    glReadPixels(0, 0, gReadWidth, gReadHeight, GL_RGBA, GL_UNSIGNED_BYTE, gReadInto->data());
   }
-  return 0;
+  __real_glutSwapBuffers();
 }
+
+namespace {
 
 // Draws frames 0..last in sequence with t = k / fps through the demo's own display callback
 // and hands each frame the caller wants to onFrame; stops early when onFrame returns false.
 template <typename OnFrame>
-bool renderSequence(const RenderOptions &o, GLenum shown, long last, const std::vector<long> &wanted,
-                    OnFrame onFrame) {
+bool renderSequence(const RenderOptions &o, long last, const std::vector<long> &wanted, OnFrame onFrame) {
   std::vector<unsigned char> rgba(static_cast<size_t>(o.width) * o.height * 4);
+  gReadWidth = o.width;
+  gReadHeight = o.height;
   size_t next = 0;
   for (long k = 0; k <= last; ++k) {
+    const bool want = next < wanted.size() && wanted[next] == k;
     t = static_cast<float>(static_cast<double>(k) / o.fps);
+    gReadInto = want ? &rgba : nullptr;
     displayCallBack();
+    gReadInto = nullptr;
     glutMainLoopEvent();
-    if (next < wanted.size() && wanted[next] == k) {
-      glFinish();
-      glReadBuffer(shown);
-      glPixelStorei(GL_PACK_ALIGNMENT, 1);
-      glReadPixels(0, 0, o.width, o.height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    if (want) {
       if (!onFrame(RenderedFrame{k, t, o.width, o.height, rgba})) return false;
       ++next;
     }
@@ -229,19 +229,12 @@ int main(int argc, char **argv) {
   glutDisplayFunc([] {});
   glutMainLoopEvent();
 
-  GLenum shown = findShownBuffer();
-  if (shown == 0) {
-    fprintf(stderr, "parkhaus-render: neither colour buffer can be read back after a swap\n");
-    glutDestroyWindow(window);
-    return 1;
-  }
-
   glInit();
   myInit();
   reshapeCallBack(o.width, o.height);
 
   int written = 0;
-  bool ok = renderSequence(o, shown, o.frames.back(), o.frames, [&](const RenderedFrame &f) {
+  bool ok = renderSequence(o, o.frames.back(), o.frames, [&](const RenderedFrame &f) {
     char name[64];
     snprintf(name, sizeof name, "/frame-%06ld.png", f.number);
     std::string path = o.outDir + name;
