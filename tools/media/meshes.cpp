@@ -140,10 +140,11 @@ std::vector<Vertex> meshLogo() {
     tri(back, vtx({outer[size_t(tris[i])].x, outer[size_t(tris[i])].y, zb}, {0, 0, -1}),
         vtx({outer[size_t(tris[i + 1])].x, outer[size_t(tris[i + 1])].y, zb}, {0, 0, -1}),
         vtx({outer[size_t(tris[i + 2])].x, outer[size_t(tris[i + 2])].y, zb}, {0, 0, -1}), {0, 0, -1});
+  // The face carries the normals of a shallow dome, so that the sphere map sweeps across it
+  // instead of painting it in one colour.
+  auto domed = [&](V3 p) { return vtx({p.x, p.y, zf + rise}, norm({p.x * 0.3f, p.y * 0.3f, 1})); };
   for (size_t i = 0; i + 2 < trisIn.size(); i += 3)
-    tri(front, vtx({inner[size_t(trisIn[i])].x, inner[size_t(trisIn[i])].y, zf + rise}, {0, 0, 1}),
-        vtx({inner[size_t(trisIn[i + 1])].x, inner[size_t(trisIn[i + 1])].y, zf + rise}, {0, 0, 1}),
-        vtx({inner[size_t(trisIn[i + 2])].x, inner[size_t(trisIn[i + 2])].y, zf + rise}, {0, 0, 1}), {0, 0, 1});
+    tri(front, domed(inner[size_t(trisIn[i])]), domed(inner[size_t(trisIn[i + 1])]), domed(inner[size_t(trisIn[i + 2])]), {0, 0, 1});
   for (size_t i = 0; i < outer.size(); i++) {
     const size_t j = (i + 1) % outer.size();
     const V3 e = norm(sub(outer[j], outer[i]));

@@ -76,22 +76,22 @@ Indexed makeOrgan() {
       const float warpX = fbmTile(u * 4, v * 4, 4, 3, 11) - 0.5f, warpY = fbmTile(u * 4, v * 4, 4, 3, 12) - 0.5f;
       const Cells c = cellsAt(u + 0.04f * warpX, v + 0.04f * warpY, 9, 3);
       const float wall = c.f2 - c.f1;
-      float val = 0.52f + 0.22f * smooth(0.0f, 0.7f, c.f1);              // cell body, lighter to its rim
-      val += 0.36f * (1 - smooth(0.02f, 0.16f, wall));                   // bright membrane
+      float val = 0.58f + 0.22f * smooth(0.0f, 0.7f, c.f1);              // cell body, lighter to its rim
+      val += 0.40f * (1 - smooth(0.03f, 0.20f, wall));                   // bright membrane
       const float nuc = std::sqrt((c.cx + 0.08f) * (c.cx + 0.08f) + (c.cy - 0.06f) * (c.cy - 0.06f));
       val -= 0.42f * (1 - smooth(0.14f, 0.22f, nuc));                     // dark nucleus
       val += 0.18f * (1 - smooth(0.0f, 0.05f, std::fabs(nuc - 0.2f)));  // its lit rim
       // Veins: thin ridges of a separate noise, dark with a bright edge on one side.
       const float n1 = fbmTile(u * 3, v * 3, 3, 4, 21);
       const float ridge = std::fabs(n1 - 0.5f);
-      val -= 0.55f * (1 - smooth(0.006f, 0.02f, ridge));
-      val += 0.12f * smooth(0.02f, 0.03f, ridge) * (1 - smooth(0.03f, 0.045f, ridge));
+      val -= 0.55f * (1 - smooth(0.004f, 0.013f, ridge));
+      val += 0.14f * smooth(0.013f, 0.02f, ridge) * (1 - smooth(0.02f, 0.035f, ridge));
       val += 0.10f * (fbmTile(u * 16, v * 16, 16, 3, 31) - 0.5f);
       base[size_t(y) * W + x] = val;
       grainField[size_t(y) * W + x] = fbmTile(u * 128, v * 128, 128, 2, 41) - 0.5f;
     }
-  const std::vector<Rgb> ramp = {rgb8(40, 0, 24),    rgb8(110, 8, 40),   rgb8(190, 30, 60),  rgb8(236, 96, 120),
-                                 rgb8(252, 168, 170), rgb8(255, 222, 200), rgb8(255, 250, 236)};
+  const std::vector<Rgb> ramp = {rgb8(50, 0, 30),    rgb8(150, 6, 50),   rgb8(235, 30, 70),  rgb8(255, 90, 120),
+                                 rgb8(255, 160, 160), rgb8(255, 220, 190), rgb8(255, 255, 240)};
   auto make = [&](float detail) {
     std::vector<float> f(base.size());
     Rng r{77};
@@ -127,7 +127,7 @@ Indexed makeCowEnv() {
         if (rr < 1) {
           // Bulge the pattern towards the rim as a reflection in a ball would.
           const float k = 1.0f / (1.25f - 0.55f * rr * rr);
-          const float n = fbmTile(dx * k * 4.0f + 7, dy * k * 4.0f + 7, 64, 3, 9);
+          const float n = fbmTile(dx * k * 6.5f + 7, dy * k * 6.5f + 7, 64, 3, 9);
           hide = smooth(0.55f, 0.62f, n);
           const float hl = std::exp(-((dx + 0.35f) * (dx + 0.35f) + (dy - 0.38f) * (dy - 0.38f)) / 0.03f);
           hide *= 1 - 0.8f * hl;
@@ -407,7 +407,7 @@ Picture makeCubeTexture() {
       const size_t i = size_t(y) * W + x;
       const float u = (x + 0.5f) / W - 0.5f, v = (y + 0.5f) / W - 0.5f;
       p.alpha[i] = 0.44f + 0.08f * (0.5f - std::hypot(u, v));
-      p.px[i] = mix(rgb8(18, 52, 120), rgb8(34, 90, 180), 0.5f - v);
+      p.px[i] = mix(rgb8(30, 84, 170), rgb8(64, 136, 224), 0.5f - v);
       const bool minor = x % 16 == 0, major = x % 64 == 0 || y % 64 == 0;
       if (minor || y % 16 == 0) p.px[i] = mix(p.px[i], line, 0.35f), p.alpha[i] = 0.55f;
       if (major) p.px[i] = mix(p.px[i], line, 0.6f), p.alpha[i] = 0.6f;
@@ -446,8 +446,8 @@ Picture makeRedLightmap() {
     for (int x = 0; x < W; x++) {
       const float dx = (x + 0.5f) / 128 - 1, dy = 1 - (y + 0.5f) / 128;
       const float r = std::min(1.0f, std::hypot(dx, dy));
-      Rgb c = mix(rgb8(80, 0, 10), rgb8(200, 16, 28), std::pow(r, 2.5f));
-      c = mix(c, rgb8(140, 4, 16), 0.3f * (1 - r) * (0.5f + 0.5f * dy));
+      Rgb c = mix(rgb8(150, 4, 18), rgb8(235, 34, 44), std::pow(r, 2.5f));
+      c = mix(c, rgb8(110, 0, 12), 0.35f * (1 - r) * (0.5f - 0.5f * dy));
       const float k1 = std::exp(-((dx + 0.32f) * (dx + 0.32f) / 0.05f + (dy - 0.4f) * (dy - 0.4f) / 0.025f));
       const float k2 = std::exp(-((dx - 0.45f) * (dx - 0.45f) + (dy + 0.3f) * (dy + 0.3f)) / 0.004f);
       const float strip = std::exp(-(dy + 0.62f) * (dy + 0.62f) / 0.004f) * smooth(0.95f, 0.6f, std::fabs(dx));
