@@ -35,6 +35,7 @@ struct FSOUND_STREAM {
   size_t probeLength = 0;
   size_t probeUsed = 0;
   bool finished = false;
+  FSOUND_STREAM *next = nullptr;
 };
 
 // The one output device; 0 while none is open.
@@ -42,6 +43,8 @@ static SDL_AudioDeviceID gDevice = 0;
 static int gMixRate = 44100;
 // The stream the callback plays; written only with the device locked.
 static FSOUND_STREAM *gPlaying = nullptr;
+// Every stream opened: streams are never closed and stay owned here until the process ends.
+static FSOUND_STREAM *gStreams = nullptr;
 static bool gExitHandlerSet = false;
 static bool gDecoderLibraryReady = false;
 
@@ -118,7 +121,8 @@ static void closeAudioAtExit(void) {
   SDL_PauseAudioDevice(gDevice, 1);
   SDL_CloseAudioDevice(gDevice);
   gDevice = 0;
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  // The stand-in is SDL's only user, so all of SDL goes, with the D-Bus connection it may have made.
+  SDL_Quit();
 }
 
 // Opens the output device (paused) at the given rate; returns 1 when sound is available, 0 when not.
@@ -127,7 +131,10 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int) {
   if (mixrate < 8000 || mixrate > 192000 || maxsoftwarechannels < 1) return 0;
   // The demo never pumps SDL's events, so SDL must not take over SIGINT and SIGTERM.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    SDL_Quit();
+    return 0;
+  }
   SDL_AudioSpec want{};
   want.freq = mixrate;
   want.format = AUDIO_S16SYS;
@@ -138,7 +145,7 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int) {
   // No changes allowed: SDL converts to whatever the hardware takes, the callback always sees our format.
   SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (device == 0) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    SDL_Quit();
     return 0;
   }
   gDevice = device;
@@ -207,6 +214,8 @@ FSOUND_STREAM *FSOUND_Stream_OpenFile(const char *data, unsigned int mode, int l
     streamDiscard(stream);
     return nullptr;
   }
+  stream->next = gStreams;
+  gStreams = stream;
   return stream;
 }
 

@@ -8,11 +8,15 @@
 #include "main.h"
 #include "soundcheck.h"
 
+// Packs and contexts are kept to the end: the music may go on playing from a pack after its test.
+static auto *gPacks = new std::vector<Bytes>;
+static auto *gContexts = new std::vector<zare_lib_t *>;
+
 // Registers a pack made from files in a fresh context, runs initSound and returns what it printed.
-// The pack is never freed: the music may go on playing from its bytes after the test.
 static std::string runInitSound(const std::vector<PackFile> &files) {
-  auto *pack = new Bytes(makeTestPack(files));
+  Bytes *pack = &gPacks->emplace_back(makeTestPack(files));
   zare_lib_t *context = zare_new();
+  gContexts->push_back(context);
   zare_dar_add(context, reinterpret_cast<zare_data_t *>(pack->data()));
   pzl = context;
   mus = nullptr;
