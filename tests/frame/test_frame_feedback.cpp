@@ -213,12 +213,19 @@ TEST_F(FrameFeedback, MirroredGlyphIsAFrontFaceAndCulledUnderTheTextsCulling) {
 
 TEST_F(FrameFeedback, DrawTextVanishesWhileTheWidthFactorIsNegative) {
   startDemoState();
-  // The width factor 0.3 sin(t/4) + 0.2 is negative from t = 15.49 to 22.21: the glyphs are
-  // mirrored into front faces and culled (and the mirrored block runs off the canvas's left edge
-  // as well, so nothing of it is emitted either way). Outside that window the text is drawn.
-  for (float at : {15.6f, 16.0f, 18.0f, 22.1f}) {
+  // The width factor 0.3 sin(t/4) + 0.2 is negative from t = 15.49 to 22.21 and again every
+  // 8 pi seconds: the glyphs are mirrored into front faces and culled. In the first window the
+  // mirrored block also lies left of the canvas; from the second on (t = 40.6 to 47.3) the tilt
+  // has turned and parts of it lie on the canvas, so there it is the culling that hides them.
+  for (float at : {15.6f, 16.0f, 18.0f, 22.1f, 41.0f, 43.0f, 46.0f}) {
     t = at;
     EXPECT_TRUE(feedback(drawText).empty()) << "t = " << at;
+  }
+  for (float at : {41.0f, 43.0f, 46.0f}) {
+    t = at;
+    glDisable(GL_CULL_FACE);
+    EXPECT_FALSE(feedback(drawText).empty()) << "mirrored but on the canvas, t = " << at;
+    glEnable(GL_CULL_FACE);
   }
   for (float at : {13.0f, 22.4f, 25.0f}) {
     t = at;

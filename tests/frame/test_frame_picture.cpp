@@ -71,9 +71,13 @@ TEST_F(FramePicture, TextShowsAtTimeZeroAndIsGoneAtEighteen) {
   EXPECT_GT(count(f1, 0, 0, W, H, isText), 20000) << dumpPicture(f1, "text-1");
   auto f2 = drawFrame(0.0f);  // the same over the car park's grey walls
   EXPECT_GT(count(f2, 0, 0, W, H, isText), 20000) << dumpPicture(f2, "text-2");
-  auto f3 = drawFrame(18.0f);  // width factor 0.3 sin(4.5) + 0.2 < 0: mirrored, culled, off the left edge
+  auto f3 = drawFrame(18.0f);  // width factor 0.3 sin(4.5) + 0.2 < 0: mirrored and culled
   EXPECT_EQ(count(f3, 0, 0, W, H, isText), 0) << dumpPicture(f3, "text-3");
   EXPECT_EQ(count(f3, 0, 0, W, H, isClear), 0);
+  auto f4 = drawFrame(43.0f);  // mirrored again, and on the canvas this time: culled
+  EXPECT_EQ(count(f4, 0, 0, W, H, isText), 0) << dumpPicture(f4, "text-4");
+  auto f5 = drawFrame(50.0f);  // back again
+  EXPECT_GT(count(f5, 0, 0, W, H, isText), 5000) << dumpPicture(f5, "text-5");
 }
 
 TEST_F(FramePicture, LogoIsAboveTheStartViewAndInViewFromFurtherBack) {
