@@ -277,7 +277,7 @@ Indexed makeTexPark() {
     for (int y = Y(15); y < Y(15) + 128; y++)
       for (int x = X(15); x < X(15) + 128; x++) {
         const float n = fbmTile((x - X(15)) / 40.0f, (y - Y(15)) / 40.0f, 64, 3, 15);
-        p.px[size_t(y) * 512 + x] = mix(white, black, smooth(0.5f, 0.54f, n));
+        p.px[size_t(y) * 512 + x] = mix(black, white, smooth(0.5f, 0.54f, n));
       }
     return quantize(p, 64);
   };
