@@ -178,7 +178,9 @@ static bool openContext(const CaptureOptions &o, CaptureXServer &server, std::st
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(o.width, o.height);
   glutInitWindowPosition(0, 0);
-  if (glutCreateWindow("parkhaus-capture") <= 0) {
+  const int window = glutCreateWindow("parkhaus-capture");
+  captureReleaseDisplay();
+  if (window <= 0) {
     error = "no GL context could be had: the window could not be made";
     return false;
   }
@@ -202,7 +204,9 @@ static bool openContext(const CaptureOptions &o, CaptureXServer &server, std::st
 }
 
 int main(int argc, char **argv) {
+  // A closed ffmpeg pipe and a file grown past its limit come back as write errors we can report.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   struct sigaction sa{};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
@@ -270,6 +274,7 @@ int main(int argc, char **argv) {
   if (!openContext(o, server, error)) {
     captureSinkAbort(sink);
     gFfmpegPid = -1;
+    captureReleaseDisplay();
     captureStopXvfb(server);
     gXvfbPid = -1;
     fail(1, error);
@@ -332,12 +337,10 @@ int main(int argc, char **argv) {
   if (gStopSignal) {
     captureSinkAbort(sink);
     error = std::string("stopped by ") + strsignal(gStopSignal);
-  } else if (!ok && error.empty()) {
-    captureSinkAbort(sink);
-    error = sink.error;
-  } else if (!ok) {
+  } else if (!ok && !captureSinkFailed(sink)) {
     captureSinkAbort(sink);
   } else {
+    // Also after a failed write: ffmpeg is then waited for, so its exit status is part of the report.
     finished = captureSinkFinish(sink, error);
   }
   gFfmpegPid = -1;

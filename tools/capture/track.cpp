@@ -55,6 +55,7 @@ bool captureDecodeMp3(const unsigned char *data, size_t size, std::vector<int16_
     return false;
   }
   MemReader reader{data, size, 0};
+  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
   bool ok = mpg123_format_none(mh) == MPG123_OK &&
             mpg123_format(mh, kCaptureSampleRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) == MPG123_OK &&
             mpg123_replace_reader_handle(mh, memRead, memSeek, nullptr) == MPG123_OK &&

@@ -17,6 +17,15 @@
 #include <string_view>
 #include <vector>
 
+// The connection of the last successful check, held open until the GL window has its own:
+// an Xvfb can refuse a connection made right after another one was closed.
+static Display *gHeld = nullptr;
+
+void captureReleaseDisplay(void) {
+  if (gHeld) XCloseDisplay(gHeld);
+  gHeld = nullptr;
+}
+
 // Xlib reports a failed request by calling this instead of ending the process.
 static int ignoreXError(Display *, XErrorEvent *) { return 0; }
 
@@ -37,16 +46,19 @@ bool captureDisplayUsable(const char *name, int width, int height, std::string &
   int sw = DisplayWidth(dpy, DefaultScreen(dpy));
   int sh = DisplayHeight(dpy, DefaultScreen(dpy));
   XSetErrorHandler(old);
-  XCloseDisplay(dpy);
   if (!glx) {
+    XCloseDisplay(dpy);
     why = std::string("the X display ") + shown + " offers no GLX";
     return false;
   }
   if (sw < width || sh < height) {
+    XCloseDisplay(dpy);
     why = std::string("the screen of ") + shown + " (" + std::to_string(sw) + "x" + std::to_string(sh) +
           ") is smaller than the capture";
     return false;
   }
+  captureReleaseDisplay();
+  gHeld = dpy;
   return true;
 }
 

@@ -13,8 +13,10 @@ struct CaptureXServer {
 };
 
 // True when the named display (null: $DISPLAY) answers, offers GLX and has a screen of at
-// least width x height; otherwise false with the reason.
+// least width x height; otherwise false with the reason. A usable display's connection is held
+// open until captureReleaseDisplay, so that the next connection is not made right after a close.
 bool captureDisplayUsable(const char *name, int width, int height, std::string &why);
+void captureReleaseDisplay(void);
 
 // Starts "Xvfb -displayfd" on a free display number with a 24-bit screen of at least
 // width x height, in a process group of its own (so a Ctrl-C at the terminal reaches only us)

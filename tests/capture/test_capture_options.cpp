@@ -1,0 +1,165 @@
+// The capture tool's command line and the frame and sample spans it works out.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "progress.h"
+#include "track.h"
+
+namespace {
+
+// Parses the arguments as the tool would, with or without ffmpeg on the PATH.
+bool parse(std::vector<std::string> args, CaptureOptions &o, std::string &error, bool ffmpeg = true) {
+  args.insert(args.begin(), "parkhaus-capture");
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return captureParseOptions(static_cast<int>(args.size()), argv.data(), ffmpeg, o, error);
+}
+
+TEST(CaptureOptions, DefaultsAndTheFormatFollowTheOutputAndFfmpeg) {
+  CaptureOptions o;
+  std::string error;
+  ASSERT_TRUE(parse({}, o, error)) << error;
+  EXPECT_EQ(o.fps, 60.0);
+  EXPECT_EQ(o.width, 640);
+  EXPECT_EQ(o.height, 480);
+  EXPECT_EQ(o.start, 0.0);
+  EXPECT_LT(o.duration, 0.0);
+  EXPECT_EQ(o.format, CaptureFormat::Mp4);
+  EXPECT_EQ(o.out, "capture/parkhaus.mp4");
+
+  ASSERT_TRUE(parse({}, o, error, false)) << error;
+  EXPECT_EQ(o.format, CaptureFormat::Png);
+  EXPECT_EQ(o.out, "capture/frames");
+
+  ASSERT_TRUE(parse({"--out=clip.MP4"}, o, error)) << error;
+  EXPECT_EQ(o.format, CaptureFormat::Mp4);
+  ASSERT_TRUE(parse({"-o", "x/tune.wav"}, o, error, false)) << error;
+  EXPECT_EQ(o.format, CaptureFormat::Wav);
+  ASSERT_TRUE(parse({"--out", "shots"}, o, error)) << error;
+  EXPECT_EQ(o.format, CaptureFormat::Png);
+  ASSERT_TRUE(parse({"--wav"}, o, error)) << error;
+  EXPECT_EQ(o.out, "capture/parkhaus.wav");
+
+  EXPECT_FALSE(parse({"--out", "clip.mp4"}, o, error, false));
+  EXPECT_NE(error.find("needs ffmpeg"), std::string::npos);
+  EXPECT_FALSE(parse({"--png=yes"}, o, error));
+  EXPECT_FALSE(parse({"--out="}, o, error));
+}
+
+TEST(CaptureOptions, NumbersSizesAndSecondsAreReadWhole) {
+  CaptureOptions o;
+  std::string error;
+  ASSERT_TRUE(parse({"--fps=29.97", "--start", "1.5s", "--duration", "2", "--size", "320X200", "--png"}, o, error))
+      << error;
+  EXPECT_DOUBLE_EQ(o.fps, 29.97);
+  EXPECT_EQ(o.fpsText, "29.97");
+  EXPECT_DOUBLE_EQ(o.start, 1.5);
+  EXPECT_DOUBLE_EQ(o.duration, 2.0);
+  EXPECT_EQ(o.width, 320);
+  EXPECT_EQ(o.height, 200);
+  for (const char *bad : {"60fps", "1e400", "inf", " 60", "+60", "", "0x10"}) {
+    EXPECT_FALSE(parse({"--fps", bad}, o, error)) << bad;
+  }
+  for (const char *bad : {"1x", "x1", "-1x5", "8193x2", "2x8193", "1.5x2", "640*480"}) {
+    EXPECT_FALSE(parse({"--size", bad, "--png"}, o, error)) << bad;
+  }
+  EXPECT_TRUE(parse({"--size", "8192x1", "--png"}, o, error)) << error;
+  EXPECT_TRUE(parse({"--size", "641x481", "--png"}, o, error)) << error;  // odd sides are fine for PNG
+}
+
+TEST(CaptureSpan, FramesFromStartAndDurationAndFromTheTuneLength) {
+  CaptureOptions o;
+  CaptureSpan span;
+  std::string error;
+  ASSERT_TRUE(parse({"--start", "0.4", "--duration", "0.2", "--fps", "30", "--png"}, o, error));
+  ASSERT_TRUE(captureMakeSpan(o, -1, span, error)) << error;
+  EXPECT_EQ(span.first, 12);
+  EXPECT_EQ(span.count, 6);
+  EXPECT_EQ(captureLastFrame(span), 17);
+
+  // The whole tune: up to the frame that shows its last sample, also when that frame is partial.
+  ASSERT_TRUE(parse({"--png"}, o, error));
+  ASSERT_TRUE(captureMakeSpan(o, 44100, span, error)) << error;
+  EXPECT_EQ(span.first, 0);
+  EXPECT_EQ(span.count, 60);
+  ASSERT_TRUE(captureMakeSpan(o, 44101, span, error)) << error;
+  EXPECT_EQ(span.count, 61);
+  EXPECT_FALSE(captureMakeSpan(o, -1, span, error));
+  EXPECT_NE(error.find("give --duration"), std::string::npos);
+
+  ASSERT_TRUE(parse({"--png", "--start", "1"}, o, error));
+  EXPECT_FALSE(captureMakeSpan(o, 44100, span, error));
+  EXPECT_NE(error.find("past the end"), std::string::npos);
+  ASSERT_TRUE(captureMakeSpan(o, 44100 + 1, span, error)) << error;
+  EXPECT_EQ(span.first, 60);
+  EXPECT_EQ(span.count, 1);
+
+  ASSERT_TRUE(parse({"--png", "--duration", "100000000"}, o, error));
+  EXPECT_FALSE(captureMakeSpan(o, -1, span, error));
+}
+
+TEST(CaptureSpan, ChosenFramesAreSortedWithoutRepeatsAndSecondsRound) {
+  CaptureOptions o;
+  CaptureSpan span;
+  std::string error;
+  ASSERT_TRUE(parse({"--frames", "90,0.5s,3,90,1s", "--fps", "30"}, o, error)) << error;
+  EXPECT_EQ(o.format, CaptureFormat::Png);
+  ASSERT_TRUE(captureMakeSpan(o, -1, span, error)) << error;
+  EXPECT_EQ(span.picked, (std::vector<int64_t>{3, 15, 30, 90}));
+  EXPECT_EQ(captureLastFrame(span), 90);
+  for (const char *bad : {"", "1,", ",1", "1.5", "-1", "s", "-2s", "1,,2", "abc"}) {
+    EXPECT_FALSE(parse({"--frames", bad}, o, error)) << bad;
+  }
+  EXPECT_FALSE(parse({"--frames", "1", "--duration", "2"}, o, error));
+  EXPECT_FALSE(parse({"--frames", "1", "--out", "a.wav"}, o, error));
+  ASSERT_TRUE(parse({"--frames", "99999999"}, o, error));
+  EXPECT_FALSE(captureMakeSpan(o, -1, span, error));
+}
+
+TEST(CaptureSpan, TimeAndSamplePositionsOfAFrame) {
+  EXPECT_EQ(captureFrameTime(0, 60.0), 0.0f);
+  EXPECT_EQ(captureFrameTime(90, 60.0), 1.5f);
+  EXPECT_EQ(captureFrameTime(1, 3.0), static_cast<float>(1.0 / 3.0));
+  EXPECT_EQ(captureSampleAt(1, 60.0), 735);
+  EXPECT_EQ(captureSampleAt(12, 24.0), 22050);
+  EXPECT_EQ(captureSampleAt(1, 24.0), 1838);  // 1837.5 rounds up
+  // Consecutive frames cover the samples without gaps or overlaps, at any rate.
+  for (double fps : {24.0, 29.97, 60.0, 144.0}) {
+    int64_t total = 0;
+    for (int64_t k = 0; k < 1000; k++) total += captureSampleAt(k + 1, fps) - captureSampleAt(k, fps);
+    EXPECT_EQ(total, captureSampleAt(1000, fps));
+  }
+}
+
+TEST(CaptureMusic, WavHeaderAndSpansPastTheEnd) {
+  unsigned char h[44];
+  ASSERT_TRUE(captureWavHeader(44100, h));
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(h), 4), "RIFF");
+  EXPECT_EQ(h[4] | h[5] << 8 | h[6] << 16 | h[7] << 24, 36 + 44100 * 4);
+  EXPECT_EQ(h[40] | h[41] << 8 | h[42] << 16 | h[43] << 24, 44100 * 4);
+  EXPECT_FALSE(captureWavHeader(int64_t{1} << 30, h));
+
+  std::vector<int16_t> pcm = {1, 2, 3, 4, 5, 6};  // three stereo sample frames
+  std::vector<int16_t> out;
+  captureCutSpan(pcm, 1, 4, out);
+  EXPECT_EQ(out, (std::vector<int16_t>{3, 4, 5, 6, 0, 0, 0, 0}));
+  captureCutSpan(pcm, 7, 2, out);
+  EXPECT_EQ(out, (std::vector<int16_t>{0, 0, 0, 0}));
+
+  std::vector<unsigned char> junk(5000, 0x55);
+  std::string error;
+  EXPECT_FALSE(captureDecodeMp3(junk.data(), junk.size(), pcm, error));
+  EXPECT_FALSE(captureDecodeMp3(nullptr, 0, pcm, error));
+}
+
+TEST(CaptureProgressText, FramesRateAndTimeLeft) {
+  EXPECT_EQ(captureProgressText(0, 600, 0.0), "0/600 frames");
+  EXPECT_EQ(captureProgressText(120, 600, 2.0), "120/600 frames  60.0 fps  0:08 left");
+  EXPECT_EQ(captureProgressText(10, 36010, 1.0), "10/36010 frames  10.0 fps  60:00 left");
+}
+
+}  // namespace
