@@ -6,6 +6,8 @@
 // little under two MP3 frames of decoding, tens of microseconds. A damaged stretch costs at most
 // kMaxErrorsPerCallback resync attempts of libmpg123's resync limit (1 KiB each) per callback;
 // the rest of it is skipped over the following callbacks, which play silence meanwhile.
+// Opening decodes the first frame at once: libmpg123 skips an ID3v2 tag and up to 64 KiB of junk
+// before it; data in which it finds no frame there is not an MP3.
 #include "fsound.h"
 
 #include <SDL2/SDL.h>
@@ -23,6 +25,7 @@ constexpr int kBytesPerFrame = kChannels * 2;
 // The open check decodes up to one MP3 frame of 1152 samples; the callback plays it first.
 constexpr size_t kProbeBytes = 1152 * kBytesPerFrame;
 constexpr int kMaxErrorsPerCallback = 4;
+constexpr int kMaxReadsPerCallback = 64;
 
 // One stream: the caller's bytes (not owned, not copied), the read position and the decoder.
 struct FSOUND_STREAM {
@@ -84,7 +87,8 @@ static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t len
     filled = n;
   }
   int errors = 0;
-  while (filled < length && !stream->finished) {
+  // A bound on the reads of one callback, should libmpg123 ever report success without output.
+  for (int reads = 0; reads < kMaxReadsPerCallback && filled < length && !stream->finished; ++reads) {
     size_t done = 0;
     size_t before = stream->pos;
     int result = mpg123_read(stream->decoder, out + filled, length - filled, &done);

@@ -74,8 +74,8 @@ TEST(FsoundOpen, OpensMp3sFromMemory) {
   tagged.resize(10 + 256, 0);
   tagged.insert(tagged.end(), mp3.begin(), mp3.end());
   EXPECT_NE(openBytes(tagged), nullptr);
-  // Short junk in front: libmpg123 resyncs on the first frame.
-  Bytes junk = randomBytes(7, 300);
+  // Junk in front: libmpg123 resyncs on the first frame.
+  Bytes junk = randomBytes(7, 4000);
   junk.insert(junk.end(), mp3.begin(), mp3.end());
   EXPECT_NE(openBytes(junk), nullptr);
   // Cut in the middle of a frame: what is there can still be played.
