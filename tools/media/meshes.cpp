@@ -56,7 +56,7 @@ static float spow(float v, float e) { return std::copysign(std::pow(std::fabs(v)
 // exponents are below 2), with analytic normals, 48 x 32 patches.
 std::vector<Vertex> meshThing() {
   const int NU = 48, NV = 32;
-  const float e1 = 0.55f, e2 = 1.35f, a = 0.62f, b = 0.62f, c = 0.72f;
+  const float e1 = 0.55f, e2 = 1.35f, a = 0.74f, b = 0.74f, c = 0.85f;
   auto point = [&](int iu, int iv) {
     const float u = -3.14159265f + 6.28318531f * float(iu % NU) / NU;
     const float w = -1.57079633f + 3.14159265f * float(iv) / NV;
