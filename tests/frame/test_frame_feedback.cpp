@@ -115,7 +115,7 @@ TEST_F(FrameFeedback, TextDrawCharPicksTheGlyphCell) {
     EXPECT_EQ(matchVertexSet(polygonVertices(prims), cell(100, 200, k.column, k.row)), "")
         << "character 0x" << std::hex << (static_cast<int>(k.c) & 0xff);
   }
-  // The design's figures for "A" and the blank, written out.
+  // The cells of "A" and the blank, with their coordinates written out.
   auto a = polygonVertices(feedback([] { textDrawChar(0, 0, 'A'); }));
   EXPECT_EQ(matchVertexSet(a, {{0, 440, 0.0625f, 0.6875f}, {0, 480, 0.0625f, 0.75f}, {100, 480, 0.125f, 0.75f},
                                {100, 440, 0.125f, 0.6875f}}),
