@@ -77,7 +77,8 @@ static off_t memorySeek(void *handle, off_t offset, int whence) {
   return target;
 }
 
-// Fills out with the stream's next PCM bytes; returns how many it wrote (less only at the end).
+// Fills out with the stream's next PCM bytes; returns how many it wrote (fewer at the end, or
+// while a damaged stretch is being skipped).
 static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t length) {
   size_t filled = 0;
   if (stream->probeUsed < stream->probeLength) {
