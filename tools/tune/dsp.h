@@ -75,10 +75,10 @@ inline double osc_saw(Osc &o, double dt)
     return v;
 }
 
-// Band-limited pulse with duty cycle pw.
+// Band-limited pulse with duty cycle pw, offset so that its mean is zero.
 inline double osc_pulse(Osc &o, double dt, double pw)
 {
-    double v = o.phase < pw ? 1.0 : -1.0;
+    double v = (o.phase < pw ? 1.0 : -1.0) - (2.0 * pw - 1.0);
     v += polyblep(o.phase, dt);
     double t2 = o.phase - pw;
     if (t2 < 0.0)

@@ -220,6 +220,9 @@ MasterReport master(Mix &m, double target_lufs, double ceiling_db)
         gain *= std::pow(10.0, (target_lufs - lufs) / 20.0);
     }
     double min_gc = gc.empty() ? 1.0 : *std::min_element(gc.begin(), gc.end());
+    size_t over = 0;
+    for (double v : gc)
+        over += v < 0.8912509381337456 ? 1 : 0;
     // Safety: the gain curve changes between samples, so verify and trim if needed.
     double tp = true_peak(work);
     double lim = std::pow(10.0, ceiling_db / 20.0);
@@ -234,7 +237,8 @@ MasterReport master(Mix &m, double target_lufs, double ceiling_db)
     }
     m.l.swap(work.l);
     m.r.swap(work.r);
-    return {20.0 * std::log10(gain), lufs, 20.0 * std::log10(tp), 20.0 * std::log10(min_gc)};
+    return {20.0 * std::log10(gain), lufs, 20.0 * std::log10(tp), 20.0 * std::log10(min_gc),
+            n ? static_cast<double>(over) / static_cast<double>(n) : 0.0};
 }
 
 Pcm16 to_pcm16(const Mix &m)
@@ -273,6 +277,9 @@ bool decode_mp3(const std::vector<uint8_t> &data, Mix &out)
         return false;
     }
     std::vector<float> buf(1152 * 2 * 8);
+    // 128 kbps CBR: about 418 bytes per frame of 1152 samples.
+    out.l.reserve(data.size() / 417 * 1152 + 1152);
+    out.r.reserve(data.size() / 417 * 1152 + 1152);
     for (;;) {
         size_t done = 0;
         int rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);

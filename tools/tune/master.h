@@ -13,6 +13,7 @@ double true_peak(const Mix &m);
 // Figures of the mastering pass.
 struct MasterReport {
     double gain_db, lufs, true_peak_db, max_reduction_db;
+    double share_over_1db; // share of the samples the limiter takes down by more than 1 dB
 };
 
 // Removes DC and subsonics, fades the very end, and sets the gain so that after the

@@ -188,13 +188,13 @@ static void parse_bar(std::string_view text, int bar, double vel, std::vector<No
 static void kick(Buses &b, int64_t t0, double vel, uint64_t idx)
 {
     Rng rng = seeded(1, idx);
-    const int64_t len = static_cast<int64_t>(0.42 * kRate);
+    const int64_t len = static_cast<int64_t>(0.38 * kRate);
     double phase = 0.0;
     Svf click{};
     for (int64_t j = 0; j < len; ++j) {
         double t = static_cast<double>(j) / kRate;
-        double f = 48.0 + 112.0 * std::exp(-t / 0.028);
-        double amp = std::exp(-t / 0.2) * std::min(1.0, t / 0.0006);
+        double f = 50.0 + 115.0 * std::exp(-t / 0.026);
+        double amp = std::exp(-t / 0.16) * std::min(1.0, t / 0.0006);
         double tail = j > len - 441 ? static_cast<double>(len - j) / 441.0 : 1.0;
         double s = std::sin(2.0 * kPi * phase);
         phase += f / kRate;
@@ -206,11 +206,16 @@ static void kick(Buses &b, int64_t t0, double vel, uint64_t idx)
         s *= tail * vel * 0.5;
         emit(b, t0 + j, s, s, 0.0, 0.0);
     }
-    // Ducking shape: fast rise, hold, smooth return over ~200 ms.
+    // Ducking shape: a smooth dip that is already down when the kick starts (the
+    // plan is known ahead), held for 30 ms, then back over ~200 ms.
+    const int64_t lead = static_cast<int64_t>(0.004 * kRate);
     const int64_t dlen = static_cast<int64_t>(0.24 * kRate);
-    for (int64_t j = 0; j < dlen && t0 + j < kTotal; ++j) {
+    for (int64_t j = -lead; j < dlen; ++j) {
+        if (t0 + j < 0 || t0 + j >= kTotal)
+            continue;
         double t = static_cast<double>(j) / kRate;
-        double d = t < 0.004 ? t / 0.004 : (t < 0.03 ? 1.0 : 0.5 + 0.5 * std::cos(kPi * (t - 0.03) / 0.21));
+        double d = t < 0.0 ? 0.5 - 0.5 * std::cos(kPi * (t + 0.004) / 0.004)
+                           : (t < 0.03 ? 1.0 : 0.5 + 0.5 * std::cos(kPi * (t - 0.03) / 0.21));
         double &slot = b.duck[static_cast<size_t>(t0 + j)];
         slot = std::max(slot, d * vel);
     }
@@ -407,7 +412,7 @@ static double pad_level(double bp)
     if (bp < s.brk)
         return 0.6;
     if (bp < s.ret)
-        return 1.0;
+        return 0.75;
     if (bp < s.outro)
         return 0.55;
     return 0.85;
@@ -544,6 +549,35 @@ static void bell_note(Buses &b, const Note &n)
         pm -= std::floor(pm);
         s *= env * n.vel * 0.12;
         emit(b, n.start + j, s * 0.9, s, s * 0.55, s * 0.5);
+    }
+}
+
+// Chord stab: the chord an octave up on two detuned saws per note, a snappy filter.
+static void stab_chord(Buses &b, int64_t start, const Chord &c, double vel, uint64_t idx)
+{
+    Rng rng = seeded(8, idx);
+    const double gate = 0.1, release = 0.06;
+    const int64_t total = static_cast<int64_t>((gate + release) * kRate);
+    std::array<Osc, 6> osc{};
+    std::array<double, 6> dt{};
+    for (size_t v = 0; v < 6; ++v) {
+        dt[v] = midi_hz(c.pad[v / 2] + 12 + (v & 1 ? 0.08 : -0.08)) / kRate;
+        osc[v].phase = rng_uniform(rng);
+    }
+    Svf fl{}, fr{};
+    for (int64_t j = 0; j < total; ++j) {
+        double t = static_cast<double>(j) / kRate;
+        double env = adsr(t, gate, 0.002, 0.12, 0.3, release);
+        double l = 0.0, r = 0.0;
+        for (size_t v = 0; v < 6; ++v) {
+            double s = osc_saw(osc[v], dt[v]);
+            (v & 1 ? r : l) += s;
+        }
+        double g = svf_g(700.0 + 4200.0 * std::exp(-t / 0.05));
+        l = svf_run(fl, l, g, 0.8).low;
+        r = svf_run(fr, r, g, 0.8).low;
+        double a = env * vel * 0.07 * duck_gain(b, start + j, 0.3);
+        emit(b, start + j, l * a, r * a, (l + r) * a * 0.35, (l + r) * a * 0.3);
     }
 }
 
@@ -738,8 +772,8 @@ static void arrange(Buses &b, unsigned mask)
         drum_bar(b, bar, mask, hits);
 
     if (mask & kCymbals) {
-        for (int bar : {16, 24, 44, 52, 60, 64})
-            crash(b, step_time(bar * 16), bar == 16 || bar == 44 ? 1.0 : 0.75, hits++);
+        for (int bar : {16, 24, 32, 44, 52, 60, 64})
+            crash(b, step_time(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
     }
     if (mask & kRiser) {
         riser(b, 7 * kBar, 1, 0.6, 0);
@@ -758,7 +792,7 @@ static void arrange(Buses &b, unsigned mask)
             double cut = bass_cutoff(static_cast<double>(bar));
             int64_t s0 = static_cast<int64_t>(bar) * 16;
             if (p == 'L') {
-                Note n{step_time(s0), kBar - static_cast<int64_t>(0.04 * kRate), c.root, 0.8};
+                Note n{step_time(s0), kBar - static_cast<int64_t>(0.04 * kRate), c.root, 0.6};
                 bass_note(b, n, false, cut * 0.6);
                 continue;
             }
@@ -821,6 +855,8 @@ static void arrange(Buses &b, unsigned mask)
             Chord c = chord_of(kChords[static_cast<size_t>(bar)]);
             const auto &pat = kArpPatterns[static_cast<size_t>(p - '1')];
             double lvl = bar < kSections.build ? 0.5 + 0.1 * (bar - 4) : 1.0;
+            if (bar >= kSections.brk && bar < kSections.ret)
+                lvl = 0.75;
             if (bar >= kSections.outro + 6)
                 lvl = 1.0 - 0.15 * (bar - kSections.outro - 6);
             // Every fourth bar the pattern climbs an octave higher in its second half,
@@ -836,6 +872,26 @@ static void arrange(Buses &b, unsigned mask)
                 Note n{step_time(s0), kStep * 55 / 100, midi, v};
                 arp_note(b, n, (s & 1) ? 0.35 : -0.35);
             }
+        }
+    }
+
+    // Stabs in the second half of the theme and through the return: a two-bar rhythm.
+    if (mask & kStabs) {
+        uint64_t idx = 0;
+        for (int bar = 0; bar < kBars; ++bar) {
+            bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
+            if (!on)
+                continue;
+            Chord c = chord_of(kChords[static_cast<size_t>(bar)]);
+            static constexpr std::array<int, 2> even = {6, 14};
+            static constexpr std::array<int, 3> odd = {3, 6, 11};
+            int64_t s0 = static_cast<int64_t>(bar) * 16;
+            if (bar % 2 == 0)
+                for (int s : even)
+                    stab_chord(b, step_time(s0 + s), c, 1.0, idx++);
+            else
+                for (int s : odd)
+                    stab_chord(b, step_time(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
         }
     }
 

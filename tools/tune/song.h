@@ -27,7 +27,8 @@ enum Track : unsigned {
     kLead = 1u << 7,
     kBell = 1u << 8,
     kRiser = 1u << 9,
-    kAllTracks = (1u << 10) - 1,
+    kStabs = 1u << 10,
+    kAllTracks = (1u << 11) - 1,
 };
 
 // Renders the arrangement (only the tracks in mask) with delay and reverb, unmastered.
