@@ -118,7 +118,7 @@ PlayedCheck comparePlayed(const Bytes &output, const Bytes &reference) {
   }
   // The first non-zero byte belongs to the first non-zero sample; align both on it.
   if (outFirst < refFirst) {
-    check.why = "output starts with audio before the reference could";
+    check.why = "the output sounds earlier than the reference can be placed: not the same audio";
     return check;
   }
   check.start = outFirst - refFirst;
