@@ -38,9 +38,12 @@ static bool writeFile(const fs::path &path, const void *data, size_t size) {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     out.write(static_cast<const char *>(data), std::streamsize(size));
-    if (!out) return false;
   }
   std::error_code ec;
+  if (fs::file_size(tmp, ec) != size || ec) {
+    fs::remove(tmp, ec);
+    return false;
+  }
   fs::rename(tmp, path, ec);
   return !ec;
 }
@@ -108,6 +111,7 @@ static int cmdBuild(const char *manifest, const char *root, const char *outPack,
   }
   std::error_code ec;
   fs::create_directories(moduleDir, ec);
+  if (fs::path(outPack).has_parent_path()) fs::create_directories(fs::path(outPack).parent_path(), ec);
   if (!writeFile(outPack, pack.data(), pack.size()) || !writeModule(moduleDir, outPack, pack.size())) {
     std::fprintf(stderr, "zpack: cannot write %s or the module in %s\n", outPack, moduleDir);
     return 1;
