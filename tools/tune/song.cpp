@@ -524,7 +524,7 @@ static void lead_note(Buses &b, const Note &n)
         SvfOut m = svf_run(lp, 0.5 * (l + r), g, 1.0);
         // The side signal keeps the detuned width, filtered like the common part.
         double side = svf_run(lps, 0.5 * (l - r), g, 1.0).low * 0.5;
-        double amp = env * n.vel * 0.19 * duck_gain(b, n.start + j, 0.15);
+        double amp = env * n.vel * 0.22 * duck_gain(b, n.start + j, 0.15);
         double sl = (m.low + side) * amp, sr = (m.low - side) * amp;
         emit(b, n.start + j, sl, sr, (sl + sr) * 0.3, (sl + sr) * 0.3);
     }
@@ -761,6 +761,10 @@ static void drum_bar(Buses &b, int bar, unsigned mask, uint64_t &hits)
             }
             hat(b, step_time(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
         }
+        // A ride on the beats lifts the second half of the return.
+        if (h == 'o' && bar >= kSections.ret + 8 && bar < kSections.outro)
+            for (int s = 0; s < 16; s += 4)
+                hat(b, step_time(s0 + s), s == 0 ? 0.4 : 0.3, 0.3, 3800.0, -0.45, hits++);
     }
 }
 
