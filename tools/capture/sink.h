@@ -31,8 +31,8 @@ struct CaptureSink {
   // ffmpeg
   pid_t ffmpeg = -1;
   int pipeFd = -1;
-  // The writer thread and its buffers.
-  std::thread worker;
+  // The writer threads (one for the ordered ffmpeg pipe, two for PNG files) and their buffers.
+  std::vector<std::thread> workers;
   std::mutex lock;
   std::condition_variable changed;
   std::vector<std::vector<uint8_t>> buffers;
@@ -42,7 +42,7 @@ struct CaptureSink {
   bool failed = false;
   std::string error;
   int64_t written = 0;
-  int64_t firstWritten = -1;
+  int64_t firstWritten = -1;  // lowest and highest frame number written in full
   int64_t lastWritten = -1;
 };
 
