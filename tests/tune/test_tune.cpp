@@ -72,7 +72,8 @@ Tag parse_id3v2(std::span<const uint8_t> d)
 // Walk of the MPEG audio frames after the tag.
 struct Frames {
     size_t count = 0;
-    size_t bad_at = 0; // offset of the first header that is not MPEG-1 layer III 128k 44.1k, 0 if none
+    bool bad = false;  // a header that is not MPEG-1 layer III, 128 kbps, 44.1 kHz was met
+    size_t bad_at = 0; // ... at this offset
     size_t end = 0;    // where the walk stopped
     bool info_frame = false;
 };
@@ -86,15 +87,18 @@ Frames walk_frames(std::span<const uint8_t> d, size_t start)
         bool sync = (h >> 21) == 0x7ff;
         unsigned version = (h >> 19) & 3, layer = (h >> 17) & 3, rate = (h >> 12) & 15, freq = (h >> 10) & 3;
         if (!sync || version != 3 || layer != 1 || rate != 9 || freq != 0) {
+            f.bad = true;
             f.bad_at = p;
             break;
         }
         size_t len = 144 * 128000 / 44100 + ((h >> 9) & 1);
         if (f.count == 0) {
-            // A Xing/Info/LAME header would sit in the first frame, after the side info.
-            std::string_view first(reinterpret_cast<const char *>(&d[p]), std::min(len, d.size() - p));
-            f.info_frame = first.find("Xing") != first.npos || first.find("Info") != first.npos ||
-                           first.find("LAME") != first.npos;
+            // A Xing/Info header sits in the first frame right after the side information
+            // (32 bytes for stereo, 17 for mono; 2 more when the frame carries a CRC).
+            size_t side = ((h >> 6) & 3) == 3 ? 17 : 32;
+            size_t at = p + 4 + side + (((h >> 16) & 1) ? 0 : 2);
+            if (at + 4 <= d.size())
+                f.info_frame = std::memcmp(&d[at], "Xing", 4) == 0 || std::memcmp(&d[at], "Info", 4) == 0;
         }
         p += len;
         ++f.count;
@@ -165,6 +169,77 @@ double figure_after(const std::string &text, const std::string &key)
 
 } // namespace
 
+// Three crafted frames: 128 kbps, 44.1 kHz, joint stereo, the middle one padded.
+std::vector<uint8_t> crafted_frames()
+{
+    std::vector<uint8_t> d;
+    for (int k = 0; k < 3; ++k) {
+        bool pad = k == 1;
+        std::vector<uint8_t> fr(417 + (pad ? 1 : 0), 0);
+        fr[0] = 0xFF;
+        fr[1] = 0xFB;
+        fr[2] = static_cast<uint8_t>(0x90 | (pad ? 2 : 0));
+        fr[3] = 0x40;
+        d.insert(d.end(), fr.begin(), fr.end());
+    }
+    return d;
+}
+
+TEST(TuneScan, WalksCbrFramesAndFindsWhatDoesNotBelong)
+{
+    std::vector<uint8_t> d = crafted_frames();
+    Frames f = walk_frames(d, 0);
+    EXPECT_FALSE(f.bad);
+    EXPECT_EQ(f.count, 3u);
+    EXPECT_EQ(f.end, d.size());
+    EXPECT_FALSE(f.info_frame);
+    // An Info header after the 32 bytes of stereo side information.
+    std::vector<uint8_t> info = d;
+    std::memcpy(&info[36], "Info", 4);
+    EXPECT_TRUE(walk_frames(info, 0).info_frame);
+    // A 160 kbps frame in the middle.
+    std::vector<uint8_t> vbr = d;
+    vbr[417 + 2] = 0xA2;
+    Frames g = walk_frames(vbr, 0);
+    EXPECT_TRUE(g.bad);
+    EXPECT_EQ(g.bad_at, 417u);
+    // Stray bytes at the end stop the walk short of the end.
+    std::vector<uint8_t> tail = d;
+    tail.insert(tail.end(), {'T', 'A', 'G', 0});
+    Frames h = walk_frames(tail, 0);
+    EXPECT_TRUE(h.bad);
+    EXPECT_EQ(h.bad_at, d.size());
+}
+
+TEST(TuneScan, ReadsTheTagAndRejectsBrokenOnes)
+{
+    std::vector<uint8_t> tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 40};
+    auto frame = [&](const char *id, std::string_view text) {
+        uint32_t sz = static_cast<uint32_t>(text.size() + 1);
+        tag.insert(tag.end(), id, id + 4);
+        tag.insert(tag.end(), {uint8_t(sz >> 24), uint8_t(sz >> 16), uint8_t(sz >> 8), uint8_t(sz), 0, 0, 0});
+        tag.insert(tag.end(), text.begin(), text.end());
+    };
+    frame("TIT2", "Parkhaus");
+    frame("TPE1", "Tarvonell");
+    tag.resize(50, 0);
+    Tag t = parse_id3v2(tag);
+    ASSERT_TRUE(t.ok);
+    EXPECT_EQ(t.total, 50u);
+    EXPECT_EQ(t.title, "Parkhaus");
+    EXPECT_EQ(t.artist, "Tarvonell");
+    EXPECT_TRUE(t.padding_zero);
+    std::vector<uint8_t> dirty = tag;
+    dirty[49] = 1;
+    EXPECT_FALSE(parse_id3v2(dirty).padding_zero);
+    std::vector<uint8_t> not_syncsafe = tag;
+    not_syncsafe[9] = 0x80;
+    EXPECT_FALSE(parse_id3v2(not_syncsafe).ok);
+    std::vector<uint8_t> too_long = tag;
+    too_long[9] = 41; // claims one byte more than there is
+    EXPECT_FALSE(parse_id3v2(too_long).ok);
+}
+
 TEST(TuneFile, TagSizeAndFrames)
 {
     std::vector<uint8_t> d = read_file(kTune);
@@ -175,7 +250,7 @@ TEST(TuneFile, TagSizeAndFrames)
     EXPECT_EQ(t.artist, "Tarvonell");
     EXPECT_TRUE(t.padding_zero);
     Frames f = walk_frames(d, t.total);
-    EXPECT_EQ(f.bad_at, 0u) << "not a 128 kbps MPEG-1 layer III 44.1 kHz frame at " << f.bad_at;
+    EXPECT_FALSE(f.bad) << "not a 128 kbps MPEG-1 layer III 44.1 kHz frame at " << f.bad_at;
     EXPECT_EQ(f.end, d.size()) << "frames do not end exactly at the end of the file";
     EXPECT_FALSE(f.info_frame);
     // No ID3v1 tag at the end.
