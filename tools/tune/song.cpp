@@ -717,7 +717,7 @@ static void drum_bar(Buses &b, int bar, unsigned mask, uint64_t &hits)
                     v = 0.2 + 0.3 * x;
                 } else if (second) {
                     sub = s >= 8 ? 2 : 1;
-                    v = 0.5 + 0.5 * x;
+                    v = 0.4 + 0.4 * x;
                 } else {
                     if (s < 8 && (s & 1))
                         continue;
@@ -782,7 +782,7 @@ static void arrange(Buses &b, unsigned mask)
     if (mask & kRiser) {
         riser(b, 7 * kBar, 1, 0.6, 0);
         riser(b, 14 * kBar, 2, 0.8, 1);
-        riser(b, 42 * kBar, 2, 1.0, 2);
+        riser(b, 42 * kBar, 2, 0.6, 2);
         riser(b, 62 * kBar, 2, 0.7, 3);
     }
 
@@ -802,7 +802,7 @@ static void arrange(Buses &b, unsigned mask)
             }
             if (p == 'P') {
                 for (int s = 0; s < 16; ++s) {
-                    Note n{step_time(s0 + s), kStep * 6 / 10, c.root + (s % 4 == 2 ? 12 : 0), 0.75 + 0.25 * s / 16.0};
+                    Note n{step_time(s0 + s), kStep * 6 / 10, c.root + (s % 4 == 2 ? 12 : 0), 0.6 + 0.2 * s / 16.0};
                     bass_note(b, n, s % 4 == 2, bass_cutoff(bar + s / 16.0));
                 }
                 continue;
