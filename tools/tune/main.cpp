@@ -121,6 +121,7 @@ static bool master_and_encode(const Mix &mix, Pcm16 &pcm, std::vector<uint8_t> &
     return false;
 }
 
+// Parses the options, renders (or makes the placeholder), writes the WAV and the MP3.
 int main(int argc, char **argv)
 {
     std::string out, wav;

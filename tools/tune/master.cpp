@@ -41,6 +41,7 @@ static std::array<Biquad, 2> k_weighting()
     return {shelf, hp};
 }
 
+// K-weighted mean square in 100 ms pieces, 400 ms blocks, absolute and relative gates.
 double integrated_lufs(const Mix &m)
 {
     const size_t n = m.l.size();
@@ -123,6 +124,7 @@ static std::vector<double> peak_envelope(const Mix &m)
     return p;
 }
 
+// Largest value of the oversampled peak envelope.
 double true_peak(const Mix &m)
 {
     std::vector<double> p = peak_envelope(m);
@@ -172,6 +174,7 @@ static std::vector<double> limiter_gain(const std::vector<double> &peak, double 
     return out;
 }
 
+// High-pass, end fade, then gain and limiter iterated until the loudness is on target.
 MasterReport master(Mix &m, double target_lufs, double ceiling_db)
 {
     const size_t n = m.l.size();
@@ -241,6 +244,7 @@ MasterReport master(Mix &m, double target_lufs, double ceiling_db)
             n ? static_cast<double>(over) / static_cast<double>(n) : 0.0};
 }
 
+// Dithered rounding to 16 bits, clamped to the sample range.
 Pcm16 to_pcm16(const Mix &m)
 {
     Pcm16 pcm;
@@ -259,6 +263,7 @@ Pcm16 to_pcm16(const Mix &m)
     return pcm;
 }
 
+// Feeds the whole stream to mpg123 and collects float stereo output.
 bool decode_mp3(const std::vector<uint8_t> &data, Mix &out)
 {
     out.l.clear();

@@ -920,6 +920,7 @@ static void arrange(Buses &b, unsigned mask)
     }
 }
 
+// Sidechain shape first, then every track, then the delay and the reverb returns.
 void render_song(Mix &out, unsigned mask)
 {
     Buses b;
