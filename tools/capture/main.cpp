@@ -85,7 +85,7 @@ static void notePart(const std::string &path) {
 }
 
 // freeglut's fatal errors: say that there is no GL context, tidy up and leave.
-static void onGlutError(const char *fmt, va_list ap) {
+__attribute__((format(printf, 1, 0))) static void onGlutError(const char *fmt, va_list ap) {
   char text[512];
   vsnprintf(text, sizeof text, fmt, ap);
   fprintf(stderr, "parkhaus-capture: no GL context could be had: %s\n", text);
@@ -122,6 +122,8 @@ static bool loadMusic(std::vector<int16_t> &pcm, std::string &from, std::string 
       ok = captureDecodeMp3(bytes.data(), bytes.size(), pcm, error);
     }
   }
+  // The memory file owns no bytes and the library has no delete for it: it is a plain calloc'd record.
+  free(mf);
   if (lib) zare_delete(lib);
   if (!ok) error = "cannot decode the music: " + error;
   return ok;

@@ -69,9 +69,9 @@ bool captureDecodeMp3(const unsigned char *data, size_t size, std::vector<int16_
   while (true) {
     size_t done = 0;
     err = mpg123_read(mh, buf.data(), buf.size(), &done);
-    size_t old = pcm.size();
-    pcm.resize(old + done / sizeof(int16_t));
-    memcpy(pcm.data() + old, buf.data(), done / sizeof(int16_t) * sizeof(int16_t));
+    const size_t samples = done / sizeof(int16_t);
+    const int16_t *decoded = reinterpret_cast<const int16_t *>(buf.data());
+    pcm.insert(pcm.end(), decoded, decoded + samples);
     if (err == MPG123_DONE) break;
     if (err == MPG123_NEW_FORMAT || err == MPG123_OK) continue;
     error = std::string("libmpg123: ") + mpg123_strerror(mh);
