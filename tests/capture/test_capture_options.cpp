@@ -61,6 +61,8 @@ TEST(CaptureOptions, NumbersSizesAndSecondsAreReadWhole) {
   EXPECT_DOUBLE_EQ(o.duration, 2.0);
   EXPECT_EQ(o.width, 320);
   EXPECT_EQ(o.height, 200);
+  ASSERT_TRUE(parse({"--fps", "1.2e2", "--png"}, o, error)) << error;
+  EXPECT_EQ(o.fpsText, "120");
   for (const char *bad : {"60fps", "1e400", "inf", " 60", "+60", "", "0x10"}) {
     EXPECT_FALSE(parse({"--fps", bad}, o, error)) << bad;
   }

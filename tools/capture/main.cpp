@@ -264,6 +264,12 @@ int main(int argc, char **argv) {
     return 0;
   }
 
+  struct stat dataDir{};
+  if (stat("data", &dataDir) != 0 || !S_ISDIR(dataDir.st_mode)) {
+    fprintf(stderr, "parkhaus-capture: there is no data/ folder here, so the frames lack the loose textures and "
+                    "meshes; run it from the folder that holds data/\n");
+  }
+
   // The output first, so that an unwritable one is reported before anything is drawn.
   CaptureSink sink;
   if (!captureSinkOpen(sink, o.format, o.width, o.height, o.out, o.fpsText, ffmpeg, music, error)) fail(1, error);

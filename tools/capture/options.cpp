@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -189,7 +190,10 @@ bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &
         error = "--fps must be a number above 0 and at most 1000, not '" + shown + "'";
         return false;
       }
-      o.fpsText = shown;
+      // The rate as ffmpeg and the messages see it: plain decimal, whatever way it was written.
+      char text[32];
+      snprintf(text, sizeof text, "%.10g", o.fps);
+      o.fpsText = text;
     } else if (name == "--start") {
       if (!parseNumber(value, o.start, true) || o.start < 0.0) {
         error = "--start must be a time in seconds, 0 or more, not '" + shown + "'";
