@@ -364,7 +364,7 @@ int main(int argc, char **argv) {
     if (o.format == CaptureFormat::Mp4) {
       what += "; no MP4 was written (the part file is removed)";
     } else if (sink.written > 0) {
-      const bool gaps = sink.lastWritten - sink.firstWritten + 1 != sink.written;
+      const bool gaps = span.picked.empty() && sink.lastWritten - sink.firstWritten + 1 != sink.written;
       what += "; " + std::to_string(sink.written) + " complete frames (" + capturePngName(sink.firstWritten) + " to " +
               capturePngName(sink.lastWritten) + (gaps ? ", with gaps" : "") + ") were written to " + o.out +
               " before that";
