@@ -281,7 +281,7 @@ TEST_F(CaptureTest, WithoutADisplayItStartsAndEndsAnXvfbOfItsOwn) {
   EXPECT_NE(r.output.find("no GL context could be had: Xvfb is not on the PATH"), std::string::npos) << r.output;
 }
 
-TEST_F(CaptureTest, AnInterruptedCaptureLeavesNoPartFileAndNoXvfb) {
+TEST_F(CaptureTest, AnInterruptedCaptureLeavesNoPartFileNoHalfFrameAndNoXvfb) {
   if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
   RunSettings interrupt{{}, {"DISPLAY"}};
   interrupt.signalAfter = SIGINT;
@@ -294,6 +294,22 @@ TEST_F(CaptureTest, AnInterruptedCaptureLeavesNoPartFileAndNoXvfb) {
   int display = ownDisplay(r.output);
   ASSERT_GE(display, 0) << r.output;
   EXPECT_FALSE(fileExists("/tmp/.X11-unix/X" + std::to_string(display)));
+
+  // PNG frames: those written are complete, none is left half-written, and the message says so.
+  interrupt.signalAfter = SIGTERM;
+  r = runCapture({"--png", "--out", dir + "/frames"}, interrupt);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.output;
+  EXPECT_NE(r.output.find("complete frames (frame-000000.png to"), std::string::npos) << r.output;
+  std::vector<std::string> frames = listDir(dir + "/frames");
+  ASSERT_FALSE(frames.empty());
+  for (size_t i = 0; i < frames.size(); i++) {
+    char want[32];
+    snprintf(want, sizeof want, "frame-%06zu.png", i);
+    ASSERT_EQ(frames[i], want);
+    std::vector<uint8_t> rgb;
+    int w = 0, h = 0;
+    EXPECT_TRUE(readPngRgb(dir + "/frames/" + frames[i], rgb, w, h)) << frames[i];
+  }
 }
 
 }  // namespace
