@@ -39,7 +39,8 @@ static int gHeight = 0;
 extern "C" void __real_glutSwapBuffers(void);
 
 // The frame's swap, wrapped at link time: the finished frame is read from the back buffer just
-// before it is shown, which gives exactly the pixels the frame drew whatever the swap leaves behind.
+// before it is shown, which gives exactly the pixels the frame drew whatever the swap leaves behind
+// (Mesa's software rasteriser reads the front buffer back black after a swap).
 extern "C" void __wrap_glutSwapBuffers(void) {
   if (gReadTarget) {
     glReadBuffer(GL_BACK);
