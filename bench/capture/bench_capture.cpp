@@ -97,6 +97,7 @@ static double loadAverage(void) {
   return getloadavg(l, 1) == 1 ? l[0] : -1.0;
 }
 
+// Measures the demo loop, then a PNG and an MP4 capture of the same span, and prints the figures.
 int main(int argc, char **argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   double seconds = argc > 1 ? atof(argv[1]) : 10.0;

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+// Forks and runs the program from the repository root with the settings; output goes to an unlinked file.
 RunResult runProgram(const std::string &program, const std::vector<std::string> &args, const RunSettings &settings) {
   RunResult result;
   char logName[] = "/tmp/capture-test-log-XXXXXX";
@@ -83,10 +84,12 @@ RunResult runProgram(const std::string &program, const std::vector<std::string> 
   return result;
 }
 
+// Runs the built capture tool.
 RunResult runCapture(const std::vector<std::string> &args, const RunSettings &settings) {
   return runProgram(CAPTURE_EXE, args, settings);
 }
 
+// A new folder under /tmp named after the test.
 std::string makeTempDir(const std::string &tag) {
   std::string pattern = "/tmp/capture-test-" + tag + "-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
@@ -95,6 +98,7 @@ std::string makeTempDir(const std::string &tag) {
   return made ? made : "";
 }
 
+// Removes a folder made by makeTempDir, and nothing outside /tmp/capture-test-*.
 void removeTree(const std::string &path) {
   if (path.empty() || path.rfind("/tmp/capture-test-", 0) != 0) return;
   std::string cmd = "rm -rf '" + path + "'";
@@ -102,6 +106,7 @@ void removeTree(const std::string &path) {
   }
 }
 
+// The bytes of a file as a string.
 std::string readFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
@@ -109,11 +114,13 @@ std::string readFile(const std::string &path) {
   return ss.str();
 }
 
+// Whether anything exists at the path.
 bool fileExists(const std::string &path) {
   struct stat st{};
   return stat(path.c_str(), &st) == 0;
 }
 
+// The sorted names in a folder.
 std::vector<std::string> listDir(const std::string &path) {
   std::vector<std::string> names;
   DIR *d = opendir(path.c_str());
@@ -127,6 +134,7 @@ std::vector<std::string> listDir(const std::string &path) {
   return names;
 }
 
+// Decodes with libpng's simplified API to RGB.
 bool readPngRgb(const std::string &path, std::vector<uint8_t> &rgb, int &width, int &height) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
@@ -140,16 +148,19 @@ bool readPngRgb(const std::string &path, std::vector<uint8_t> &rgb, int &width, 
   return ok;
 }
 
-// Little-endian fields of a WAV header.
+// A 32-bit little-endian field of a WAV header.
 static uint32_t le32(const std::string &s, size_t at) {
   return static_cast<uint32_t>(static_cast<uint8_t>(s[at])) | static_cast<uint32_t>(static_cast<uint8_t>(s[at + 1])) << 8 |
          static_cast<uint32_t>(static_cast<uint8_t>(s[at + 2])) << 16 |
          static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24;
 }
+
+// A 16-bit little-endian field of a WAV header.
 static uint16_t le16(const std::string &s, size_t at) {
   return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8);
 }
 
+// Walks the RIFF chunks: fmt for the format, data for the samples.
 bool readWav(const std::string &path, WavData &wav, std::string &error) {
   std::string s = readFile(path);
   if (s.size() < 12 || s.compare(0, 4, "RIFF") != 0 || s.compare(8, 4, "WAVE") != 0) {
@@ -194,6 +205,7 @@ bool readWav(const std::string &path, WavData &wav, std::string &error) {
   return false;
 }
 
+// Decodes the file with libmpg123's own file reader, forced to 44.1 kHz stereo 16-bit.
 bool decodeMp3File(const std::string &path, std::vector<int16_t> &pcm) {
   int err = 0;
   mpg123_handle *mh = mpg123_new(nullptr, &err);

@@ -46,6 +46,7 @@ std::string probe(const std::string &file, const std::vector<std::string> &what)
   return out;
 }
 
+// Whether ffmpeg and ffprobe are installed, for the MP4 checks.
 bool haveFfmpeg() { return fileExists("/usr/bin/ffmpeg") && fileExists("/usr/bin/ffprobe"); }
 
 TEST_F(CaptureTest, TwoCapturesOfTheSameSpanAreByteForByteTheSame) {

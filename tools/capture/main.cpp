@@ -206,6 +206,7 @@ static bool openContext(const CaptureOptions &o, CaptureXServer &server, std::st
   exit(status);
 }
 
+// Parses the options, gets the music, opens the output and the GL context, then draws every frame in turn.
 int main(int argc, char **argv) {
   // A closed ffmpeg pipe and a file grown past its limit come back as write errors we can report.
   signal(SIGPIPE, SIG_IGN);

@@ -135,6 +135,7 @@ static bool settleOutput(CaptureOptions &o, bool hasFfmpeg, std::string &error) 
   return true;
 }
 
+// Reads the command line into options, then settles the format and output path.
 bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &o, std::string &error) {
   o = CaptureOptions{};
   bool startGiven = false;
@@ -229,19 +230,23 @@ bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &
   return settleOutput(o, hasFfmpeg, error);
 }
 
+// Frame k is drawn at t = k / rate, narrowed to the float the frame reads.
 float captureFrameTime(int64_t frame, double fps) {
   return static_cast<float>(static_cast<double>(frame) / fps);
 }
 
+// The music sample frame at the start of frame k, rounded to the nearest.
 int64_t captureSampleAt(int64_t frame, double fps) {
   return std::llround(static_cast<double>(frame) * kCaptureSampleRate / fps);
 }
 
+// The last frame to draw: the last chosen one, or the end of the span.
 int64_t captureLastFrame(const CaptureSpan &span) {
   if (!span.picked.empty()) return span.picked.back();
   return span.first + span.count - 1;
 }
 
+// Turns start, duration (or the tune length) and --frames into frame numbers.
 bool captureMakeSpan(const CaptureOptions &o, int64_t tuneSamples, CaptureSpan &span, std::string &error) {
   span = CaptureSpan{};
   if (o.framesGiven) {
@@ -291,6 +296,7 @@ bool captureMakeSpan(const CaptureOptions &o, int64_t tuneSamples, CaptureSpan &
   return true;
 }
 
+// The --help text.
 const char *captureUsage(void) {
   return "Usage: parkhaus-capture [options]\n"
          "Renders the demo with its own clock (time = frame / rate), drawing every frame from the\n"

@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cstdio>
 
+// Seconds on the steady clock, for rates and time left.
 double captureNow(void) {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Starts counting and remembers where the report goes.
 void captureProgressStart(CaptureProgress &p, int64_t total, bool terminal, bool quiet) {
   p = CaptureProgress{};
   p.total = total;
@@ -17,6 +19,7 @@ void captureProgressStart(CaptureProgress &p, int64_t total, bool terminal, bool
   p.startSeconds = captureNow();
 }
 
+// Frames done of all, the rate so far and the time left at that rate.
 std::string captureProgressText(int64_t done, int64_t total, double seconds) {
   char buf[128];
   double fps = seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0;
@@ -30,6 +33,7 @@ std::string captureProgressText(int64_t done, int64_t total, double seconds) {
   return buf;
 }
 
+// Shows the bar (terminal) or a line (otherwise), not more often than its interval.
 void captureProgressUpdate(CaptureProgress &p, int64_t done) {
   if (p.quiet || p.total <= 0) return;
   double now = captureNow();
@@ -57,6 +61,7 @@ void captureProgressUpdate(CaptureProgress &p, int64_t done) {
   fflush(stderr);
 }
 
+// Ends the bar line.
 void captureProgressEnd(CaptureProgress &p) {
   if (p.barShown) fputc('\n', stderr);
   p.barShown = false;

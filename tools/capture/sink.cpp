@@ -22,12 +22,14 @@
 // frames go down one pipe in order. Each writer has a buffer in hand, plus one being read back and a spare.
 constexpr int kPngWriters = 2;
 
+// frame-NNNNNN.png for frame NNNNNN.
 std::string capturePngName(int64_t frame) {
   char name[40];
   snprintf(name, sizeof name, "frame-%06lld.png", static_cast<long long>(frame));
   return name;
 }
 
+// mkdir -p, with a reason when a part of the path is a file or cannot be made.
 bool captureMakeDirs(const std::string &path, std::string &error) {
   if (path.empty()) return true;
   struct stat st{};
@@ -297,6 +299,7 @@ bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int hei
   return true;
 }
 
+// Waits for a free frame buffer; null once a writer has failed.
 uint8_t *captureSinkBuffer(CaptureSink &sink) {
   std::unique_lock<std::mutex> hold(sink.lock);
   sink.changed.wait(hold, [&sink] { return !sink.freeBuffers.empty() || sink.failed; });
@@ -306,6 +309,7 @@ uint8_t *captureSinkBuffer(CaptureSink &sink) {
   return sink.buffers[static_cast<size_t>(b)].data();
 }
 
+// Queues the filled buffer for the writers.
 void captureSinkSubmit(CaptureSink &sink, uint8_t *buffer, int64_t frame) {
   std::unique_lock<std::mutex> hold(sink.lock);
   for (size_t i = 0; i < sink.buffers.size(); i++) {
@@ -317,6 +321,7 @@ void captureSinkSubmit(CaptureSink &sink, uint8_t *buffer, int64_t frame) {
   sink.changed.notify_all();
 }
 
+// Whether a writer has failed.
 bool captureSinkFailed(CaptureSink &sink) {
   std::unique_lock<std::mutex> hold(sink.lock);
   return sink.failed;
@@ -345,6 +350,7 @@ static int waitFfmpeg(CaptureSink &sink) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Drains the queue, ends ffmpeg and renames the part file into place.
 bool captureSinkFinish(CaptureSink &sink, std::string &error) {
   stopWriter(sink, false);
   if (sink.format != CaptureFormat::Mp4) {
@@ -373,6 +379,7 @@ bool captureSinkFinish(CaptureSink &sink, std::string &error) {
   return true;
 }
 
+// Stops everything at once and removes the part file.
 void captureSinkAbort(CaptureSink &sink) {
   // Killing ffmpeg first ends a write the writer may be blocked in.
   if (sink.ffmpeg > 0) {

@@ -39,6 +39,7 @@ static off_t memSeek(void *handle, off_t offset, int whence) {
   return to;
 }
 
+// Decodes the whole MP3 from memory through a replaced libmpg123 reader.
 bool captureDecodeMp3(const unsigned char *data, size_t size, std::vector<int16_t> &pcm, std::string &error) {
   pcm.clear();
   if (!data || size == 0) {
@@ -89,6 +90,7 @@ bool captureDecodeMp3(const unsigned char *data, size_t size, std::vector<int16_
   return true;
 }
 
+// The span of the music, padded with silence past its end.
 void captureCutSpan(const std::vector<int16_t> &pcm, int64_t first, int64_t count, std::vector<int16_t> &out) {
   out.assign(static_cast<size_t>(count) * 2, 0);
   int64_t have = static_cast<int64_t>(pcm.size() / 2);
@@ -97,15 +99,18 @@ void captureCutSpan(const std::vector<int16_t> &pcm, int64_t first, int64_t coun
   std::copy_n(pcm.begin() + first * 2, n * 2, out.begin());
 }
 
-// Stores a 32-bit and a 16-bit little-endian value.
+// Stores a 32-bit little-endian value.
 static void put32(unsigned char *p, uint32_t v) {
   for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
+
+// Stores a 16-bit little-endian value.
 static void put16(unsigned char *p, uint16_t v) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);
 }
 
+// The canonical 44-byte PCM header.
 bool captureWavHeader(int64_t sampleFrames, unsigned char h[44]) {
   const int64_t bytes = sampleFrames * 4;
   if (sampleFrames < 0 || bytes > 0xFFFFFFFFLL - 36) return false;
@@ -140,6 +145,7 @@ static bool writeAll(int fd, const void *buf, size_t n, std::string &error) {
   return true;
 }
 
+// Header, then the samples in little-endian order.
 bool captureWriteWav(int fd, const std::vector<int16_t> &stereo, std::string &error) {
   unsigned char header[44];
   if (!captureWavHeader(static_cast<int64_t>(stereo.size() / 2), header)) {

@@ -21,6 +21,7 @@
 // an Xvfb can refuse a connection made right after another one was closed.
 static Display *gHeld = nullptr;
 
+// Closes the held connection of the last check.
 void captureReleaseDisplay(void) {
   if (gHeld) XCloseDisplay(gHeld);
   gHeld = nullptr;
@@ -29,6 +30,7 @@ void captureReleaseDisplay(void) {
 // Xlib reports a failed request by calling this instead of ending the process.
 static int ignoreXError(Display *, XErrorEvent *) { return 0; }
 
+// Connects, asks for GLX and the screen size, and keeps the connection on success.
 bool captureDisplayUsable(const char *name, int width, int height, std::string &why) {
   const char *shown = name ? name : getenv("DISPLAY");
   if (!shown || !*shown) {
@@ -62,6 +64,7 @@ bool captureDisplayUsable(const char *name, int width, int height, std::string &
   return true;
 }
 
+// Looks for an executable along $PATH.
 std::string captureFindProgram(const char *name) {
   const char *path = getenv("PATH");
   if (!path) return {};
@@ -78,6 +81,7 @@ std::string captureFindProgram(const char *name) {
   return {};
 }
 
+// Starts Xvfb with -displayfd and waits for its display number.
 bool captureStartXvfb(int width, int height, CaptureXServer &server, std::string &error) {
   std::string xvfb = captureFindProgram("Xvfb");
   if (xvfb.empty()) {
@@ -152,6 +156,7 @@ bool captureStartXvfb(int width, int height, CaptureXServer &server, std::string
   return true;
 }
 
+// Sends TERM, waits a little, then KILL.
 void captureStopXvfb(CaptureXServer &server) {
   if (server.pid <= 0) return;
   kill(server.pid, SIGTERM);
