@@ -145,34 +145,22 @@ TEST_F(CaptureTest, Mp4HasTheFramesTheDurationAndTheMusic) {
 }
 
 TEST_F(CaptureTest, BadOptionsAreRefusedWithAMessage) {
+  // One of each kind; the parsing itself is tested case by case in test_capture_options.
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--bogus"}, "unknown option '--bogus'"},
       {{"--fps"}, "--fps needs a value"},
-      {{"--fps", "0"}, "--fps must be"},
-      {{"--fps", "abc"}, "--fps must be"},
       {{"--fps=nan"}, "--fps must be"},
-      {{"--fps", "2000"}, "--fps must be"},
-      {{"--start", "-1"}, "--start must be"},
-      {{"--duration", "0"}, "--duration must be"},
-      {{"--duration", "0.001"}, "shorter than one frame"},
-      {{"--size", "640"}, "--size must be"},
       {{"--size", "0x480"}, "--size must be"},
-      {{"--size", "640x480x3"}, "--size must be"},
-      {{"--size", "99999x10"}, "--size must be"},
+      {{"--duration", "0.001"}, "shorter than one frame"},
       {{"--png", "--wav"}, "choose one of"},
       {{"--png", "--out", "x.mp4"}, "looks like a file name"},
-      {{"--mp4", "--out", "x.wav"}, "ends in .mp4"},
-      {{"--wav", "--out", "frames"}, "ends in .wav"},
       {{"--mp4", "--size", "641x480", "--out", "x.mp4"}, "even width and height"},
-      {{"--frames", "1,x"}, "neither a frame number"},
       {{"--frames", "1", "--start", "2"}, "cannot be combined"},
-      {{"--frames", "1", "--mp4"}, "cannot be combined"},
       {{"--start", "100000", "--wav"}, "past the end of the music"},
-      {{"--wav", "--png"}, "choose one of"},
   };
+
   for (const auto &[args, message] : cases) {
-    std::vector<std::string> withOut = args;
-    RunResult r = runCapture(withOut);
+    RunResult r = runCapture(args);
     EXPECT_EQ(r.status, 2) << testing::PrintToString(args) << "\n" << r.output;
     EXPECT_NE(r.output.find(message), std::string::npos) << testing::PrintToString(args) << "\n" << r.output;
   }
