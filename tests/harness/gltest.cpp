@@ -64,9 +64,10 @@ bool gltestWritePng(const std::string &path, const std::vector<uint8_t> &rgba, i
   image.width = static_cast<png_uint_32>(w);
   image.height = static_cast<png_uint_32>(h);
   image.format = PNG_FORMAT_RGBA;
-  // Negative stride: GL's rows run bottom to top.
-  const uint8_t *last = rgba.data() + static_cast<size_t>(h - 1) * w * 4;
-  return png_image_write_to_file(&image, path.c_str(), 0, last, -w * 4, nullptr) != 0;
+  // Negative stride: GL's rows run bottom to top; libpng itself starts at the last
+  // row in memory, so the buffer is passed from its first byte.
+  if (rgba.size() < static_cast<size_t>(w) * h * 4) return false;
+  return png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), -w * 4, nullptr) != 0;
 }
 
 std::vector<float> gltestFeedback(void (*draw)(), GLenum type) {
