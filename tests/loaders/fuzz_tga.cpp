@@ -1,29 +1,18 @@
 // Fuzzes the TGA image loader through a memory-backed file, as it takes a path.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
+#include "fuzz_memfd.h"
 #include "util.h"
 
-static int gFd = -1;
-static char gPath[64];
-
-// Makes the memory file once and sends the loader's messages away.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  gFd = memfd_create("fuzz_tga", 0);
-  if (gFd < 0) abort();
-  snprintf(gPath, sizeof(gPath), "/proc/self/fd/%d", gFd);
-  if (!freopen("/dev/null", "w", stdout)) abort();
+  fuzzMemfdInit("fuzz_tga");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (ftruncate(gFd, 0) != 0) abort();
-  if (size && pwrite(gFd, data, size, 0) != static_cast<ssize_t>(size)) abort();
-  util_image_t *image = util_imageFromTGA(gPath);
+  fuzzMemfdWrite(data, size);
+  util_image_t *image = util_imageFromTGA(gFuzzPath);
   if (image) {
     // The pixels the record claims must all have come from the file.
     size_t bytes = static_cast<size_t>(image->width) * static_cast<size_t>(image->height) * 4;
