@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mp3mem.h"
+
 // Device buffer in sample frames: large enough that wake-ups are rare, small enough to start at once.
 constexpr Uint16 kDeviceSamples = 2048;
 constexpr int kChannels = 2;
@@ -29,9 +31,7 @@ constexpr int kMaxReadsPerCallback = 64;
 
 // One stream: the caller's bytes (not owned, not copied), the read position and the decoder.
 struct FSOUND_STREAM {
-  const unsigned char *data = nullptr;
-  size_t size = 0;
-  size_t pos = 0;
+  Mp3Memory source;
   mpg123_handle *decoder = nullptr;
   long rate = 0;
   std::array<unsigned char, kProbeBytes> probe{};
@@ -51,32 +51,6 @@ static FSOUND_STREAM *gStreams = nullptr;
 static bool gExitHandlerSet = false;
 static bool gDecoderLibraryReady = false;
 
-// libmpg123's read hook: copies the next bytes of the memory block into the decoder's buffer.
-static mpg123_ssize_t memoryRead(void *handle, void *buffer, size_t count) {
-  auto *stream = static_cast<FSOUND_STREAM *>(handle);
-  size_t n = std::min(count, stream->size - stream->pos);
-  std::memcpy(buffer, stream->data + stream->pos, n);
-  stream->pos += n;
-  return static_cast<mpg123_ssize_t>(n);
-}
-
-// libmpg123's seek hook over the memory block; positions outside it are refused.
-static off_t memorySeek(void *handle, off_t offset, int whence) {
-  auto *stream = static_cast<FSOUND_STREAM *>(handle);
-  off_t base = 0;
-  if (whence == SEEK_CUR) {
-    base = static_cast<off_t>(stream->pos);
-  } else if (whence == SEEK_END) {
-    base = static_cast<off_t>(stream->size);
-  } else if (whence != SEEK_SET) {
-    return -1;
-  }
-  off_t target = base + offset;
-  if (target < 0 || target > static_cast<off_t>(stream->size)) return -1;
-  stream->pos = static_cast<size_t>(target);
-  return target;
-}
-
 // Fills out with the stream's next PCM bytes; returns how many it wrote (fewer at the end, or
 // while a damaged stretch is being skipped).
 static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t length) {
@@ -91,13 +65,13 @@ static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t len
   // A bound on the reads of one callback, should libmpg123 ever report success without output.
   for (int reads = 0; reads < kMaxReadsPerCallback && filled < length && !stream->finished; ++reads) {
     size_t done = 0;
-    size_t before = stream->pos;
+    size_t before = stream->source.pos;
     int result = mpg123_read(stream->decoder, out + filled, length - filled, &done);
     filled += done;
     if (result == MPG123_OK || result == MPG123_NEW_FORMAT) continue;
     if (result == MPG123_DONE || result == MPG123_NEED_MORE) {
       stream->finished = true;
-    } else if (stream->pos == before && done == 0) {
+    } else if (stream->source.pos == before && done == 0) {
       // An error that consumed nothing would repeat for ever: that is the end of what can be played.
       stream->finished = true;
     } else if (++errors >= kMaxErrorsPerCallback) {
@@ -179,8 +153,8 @@ FSOUND_STREAM *FSOUND_Stream_OpenFile(const char *data, unsigned int mode, int l
     gDecoderLibraryReady = true;
   }
   auto *stream = new FSOUND_STREAM;
-  stream->data = reinterpret_cast<const unsigned char *>(data);
-  stream->size = static_cast<size_t>(length);
+  stream->source.data = reinterpret_cast<const unsigned char *>(data);
+  stream->source.size = static_cast<size_t>(length);
   stream->rate = gMixRate;
   int error = MPG123_OK;
   stream->decoder = mpg123_new(nullptr, &error);
@@ -189,13 +163,8 @@ FSOUND_STREAM *FSOUND_Stream_OpenFile(const char *data, unsigned int mode, int l
     return nullptr;
   }
   mpg123_handle *decoder = stream->decoder;
-  // One output format only: the device's rate, stereo, signed 16-bit; libmpg123 converts to it.
-  bool configured = mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0) == MPG123_OK &&
-                    mpg123_format_none(decoder) == MPG123_OK &&
-                    mpg123_format(decoder, stream->rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) == MPG123_OK &&
-                    mpg123_replace_reader_handle(decoder, memoryRead, memorySeek, nullptr) == MPG123_OK &&
-                    mpg123_open_handle(decoder, stream) == MPG123_OK;
-  if (!configured) {
+  // One output format only: the device's rate, stereo, signed 16-bit.
+  if (!mp3memOpen(decoder, &stream->source, stream->rate)) {
     streamDiscard(stream);
     return nullptr;
   }

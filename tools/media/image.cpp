@@ -3,21 +3,13 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <png.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
 
-uint64_t Rng::next() {
-  uint64_t z = (s += 0x9e3779b97f4a7c15ull);
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-  return z ^ (z >> 31);
-}
-
-float Rng::uniform() { return float(next() >> 40) / float(1ull << 24); }
+#include "pngwrite.h"
 
 Picture pictureNew(int w, int h, Rgb fill, float alpha) {
   Picture p;
@@ -193,61 +185,23 @@ std::vector<uint8_t> toRgba8(const Picture &pic) {
   return out;
 }
 
-// libpng's write callback into a byte vector.
-static void pngToVector(png_structp png, png_bytep data, png_size_t len) {
-  auto *out = static_cast<std::vector<uint8_t> *>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + len);
-}
-
-// libpng's flush callback: nothing to flush in memory.
-static void pngFlush(png_structp) {}
-
 // Compression settings tried, strongest first.
 struct ZSetting {
   int level, strategy, memLevel;
 };
 
-// Writes one PNG with the given zlib setting and, if fillerText is not null, a tEXt chunk of
-// that content after the image data. Empty result if libpng fails.
-static std::vector<uint8_t> pngWrite(const Indexed &img, ZSetting z, const std::vector<uint8_t> *filler,
-                                     bool rgb = false, const std::vector<uint8_t> *rgbRows = nullptr) {
-  std::vector<uint8_t> out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (!png) return out;
-  png_infop info = png_create_info_struct(png);
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    out.clear();
-    return out;
-  }
-  png_set_write_fn(png, &out, pngToVector, pngFlush);
-  png_set_compression_buffer_size(png, 8192);
-  png_set_compression_level(png, z.level);
-  png_set_compression_strategy(png, z.strategy);
-  png_set_compression_mem_level(png, z.memLevel);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-  std::vector<png_color> pal;
-  const int w = rgb ? img.w : img.w, h = img.h;
-  if (rgb) {
-    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-  } else {
-    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    for (const auto &c : img.pal) pal.push_back({c[0], c[1], c[2]});
-    png_set_PLTE(png, info, pal.data(), int(pal.size()));
-  }
-  png_write_info(png, info);
-  const size_t stride = rgb ? size_t(w) * 3 : size_t(w);
-  const uint8_t *rows = rgb ? rgbRows->data() : img.idx.data();
-  for (int y = 0; y < h; y++) png_write_row(png, const_cast<png_bytep>(rows + stride * size_t(y)));
-  if (filler) {
-    png_byte name[5] = {'t', 'E', 'X', 't', 0};
-    png_write_chunk(png, name, filler->data(), filler->size());
-  }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+// Writes one indexed PNG with the given zlib setting and, when filler is not empty, a tEXt chunk
+// of that content after the image data.
+static std::vector<uint8_t> pngWrite(const Indexed &img, ZSetting z, const std::vector<uint8_t> &filler = {}) {
+  PngSpec spec;
+  spec.width = img.w;
+  spec.height = img.h;
+  spec.palette = img.pal;
+  spec.level = z.level;
+  spec.strategy = z.strategy;
+  spec.memLevel = z.memLevel;
+  spec.text = filler;
+  return pngEncode(spec, img.idx.data());
 }
 
 // Counts the IDAT chunks of a PNG file and their data bytes.
@@ -279,13 +233,13 @@ static const ZSetting kSettings[] = {
 size_t pngIdatSize(const Indexed &img) {
   int chunks;
   size_t bytes;
-  idatStats(pngWrite(img, kSettings[0], nullptr), chunks, bytes);
+  idatStats(pngWrite(img, kSettings[0]), chunks, bytes);
   return bytes;
 }
 
 std::vector<uint8_t> pngExact(const Indexed &img, size_t length, int idatChunks) {
   for (const ZSetting &z : kSettings) {
-    std::vector<uint8_t> f = pngWrite(img, z, nullptr);
+    std::vector<uint8_t> f = pngWrite(img, z);
     int chunks;
     size_t bytes;
     idatStats(f, chunks, bytes);
@@ -294,17 +248,20 @@ std::vector<uint8_t> pngExact(const Indexed &img, size_t length, int idatChunks)
     // A tEXt chunk costs 12 bytes of frame and at least 8 of keyword and separator.
     if (length < f.size() + 20) continue;
     const std::vector<uint8_t> fill = fillerText(length - f.size() - 12);
-    f = pngWrite(img, z, &fill);
+    f = pngWrite(img, z, fill);
     if (f.size() == length) return f;
   }
   return {};
 }
 
 std::vector<uint8_t> pngRgb(int w, int h, const std::vector<uint8_t> &rgb) {
-  Indexed dims;
-  dims.w = w;
-  dims.h = h;
-  return pngWrite(dims, {9, 0, 9}, nullptr, true, &rgb);
+  PngSpec spec;
+  spec.width = w;
+  spec.height = h;
+  spec.pixels = PngPixels::Rgb;
+  spec.level = 9;
+  spec.memLevel = 9;
+  return pngEncode(spec, rgb.data());
 }
 
 std::vector<uint8_t> tga32(const Picture &pic) {

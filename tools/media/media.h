@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "rng.h"
+
 // A colour with components in 0..1 (alpha unused by the RGB pictures).
 struct Rgb {
   float r = 0, g = 0, b = 0;
@@ -25,13 +27,6 @@ struct Indexed {
   int w = 0, h = 0;
   std::vector<uint8_t> idx;
   std::vector<std::array<uint8_t, 3>> pal;
-};
-
-// Small deterministic generator (splitmix64), so that every run paints the same pixels.
-struct Rng {
-  uint64_t s;
-  uint64_t next();
-  float uniform();  // 0 <= x < 1
 };
 
 Picture pictureNew(int w, int h, Rgb fill, float alpha = 1.0f);

@@ -48,8 +48,8 @@ static Cells cellsAt(float u, float v, int n, uint32_t seed) {
   for (int dy = -2; dy <= 2; dy++)
     for (int dx = -2; dx <= 2; dx++) {
       const int cx = ((gx + dx) % n + n) % n, cy = ((gy + dy) % n + n) % n;
-      Rng r{seed * 7919u + uint64_t(cy) * 1000u + uint64_t(cx)};
-      const float px = (cx + 0.15f + 0.7f * r.uniform()) / n, py = (cy + 0.15f + 0.7f * r.uniform()) / n;
+      SplitMix r{seed * 7919u + uint64_t(cy) * 1000u + uint64_t(cx)};
+      const float px = (cx + 0.15f + 0.7f * splitMixUniform(r)) / n, py = (cy + 0.15f + 0.7f * splitMixUniform(r)) / n;
       const float ddx = wrap(px - u), ddy = wrap(py - v);
       const float d = std::sqrt(ddx * ddx + ddy * ddy) * n;
       if (d < c.f1) {
@@ -94,9 +94,9 @@ Indexed makeOrgan() {
                                  rgb8(255, 160, 160), rgb8(255, 220, 190), rgb8(255, 255, 240)};
   auto make = [&](float detail) {
     std::vector<float> f(base.size());
-    Rng r{77};
+    SplitMix r{77};
     for (size_t i = 0; i < f.size(); i++)
-      f[i] = base[i] + detail * 0.35f * grainField[i] + detail * 0.10f * (r.uniform() - 0.5f);
+      f[i] = base[i] + detail * 0.35f * grainField[i] + detail * 0.10f * (splitMixUniform(r) - 0.5f);
     return rampPicture(W, W, f, ramp, 256);
   };
   // 23 image-data chunks, and room for the filler: 180225 to 185314 bytes.
@@ -118,7 +118,7 @@ Indexed makeCowEnv() {
   img.idx.resize(size_t(W) * W);
   auto make = [&](float detail) {
     Indexed out = img;
-    Rng r{5};
+    SplitMix r{5};
     for (int y = 0; y < W; y++)
       for (int x = 0; x < W; x++) {
         const float dx = (x + 0.5f) / (W / 2.0f) - 1, dy = 1 - (y + 0.5f) / (W / 2.0f);
@@ -133,7 +133,7 @@ Indexed makeCowEnv() {
           hide *= 1 - 0.8f * hl;
           sky = smooth(0.74f, 1.0f, rr) + 0.15f * (dy < 0 ? 0 : dy) * (1 - rr);
         }
-        hide += detail * 0.12f * (r.uniform() - 0.5f);
+        hide += detail * 0.12f * (splitMixUniform(r) - 0.5f);
         const int hi = std::clamp(int(std::lround(clamp01(hide) * 15)), 0, 15);
         const int si = std::clamp(int(std::lround(clamp01(sky) * 15)), 0, 15);
         out.idx[size_t(y) * W + x] = uint8_t(hi * 16 + si);
@@ -168,13 +168,13 @@ static float sdRoundBox(float x, float y, float cx, float cy, float hw, float hh
 
 // Concrete with a blue cast: mottled noise, pits and a few darker stains.
 static void concrete(Picture &p, int x0, int y0, int size, float detail, uint32_t seed, float level = 1.0f) {
-  Rng r{seed};
+  SplitMix r{seed};
   for (int y = y0; y < y0 + size; y++)
     for (int x = x0; x < x0 + size; x++) {
       const float u = float(x - x0) / size, v = float(y - y0) / size;
       float n = 0.55f + 0.2f * (fbmTile(u * 4, v * 4, 4, 2, seed) - 0.5f);
       n -= 0.18f * smooth(0.62f, 0.75f, fbmTile(u * 3, v * 3, 3, 3, seed + 5));
-      n += detail * 0.16f * (r.uniform() - 0.5f);
+      n += detail * 0.16f * (splitMixUniform(r) - 0.5f);
       n *= level;
       p.px[size_t(y) * p.w + x] = mix(rgb8(40, 44, 52), rgb8(196, 202, 212), clamp01(n));
     }
@@ -290,7 +290,7 @@ Indexed makeTexPark() {
 Indexed makeSuckBack() {
   const int W = 512;
   std::vector<float> base(size_t(W) * W), grain(size_t(W) * W);
-  Rng r{99};
+  SplitMix r{99};
   for (int y = 0; y < W; y++)
     for (int x = 0; x < W; x++) {
       const float dx = (x + 0.5f) / 256 - 1, dy = (y + 0.5f) / 256 - 1;
@@ -300,7 +300,7 @@ Indexed makeSuckBack() {
       v += 0.35f * (1 - smooth(0.0f, 0.12f, rr)) * 0.0f;
       v *= 0.55f + 0.45f * smooth(0.0f, 1.1f, rr);
       base[size_t(y) * W + x] = v;
-      grain[size_t(y) * W + x] = r.uniform() - 0.5f;
+      grain[size_t(y) * W + x] = splitMixUniform(r) - 0.5f;
     }
   const std::vector<Rgb> ramp = {rgb8(0, 0, 0), rgb8(60, 60, 80), rgb8(170, 170, 200), rgb8(255, 255, 255)};
   auto make = [&](float detail) {
@@ -329,13 +329,13 @@ Indexed makeSuckFront() {
   const int W = 512;
   auto make = [&](float detail) {
     Picture p = pictureNew(W, W, rgb8(20, 16, 30));
-    Rng r{18};
+    SplitMix r{18};
     for (int y = 0; y < W; y++)
       for (int x = 0; x < W; x++) {
         const float d = drainShape(x + 0.5f, y + 0.5f, W);
         const float u = x / float(W), v = y / float(W);
-        const float rust = smooth(0.5f, 0.7f, fbmTile(u * 6, v * 6, 6, 4, 3) + detail * 0.5f * (r.uniform() - 0.5f));
-        const float pit = detail * 0.5f * (r.uniform() - 0.5f);
+        const float rust = smooth(0.5f, 0.7f, fbmTile(u * 6, v * 6, 6, 4, 3) + detail * 0.5f * (splitMixUniform(r) - 0.5f));
+        const float pit = detail * 0.5f * (splitMixUniform(r) - 0.5f);
         float shade = 0.55f + pit + 0.3f * (0.5f - v) + 0.25f * (fbmTile(u * 20, v * 20, 20, 2, 4) - 0.5f);
         shade += 0.25f * smooth(-6, 0, d) * (v < 0.5f ? 1 : -0.5f);  // raised rims catch the light
         const Rgb metal = mix(rgb8(30, 32, 38), rgb8(150, 156, 168), clamp01(shade));

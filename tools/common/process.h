@@ -1,0 +1,58 @@
+// Child processes: starting a program with its descriptors, folder and environment set up,
+// waiting for it with a time limit, stopping it, and running one to the end with its output.
+#ifndef PARKHAUS_TOOLS_PROCESS_H
+#define PARKHAUS_TOOLS_PROCESS_H
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// Values for the standard descriptors of a child besides a descriptor of ours.
+constexpr int kProcDevNull = -1;
+constexpr int kProcInherit = -2;
+
+// How to start a child.
+struct ProcSpec {
+  std::vector<std::string> argv;             // argv[0]: a path, or a name looked up on PATH
+  std::string workdir;                       // empty: ours
+  std::vector<std::string> setEnv;           // NAME=value
+  std::vector<std::string> unsetEnv;         // NAME
+  int stdinFd = kProcDevNull;
+  int stdoutFd = kProcInherit;
+  int stderrFd = kProcInherit;
+  std::vector<std::pair<int, int>> extraFds;  // {number in the child, our descriptor}
+  bool ownGroup = false;                      // a process group of its own: a Ctrl-C reaches only us
+  int deathSignal = 0;                        // sent to the child when we end (0: none)
+  rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
+// How a run ended: the exit status, 128 + signal when a signal ended it, -1 when it could not
+// be started or was still running at the time limit; and what it printed.
+struct ProcResult {
+  int status = -1;
+  std::string output;
+};
+
+// Finds an executable on the PATH (or the name itself when it holds a slash); empty when none.
+std::string procFind(const std::string &name);
+
+// Starts the child; its pid, or -1 with the reason.
+pid_t procStart(const ProcSpec &spec, std::string &error);
+
+// Waits for the child to end, at most the given seconds (below zero: for ever). Returns its
+// status as ProcResult::status does, or -1 with the child still running.
+int procWait(pid_t pid, double seconds);
+
+// Ends the child: the signal first, then KILL when it has not ended after the grace seconds;
+// the whole process group when it has one of its own. Returns how it ended.
+int procStop(pid_t pid, int signal, double graceSeconds, bool group = false);
+
+// Runs the child to its end with standard output and error collected together (the spec's
+// stdoutFd and stderrFd are replaced), sending the signal after signalSeconds when one is given,
+// and killing it after timeoutSeconds.
+ProcResult procRun(ProcSpec spec, double timeoutSeconds, int signal = 0, double signalSeconds = 0.0);
+
+#endif
