@@ -47,7 +47,7 @@ TEST(TuneOscillators, PolyBlepSawAliasesFarLessThanANaiveSaw)
     Osc o{0.0};
     double ph = 0.0;
     for (size_t i = 0; i < blep.size(); ++i) {
-        blep[i] = osc_saw(o, dt);
+        blep[i] = oscSaw(o, dt);
         naive[i] = 2.0 * ph - 1.0;
         ph += dt;
         if (ph >= 1.0)
@@ -72,7 +72,7 @@ TEST(TuneOscillators, PulseHasNoDcAtAnyWidth)
         const double dt = 110.0 / kRate;
         const size_t n = static_cast<size_t>(std::lround(100.0 / dt)); // 100 whole cycles
         for (size_t i = 0; i < n; ++i)
-            sum += osc_pulse(o, dt, pw);
+            sum += oscPulse(o, dt, pw);
         EXPECT_NEAR(sum / static_cast<double>(n), 0.0, 2e-3) << "width " << pw;
     }
 }
@@ -100,21 +100,21 @@ TEST(TuneMeter, LoudnessOfReferenceSineAndGating)
     // A 997 Hz sine at -20 dBFS on both channels reads -20 LUFS.
     const size_t n = static_cast<size_t>(10 * kRate);
     Mix m = both(sine(997.0, 0.1, n));
-    EXPECT_NEAR(integrated_lufs(m), -20.0, 0.1);
+    EXPECT_NEAR(integratedLufs(m), -20.0, 0.1);
     // Silence after it is gated out: only the blocks across the edge move the figure.
     Mix padded = m;
     padded.l.insert(padded.l.end(), n, 0.0);
     padded.r.insert(padded.r.end(), n, 0.0);
-    EXPECT_NEAR(integrated_lufs(padded), integrated_lufs(m), 0.1);
+    EXPECT_NEAR(integratedLufs(padded), integratedLufs(m), 0.1);
     // A passage 30 dB down falls under the relative gate as well.
     Mix quiet = m;
     std::vector<double> soft = sine(997.0, 0.1 * std::pow(10.0, -1.5), n);
     quiet.l.insert(quiet.l.end(), soft.begin(), soft.end());
     quiet.r.insert(quiet.r.end(), soft.begin(), soft.end());
-    EXPECT_NEAR(integrated_lufs(quiet), -20.0, 0.1);
+    EXPECT_NEAR(integratedLufs(quiet), -20.0, 0.1);
     // Pure silence is reported at the absolute gate.
     Mix silent = both(std::vector<double>(n, 0.0));
-    EXPECT_LE(integrated_lufs(silent), -70.0);
+    EXPECT_LE(integratedLufs(silent), -70.0);
 }
 
 TEST(TuneMeter, TruePeakSeesBetweenTheSamples)
@@ -125,7 +125,7 @@ TEST(TuneMeter, TruePeakSeesBetweenTheSamples)
     for (double v : m.l)
         sample_peak = std::max(sample_peak, std::fabs(v));
     EXPECT_NEAR(sample_peak, std::sqrt(0.5), 1e-6);
-    EXPECT_NEAR(true_peak(m), 1.0, 0.02);
+    EXPECT_NEAR(truePeak(m), 1.0, 0.02);
 }
 
 TEST(TuneMaster, HitsLoudnessUnderTheCeilingAndRemovesDc)
@@ -137,23 +137,23 @@ TEST(TuneMaster, HitsLoudnessUnderTheCeilingAndRemovesDc)
     m.r.resize(n);
     Osc a{0.0}, b{0.3};
     for (size_t i = 0; i < n; ++i) {
-        double s = 0.1 * osc_saw(a, 110.0 / kRate) + 0.08 * osc_saw(b, 164.8 / kRate) + 0.3;
+        double s = 0.1 * oscSaw(a, 110.0 / kRate) + 0.08 * oscSaw(b, 164.8 / kRate) + 0.3;
         if (i % 22050 < 40)
             s += 1.5;
         m.l[i] = s;
         m.r[i] = 0.8 * s;
     }
     MasterReport r = master(m, -14.0, -1.5);
-    EXPECT_NEAR(integrated_lufs(m), -14.0, 0.1);
+    EXPECT_NEAR(integratedLufs(m), -14.0, 0.1);
     EXPECT_NEAR(r.lufs, -14.0, 0.1);
-    EXPECT_LE(20.0 * std::log10(true_peak(m)), -1.5 + 1e-6);
-    EXPECT_LT(r.max_reduction_db, 0.0) << "the clicks must have been limited";
+    EXPECT_LE(20.0 * std::log10(truePeak(m)), -1.5 + 1e-6);
+    EXPECT_LT(r.maxReductionDb, 0.0) << "the clicks must have been limited";
     double dc = 0.0;
     for (size_t i = n / 2; i < n; ++i)
         dc += m.l[i];
     EXPECT_NEAR(dc / static_cast<double>(n / 2), 0.0, 1e-3);
     // The 16-bit conversion neither clips nor wraps.
-    Pcm16 pcm = to_pcm16(m);
+    Pcm16 pcm = toPcm16(m);
     ASSERT_EQ(pcm.frames(), n);
     int worst = 0;
     for (int16_t v : pcm.samples)
@@ -164,17 +164,17 @@ TEST(TuneMaster, HitsLoudnessUnderTheCeilingAndRemovesDc)
 TEST(TuneFileParts, TagPadsToTheExactSizeOrRefuses)
 {
     std::vector<uint8_t> tag;
-    ASSERT_TRUE(make_id3v2_tag("Parkhaus", "Tarvonell", 1000, 5000, tag));
+    ASSERT_TRUE(makeId3v2Tag("Parkhaus", "Tarvonell", 1000, 5000, tag));
     ASSERT_EQ(tag.size(), 4000u);
     size_t body = (size_t(tag[6]) << 21) | (size_t(tag[7]) << 14) | (size_t(tag[8]) << 7) | tag[9];
     EXPECT_EQ(body + 10, 4000u);
     for (int i = 6; i < 10; ++i)
         EXPECT_EQ(tag[i] & 0x80, 0);
     // Header and two frames take 49 bytes: exactly that fits, one less does not.
-    EXPECT_TRUE(make_id3v2_tag("Parkhaus", "Tarvonell", 951, 1000, tag));
+    EXPECT_TRUE(makeId3v2Tag("Parkhaus", "Tarvonell", 951, 1000, tag));
     EXPECT_EQ(tag.size(), 49u);
-    EXPECT_FALSE(make_id3v2_tag("Parkhaus", "Tarvonell", 952, 1000, tag));
-    EXPECT_FALSE(make_id3v2_tag("Parkhaus", "Tarvonell", 2000, 1000, tag));
+    EXPECT_FALSE(makeId3v2Tag("Parkhaus", "Tarvonell", 952, 1000, tag));
+    EXPECT_FALSE(makeId3v2Tag("Parkhaus", "Tarvonell", 2000, 1000, tag));
 }
 
 TEST(TuneFileParts, EncoderMakesOnlyConstantRateFrames)
@@ -186,7 +186,7 @@ TEST(TuneFileParts, EncoderMakesOnlyConstantRateFrames)
         pcm.samples[2 * i] = pcm.samples[2 * i + 1] =
             static_cast<int16_t>(8000.0 * std::sin(2.0 * kPi * 440.0 * static_cast<double>(i) / kRate));
     std::vector<uint8_t> mp3;
-    ASSERT_TRUE(encode_mp3_cbr128(pcm, mp3));
+    ASSERT_TRUE(encodeMp3Cbr128(pcm, mp3));
     size_t p = 0, frames = 0;
     while (p + 4 <= mp3.size()) {
         ASSERT_EQ(mp3[p], 0xFF) << "at " << p;
@@ -201,6 +201,6 @@ TEST(TuneFileParts, EncoderMakesOnlyConstantRateFrames)
     EXPECT_GE(frames, 39u);
     EXPECT_LE(frames, 41u);
     Mix dec;
-    ASSERT_TRUE(decode_mp3(mp3, dec));
+    ASSERT_TRUE(decodeMp3(mp3, dec));
     EXPECT_GE(dec.l.size(), n);
 }

@@ -1,302 +1,279 @@
+// Mastering: loudness and true-peak metering, the limiter, the end fade, dithering to 16 bits,
+// and the decoder that measures the encoded result.
 #include "master.h"
+
+#include <mpg123.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
-#include <mpg123.h>
 
 #include "dsp.h"
 
 // Direct-form biquad.
 struct Biquad {
-    double b0, b1, b2, a1, a2, z1, z2;
+  double b0, b1, b2, a1, a2, z1, z2;
 };
 
 // One sample through a biquad (transposed direct form II).
-static double biquad_run(Biquad &q, double x)
-{
-    double y = q.b0 * x + q.z1;
-    q.z1 = q.b1 * x - q.a1 * y + q.z2;
-    q.z2 = q.b2 * x - q.a2 * y;
-    return y;
+static double biquadRun(Biquad &q, double x) {
+  double y = q.b0 * x + q.z1;
+  q.z1 = q.b1 * x - q.a1 * y + q.z2;
+  q.z2 = q.b2 * x - q.a2 * y;
+  return y;
 }
 
 // The two K-weighting stages (high shelf, then high-pass), derived for 44.1 kHz
 // from the analog prototypes of the loudness standard.
-static std::array<Biquad, 2> k_weighting()
-{
-    double f0 = 1681.974450955533, gdb = 3.999843853973347, q = 0.7071752369554196;
-    double k = std::tan(kPi * f0 / kRate);
-    double vh = std::pow(10.0, gdb / 20.0);
-    double vb = std::pow(vh, 0.4996667741545416);
-    double a0 = 1.0 + k / q + k * k;
-    Biquad shelf{(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0, (vh - vb * k / q + k * k) / a0,
-                 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0, 0.0, 0.0};
-    f0 = 38.13547087602444;
-    q = 0.5003270373238773;
-    k = std::tan(kPi * f0 / kRate);
-    a0 = 1.0 + k / q + k * k;
-    Biquad hp{1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0, 0.0, 0.0};
-    return {shelf, hp};
+static std::array<Biquad, 2> kWeighting() {
+  double f0 = 1681.974450955533, gdb = 3.999843853973347, q = 0.7071752369554196;
+  double k = std::tan(kPi * f0 / kRate);
+  double vh = std::pow(10.0, gdb / 20.0);
+  double vb = std::pow(vh, 0.4996667741545416);
+  double a0 = 1.0 + k / q + k * k;
+  Biquad shelf{(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0, (vh - vb * k / q + k * k) / a0,
+               2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0, 0.0, 0.0};
+  f0 = 38.13547087602444;
+  q = 0.5003270373238773;
+  k = std::tan(kPi * f0 / kRate);
+  a0 = 1.0 + k / q + k * k;
+  Biquad hp{1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0, 0.0, 0.0};
+  return {shelf, hp};
 }
 
 // K-weighted mean square in 100 ms pieces, 400 ms blocks, absolute and relative gates.
-double integrated_lufs(const Mix &m)
-{
-    const size_t n = m.l.size();
-    const size_t hop = 4410; // 100 ms
-    std::vector<double> power; // mean square per 100 ms piece, both channels summed
-    auto kl = k_weighting(), kr = k_weighting();
-    double acc = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-        double l = biquad_run(kl[1], biquad_run(kl[0], m.l[i]));
-        double r = biquad_run(kr[1], biquad_run(kr[0], m.r[i]));
-        acc += l * l + r * r;
-        if ((i + 1) % hop == 0) {
-            power.push_back(acc / static_cast<double>(hop));
-            acc = 0.0;
-        }
+double integratedLufs(const Mix &m) {
+  const size_t n = m.l.size();
+  const size_t hop = 4410;    // 100 ms
+  std::vector<double> power;  // mean square per 100 ms piece, both channels summed
+  auto kl = kWeighting(), kr = kWeighting();
+  double acc = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    double l = biquadRun(kl[1], biquadRun(kl[0], m.l[i]));
+    double r = biquadRun(kr[1], biquadRun(kr[0], m.r[i]));
+    acc += l * l + r * r;
+    if ((i + 1) % hop == 0) {
+      power.push_back(acc / static_cast<double>(hop));
+      acc = 0.0;
     }
-    // 400 ms blocks overlapping by 75 %.
-    std::vector<double> blocks;
-    for (size_t i = 0; i + 4 <= power.size(); ++i)
-        blocks.push_back((power[i] + power[i + 1] + power[i + 2] + power[i + 3]) / 4.0);
-    auto loud = [](double p) { return -0.691 + 10.0 * std::log10(std::max(p, 1e-30)); };
-    double sum = 0.0;
-    size_t cnt = 0;
-    for (double p : blocks)
-        if (loud(p) > -70.0) {
-            sum += p;
-            ++cnt;
-        }
-    if (cnt == 0)
-        return -70.0;
-    double rel = loud(sum / static_cast<double>(cnt)) - 10.0;
-    sum = 0.0;
-    cnt = 0;
-    for (double p : blocks)
-        if (loud(p) > -70.0 && loud(p) > rel) {
-            sum += p;
-            ++cnt;
-        }
-    return cnt ? loud(sum / static_cast<double>(cnt)) : -70.0;
+  }
+  // 400 ms blocks overlapping by 75 %.
+  std::vector<double> blocks;
+  for (size_t i = 0; i + 4 <= power.size(); ++i)
+    blocks.push_back((power[i] + power[i + 1] + power[i + 2] + power[i + 3]) / 4.0);
+  auto loud = [](double p) { return -0.691 + 10.0 * std::log10(std::max(p, 1e-30)); };
+  double sum = 0.0;
+  size_t cnt = 0;
+  for (double p : blocks)
+    if (loud(p) > -70.0) {
+      sum += p;
+      ++cnt;
+    }
+  if (cnt == 0) return -70.0;
+  double rel = loud(sum / static_cast<double>(cnt)) - 10.0;
+  sum = 0.0;
+  cnt = 0;
+  for (double p : blocks)
+    if (loud(p) > -70.0 && loud(p) > rel) {
+      sum += p;
+      ++cnt;
+    }
+  return cnt ? loud(sum / static_cast<double>(cnt)) : -70.0;
 }
 
 // Windowed-sinc taps for the three in-between points of 4x oversampling (32 taps each).
-static std::array<std::array<double, 32>, 3> interp_taps()
-{
-    std::array<std::array<double, 32>, 3> taps{};
-    for (int ph = 1; ph <= 3; ++ph) {
-        double frac = ph / 4.0;
-        for (int k = 0; k < 32; ++k) {
-            double x = (k - 15) - frac; // sample offset from the point being made
-            double sinc = std::sin(kPi * x) / (kPi * x);
-            double w = 0.5 + 0.5 * std::cos(kPi * x / 16.5);
-            taps[static_cast<size_t>(ph - 1)][static_cast<size_t>(k)] = sinc * w;
-        }
+static std::array<std::array<double, 32>, 3> interpTaps() {
+  std::array<std::array<double, 32>, 3> taps{};
+  for (int ph = 1; ph <= 3; ++ph) {
+    double frac = ph / 4.0;
+    for (int k = 0; k < 32; ++k) {
+      double x = (k - 15) - frac;  // sample offset from the point being made
+      double sinc = std::sin(kPi * x) / (kPi * x);
+      double w = 0.5 + 0.5 * std::cos(kPi * x / 16.5);
+      taps[static_cast<size_t>(ph - 1)][static_cast<size_t>(k)] = sinc * w;
     }
-    return taps;
+  }
+  return taps;
 }
 
 // Peak of one channel around sample i: the sample itself and the three points after it.
-static double local_peak(const std::vector<double> &x, size_t i, const std::array<std::array<double, 32>, 3> &taps)
-{
-    double p = std::fabs(x[i]);
-    if (i < 15 || i + 17 > x.size())
-        return p;
-    for (const auto &t : taps) {
-        double v = 0.0;
-        for (size_t k = 0; k < 32; ++k)
-            v += t[k] * x[i - 15 + k];
-        p = std::max(p, std::fabs(v));
-    }
-    return p;
+static double localPeak(const std::vector<double> &x, size_t i, const std::array<std::array<double, 32>, 3> &taps) {
+  double p = std::fabs(x[i]);
+  if (i < 15 || i + 17 > x.size()) return p;
+  for (const auto &t : taps) {
+    double v = 0.0;
+    for (size_t k = 0; k < 32; ++k) v += t[k] * x[i - 15 + k];
+    p = std::max(p, std::fabs(v));
+  }
+  return p;
 }
 
 // Per-sample true-peak envelope of both channels.
-static std::vector<double> peak_envelope(const Mix &m)
-{
-    auto taps = interp_taps();
-    std::vector<double> p(m.l.size());
-    for (size_t i = 0; i < p.size(); ++i)
-        p[i] = std::max(local_peak(m.l, i, taps), local_peak(m.r, i, taps));
-    return p;
+static std::vector<double> peakEnvelope(const Mix &m) {
+  auto taps = interpTaps();
+  std::vector<double> p(m.l.size());
+  for (size_t i = 0; i < p.size(); ++i) p[i] = std::max(localPeak(m.l, i, taps), localPeak(m.r, i, taps));
+  return p;
 }
 
 // Largest value of the oversampled peak envelope.
-double true_peak(const Mix &m)
-{
-    std::vector<double> p = peak_envelope(m);
-    return p.empty() ? 0.0 : *std::max_element(p.begin(), p.end());
+double truePeak(const Mix &m) {
+  std::vector<double> p = peakEnvelope(m);
+  return p.empty() ? 0.0 : *std::max_element(p.begin(), p.end());
 }
 
 // Limiter gain curve for a signal scaled by gain whose true-peak envelope is peak:
 // look-ahead minimum, slow release, then a box average over the look-ahead, which
 // keeps every sample's gain at or below what its own peak needs.
-static std::vector<double> limiter_gain(const std::vector<double> &peak, double gain, double ceiling)
-{
-    const size_t la = 88; // 2 ms
-    const size_t n = peak.size();
-    std::vector<double> need(n);
-    for (size_t i = 0; i < n; ++i) {
-        double p = peak[i] * gain;
-        need[i] = p > ceiling ? ceiling / p : 1.0;
-    }
-    // Minimum over [i, i + la] with a monotonic queue.
-    std::vector<double> held(n);
-    std::deque<size_t> q;
-    for (size_t j = n; j-- > 0;) {
-        while (!q.empty() && need[q.back()] >= need[j])
-            q.pop_back();
-        q.push_back(j);
-        while (q.front() > j + la)
-            q.pop_front();
-        held[j] = need[q.front()];
-    }
-    const double rel = 1.0 - std::exp(-1.0 / (0.12 * kRate));
-    double g = 1.0;
-    for (size_t i = 0; i < n; ++i) {
-        g = std::min(held[i], g + (1.0 - g) * rel);
-        held[i] = g;
-    }
-    std::vector<double> out(n);
-    double sum = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-        sum += held[i];
-        if (i > la)
-            sum -= held[i - la - 1];
-        size_t cnt = std::min(i + 1, la + 1);
-        out[i] = sum / static_cast<double>(cnt);
-        if (i < la)
-            out[i] = std::min(out[i], held[i]);
-    }
-    return out;
+static std::vector<double> limiterGain(const std::vector<double> &peak, double gain, double ceiling) {
+  const size_t la = 88;  // 2 ms
+  const size_t n = peak.size();
+  std::vector<double> need(n);
+  for (size_t i = 0; i < n; ++i) {
+    double p = peak[i] * gain;
+    need[i] = p > ceiling ? ceiling / p : 1.0;
+  }
+  // Minimum over [i, i + la] with a monotonic queue.
+  std::vector<double> held(n);
+  std::deque<size_t> q;
+  for (size_t j = n; j-- > 0;) {
+    while (!q.empty() && need[q.back()] >= need[j]) q.pop_back();
+    q.push_back(j);
+    while (q.front() > j + la) q.pop_front();
+    held[j] = need[q.front()];
+  }
+  const double rel = 1.0 - std::exp(-1.0 / (0.12 * kRate));
+  double g = 1.0;
+  for (size_t i = 0; i < n; ++i) {
+    g = std::min(held[i], g + (1.0 - g) * rel);
+    held[i] = g;
+  }
+  std::vector<double> out(n);
+  double sum = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    sum += held[i];
+    if (i > la) sum -= held[i - la - 1];
+    size_t cnt = std::min(i + 1, la + 1);
+    out[i] = sum / static_cast<double>(cnt);
+    if (i < la) out[i] = std::min(out[i], held[i]);
+  }
+  return out;
 }
 
 // High-pass, end fade, then gain and limiter iterated until the loudness is on target.
-MasterReport master(Mix &m, double target_lufs, double ceiling_db)
-{
-    const size_t n = m.l.size();
-    // DC and subsonic removal: second-order high-pass at 18 Hz on each side.
-    Svf hl{}, hr{};
-    const double g = svf_g(18.0);
-    for (size_t i = 0; i < n; ++i) {
-        m.l[i] = svf_run(hl, m.l[i], g, 1.414).high;
-        m.r[i] = svf_run(hr, m.r[i], g, 1.414).high;
+MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
+  const size_t n = m.l.size();
+  // DC and subsonic removal: second-order high-pass at 18 Hz on each side.
+  Svf hl{}, hr{};
+  const double g = svfCoef(18.0);
+  for (size_t i = 0; i < n; ++i) {
+    m.l[i] = svfRun(hl, m.l[i], g, 1.414).high;
+    m.r[i] = svfRun(hr, m.r[i], g, 1.414).high;
+  }
+  // The last bars fade to silence; the tail after them is cut to zero.
+  const double fadeFrom = 72.0 * static_cast<double>(kBar);
+  const double fadeTo = static_cast<double>(kTotal) - 0.15 * kRate;
+  for (size_t i = 0; i < n; ++i) {
+    double t = static_cast<double>(i);
+    double a = 1.0;
+    if (t >= fadeTo)
+      a = 0.0;
+    else if (t > fadeFrom) {
+      double x = (t - fadeFrom) / (fadeTo - fadeFrom);
+      a = (1.0 - x) * (1.0 - x) * (0.5 + 0.5 * std::cos(kPi * x));
     }
-    // The last bars fade to silence; the tail after them is cut to zero.
-    const double fade_from = 72.0 * static_cast<double>(kBar);
-    const double fade_to = static_cast<double>(kTotal) - 0.15 * kRate;
-    for (size_t i = 0; i < n; ++i) {
-        double t = static_cast<double>(i);
-        double a = 1.0;
-        if (t >= fade_to)
-            a = 0.0;
-        else if (t > fade_from) {
-            double x = (t - fade_from) / (fade_to - fade_from);
-            a = (1.0 - x) * (1.0 - x) * (0.5 + 0.5 * std::cos(kPi * x));
-        }
-        if (i < 441)
-            a *= static_cast<double>(i) / 441.0;
-        m.l[i] *= a;
-        m.r[i] *= a;
-    }
+    if (i < 441) a *= static_cast<double>(i) / 441.0;
+    m.l[i] *= a;
+    m.r[i] *= a;
+  }
 
-    const double ceiling = std::pow(10.0, ceiling_db / 20.0) * 0.995; // small margin for the estimate
-    std::vector<double> peak = peak_envelope(m);
-    double gain = 1.0;
-    Mix work;
-    std::vector<double> gc;
-    double lufs = 0.0;
-    for (int iter = 0; iter < 8; ++iter) {
-        gc = limiter_gain(peak, gain, ceiling);
-        work.l.resize(n);
-        work.r.resize(n);
-        for (size_t i = 0; i < n; ++i) {
-            work.l[i] = m.l[i] * gain * gc[i];
-            work.r[i] = m.r[i] * gain * gc[i];
-        }
-        lufs = integrated_lufs(work);
-        if (std::fabs(lufs - target_lufs) < 0.02)
-            break;
-        gain *= std::pow(10.0, (target_lufs - lufs) / 20.0);
+  const double ceiling = std::pow(10.0, ceilingDb / 20.0) * 0.995;  // small margin for the estimate
+  std::vector<double> peak = peakEnvelope(m);
+  double gain = 1.0;
+  Mix work;
+  std::vector<double> gc;
+  double lufs = 0.0;
+  for (int iter = 0; iter < 8; ++iter) {
+    gc = limiterGain(peak, gain, ceiling);
+    work.l.resize(n);
+    work.r.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      work.l[i] = m.l[i] * gain * gc[i];
+      work.r[i] = m.r[i] * gain * gc[i];
     }
-    double min_gc = gc.empty() ? 1.0 : *std::min_element(gc.begin(), gc.end());
-    size_t over = 0;
-    for (double v : gc)
-        over += v < 0.8912509381337456 ? 1 : 0;
-    // Safety: the gain curve changes between samples, so verify and trim if needed.
-    double tp = true_peak(work);
-    double lim = std::pow(10.0, ceiling_db / 20.0);
-    if (tp > lim) {
-        double s = lim / tp * 0.999;
-        for (size_t i = 0; i < n; ++i) {
-            work.l[i] *= s;
-            work.r[i] *= s;
-        }
-        tp *= s;
-        lufs = integrated_lufs(work);
+    lufs = integratedLufs(work);
+    if (std::fabs(lufs - targetLufs) < 0.02) break;
+    gain *= std::pow(10.0, (targetLufs - lufs) / 20.0);
+  }
+  double minGc = gc.empty() ? 1.0 : *std::min_element(gc.begin(), gc.end());
+  size_t over = 0;
+  for (double v : gc) over += v < 0.8912509381337456 ? 1 : 0;
+  // Safety: the gain curve changes between samples, so verify and trim if needed.
+  double tp = truePeak(work);
+  double lim = std::pow(10.0, ceilingDb / 20.0);
+  if (tp > lim) {
+    double s = lim / tp * 0.999;
+    for (size_t i = 0; i < n; ++i) {
+      work.l[i] *= s;
+      work.r[i] *= s;
     }
-    m.l.swap(work.l);
-    m.r.swap(work.r);
-    return {20.0 * std::log10(gain), lufs, 20.0 * std::log10(tp), 20.0 * std::log10(min_gc),
-            n ? static_cast<double>(over) / static_cast<double>(n) : 0.0};
+    tp *= s;
+    lufs = integratedLufs(work);
+  }
+  m.l.swap(work.l);
+  m.r.swap(work.r);
+  return {20.0 * std::log10(gain), lufs, 20.0 * std::log10(tp), 20.0 * std::log10(minGc),
+          n ? static_cast<double>(over) / static_cast<double>(n) : 0.0};
 }
 
 // Dithered rounding to 16 bits, clamped to the sample range.
-Pcm16 to_pcm16(const Mix &m)
-{
-    Pcm16 pcm;
-    pcm.samples.resize(m.l.size() * 2);
-    Rng rng{0x5EEDF00DCAFEULL};
-    for (size_t i = 0; i < m.l.size(); ++i) {
-        for (int c = 0; c < 2; ++c) {
-            double x = (c ? m.r[i] : m.l[i]) * 32767.0;
-            // Silence stays digital silence; elsewhere triangular dither of one LSB.
-            if (x != 0.0)
-                x += rng_uniform(rng) - rng_uniform(rng);
-            double v = std::clamp(std::round(x), -32768.0, 32767.0);
-            pcm.samples[2 * i + static_cast<size_t>(c)] = static_cast<int16_t>(v);
-        }
+Pcm16 toPcm16(const Mix &m) {
+  Pcm16 pcm;
+  pcm.samples.resize(m.l.size() * 2);
+  Rng rng{0x5EEDF00DCAFEULL};
+  for (size_t i = 0; i < m.l.size(); ++i) {
+    for (int c = 0; c < 2; ++c) {
+      double x = (c ? m.r[i] : m.l[i]) * 32767.0;
+      // Silence stays digital silence; elsewhere triangular dither of one LSB.
+      if (x != 0.0) x += rngUniform(rng) - rngUniform(rng);
+      double v = std::clamp(std::round(x), -32768.0, 32767.0);
+      pcm.samples[2 * i + static_cast<size_t>(c)] = static_cast<int16_t>(v);
     }
-    return pcm;
+  }
+  return pcm;
 }
 
 // Feeds the whole stream to mpg123 and collects float stereo output.
-bool decode_mp3(const std::vector<uint8_t> &data, Mix &out)
-{
-    out.l.clear();
-    out.r.clear();
-    int err = MPG123_OK;
-    mpg123_handle *mh = mpg123_new("generic", &err);
-    if (!mh)
-        mh = mpg123_new(nullptr, &err);
-    if (!mh)
-        return false;
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-    mpg123_format_none(mh);
-    mpg123_format(mh, 44100, MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    if (mpg123_open_feed(mh) != MPG123_OK || mpg123_feed(mh, data.data(), data.size()) != MPG123_OK) {
-        mpg123_delete(mh);
-        return false;
-    }
-    std::vector<float> buf(1152 * 2 * 8);
-    // 128 kbps CBR: about 418 bytes per frame of 1152 samples.
-    out.l.reserve(data.size() / 417 * 1152 + 1152);
-    out.r.reserve(data.size() / 417 * 1152 + 1152);
-    for (;;) {
-        size_t done = 0;
-        int rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);
-        size_t n = done / sizeof(float) / 2;
-        for (size_t i = 0; i < n; ++i) {
-            out.l.push_back(static_cast<double>(buf[2 * i]));
-            out.r.push_back(static_cast<double>(buf[2 * i + 1]));
-        }
-        if (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0))
-            continue;
-        break;
-    }
+bool decodeMp3(const std::vector<uint8_t> &data, Mix &out) {
+  out.l.clear();
+  out.r.clear();
+  int err = MPG123_OK;
+  mpg123_handle *mh = mpg123_new("generic", &err);
+  if (!mh) mh = mpg123_new(nullptr, &err);
+  if (!mh) return false;
+  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+  mpg123_format_none(mh);
+  mpg123_format(mh, 44100, MPG123_STEREO, MPG123_ENC_FLOAT_32);
+  if (mpg123_open_feed(mh) != MPG123_OK || mpg123_feed(mh, data.data(), data.size()) != MPG123_OK) {
     mpg123_delete(mh);
-    return !out.l.empty();
+    return false;
+  }
+  std::vector<float> buf(1152 * 2 * 8);
+  // 128 kbps CBR: about 418 bytes per frame of 1152 samples.
+  out.l.reserve(data.size() / 417 * 1152 + 1152);
+  out.r.reserve(data.size() / 417 * 1152 + 1152);
+  for (;;) {
+    size_t done = 0;
+    int rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);
+    size_t n = done / sizeof(float) / 2;
+    for (size_t i = 0; i < n; ++i) {
+      out.l.push_back(static_cast<double>(buf[2 * i]));
+      out.r.push_back(static_cast<double>(buf[2 * i + 1]));
+    }
+    if (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0)) continue;
+    break;
+  }
+  mpg123_delete(mh);
+  return !out.l.empty();
 }

@@ -1,28 +1,32 @@
 // Mastering: DC removal, loudness measurement, a true-peak limiter, the end fade and
 // the 16-bit conversion.
-#pragma once
+#ifndef PARKHAUS_TUNE_MASTER_H
+#define PARKHAUS_TUNE_MASTER_H
+
 #include "mp3out.h"
 #include "song.h"
 
 // Integrated loudness (ITU-R BS.1770 gating) of a stereo buffer, in LUFS.
-double integrated_lufs(const Mix &m);
+double integratedLufs(const Mix &m);
 
 // Highest inter-sample peak estimated with 4x oversampling, linear full scale.
-double true_peak(const Mix &m);
+double truePeak(const Mix &m);
 
 // Figures of the mastering pass.
 struct MasterReport {
-    double gain_db, lufs, true_peak_db, max_reduction_db;
-    double share_over_1db; // share of the samples the limiter takes down by more than 1 dB
+  double gainDb, lufs, truePeakDb, maxReductionDb;
+  double shareOver1Db;  // share of the samples the limiter takes down by more than 1 dB
 };
 
 // Removes DC and subsonics, fades the very end, and sets the gain so that after the
-// true-peak limiter (ceiling in dBTP) the loudness lands on target_lufs.
-MasterReport master(Mix &m, double target_lufs, double ceiling_db);
+// true-peak limiter (ceiling in dBTP) the loudness lands on targetLufs.
+MasterReport master(Mix &m, double targetLufs, double ceilingDb);
 
 // Converts to 16-bit with TPDF dither from a fixed seed.
-Pcm16 to_pcm16(const Mix &m);
+Pcm16 toPcm16(const Mix &m);
 
 // Decodes MP3 data to a stereo buffer with mpg123's portable decoder, so that checks
 // of the encoded result come out the same on every machine. False if nothing decodes.
-bool decode_mp3(const std::vector<uint8_t> &data, Mix &out);
+bool decodeMp3(const std::vector<uint8_t> &data, Mix &out);
+
+#endif

@@ -1,3 +1,5 @@
+// The piece: the bar plans and melodies, the drum and pitched voices, the delay and reverb, and the
+// arrangement that plays them all into the mix.
 #include "song.h"
 
 #include <array>
@@ -12,28 +14,27 @@ static constexpr int64_t kSwing = 315;
 // Everything the voices write into: the dry stereo mix, the mono sends to the
 // ping-pong delay and to the reverb, and the sidechain shape the kick leaves.
 struct Buses {
-    std::vector<double> l, r, dly, rev, duck;
+  std::vector<double> l, r, dly, rev, duck;
 };
 
 // One chord of the progression: bass root, pad voicing, and its third (3 minor, 4 major).
 struct Chord {
-    int root;
-    std::array<int, 3> pad;
-    int third;
+  int root;
+  std::array<int, 3> pad;
+  int third;
 };
 
 // Chord for one letter of the bar plan.
-static Chord chord_of(char c)
-{
-    switch (c) {
-    case 'a': return {33, {57, 60, 64}, 3}; // A minor
-    case 'F': return {29, {57, 60, 65}, 4}; // F major
-    case 'C': return {36, {55, 60, 64}, 4}; // C major
-    case 'G': return {31, {55, 59, 62}, 4}; // G major
-    case 'd': return {38, {57, 62, 65}, 3}; // D minor
-    case 'E': return {40, {56, 59, 64}, 4}; // E major (harmonic minor dominant)
-    default: return {40, {55, 59, 64}, 3};  // E minor
-    }
+static Chord chordOf(char c) {
+  switch (c) {
+  case 'a': return {33, {57, 60, 64}, 3};  // A minor
+  case 'F': return {29, {57, 60, 65}, 4};  // F major
+  case 'C': return {36, {55, 60, 64}, 4};  // C major
+  case 'G': return {31, {55, 59, 62}, 4};  // G major
+  case 'd': return {38, {57, 62, 65}, 3};  // D minor
+  case 'E': return {40, {56, 59, 64}, 4};  // E major (harmonic minor dominant)
+  default: return {40, {55, 59, 64}, 3};   // E minor
+  }
 }
 
 // The bar plans: one character per bar, 76 bars, section by section
@@ -90,862 +91,770 @@ static constexpr std::array<std::string_view, 4> kBellOutro = {
 };
 
 // Start sample of a global sixteenth index, with swing on the late ones.
-static int64_t step_time(int64_t step)
-{
-    return step * kStep + ((step & 1) ? kSwing : 0);
+static int64_t stepTime(int64_t step) {
+  return step * kStep + ((step & 1) ? kSwing : 0);
 }
 
 // Position in bars (fractional) of a sample.
-static double bar_pos(int64_t sample)
-{
-    return static_cast<double>(sample) / static_cast<double>(kBar);
+static double barPos(int64_t sample) {
+  return static_cast<double>(sample) / static_cast<double>(kBar);
 }
 
 // Exponential sweep from a to b as x runs 0..1.
-static double sweep(double a, double b, double x)
-{
-    x = std::clamp(x, 0.0, 1.0);
-    return a * std::pow(b / a, x);
+static double sweep(double a, double b, double x) {
+  x = std::clamp(x, 0.0, 1.0);
+  return a * std::pow(b / a, x);
 }
 
 // Seeds a generator for one hit of one instrument, so hits do not depend on each other.
-static Rng seeded(uint64_t instrument, uint64_t index)
-{
-    Rng r{0x9E3779B97F4A7C15ULL ^ (instrument * 0x100000001B3ULL) ^ (index * 0xC2B2AE3D27D4EB4FULL)};
-    if (r.s == 0)
-        r.s = 1;
-    for (int i = 0; i < 4; ++i)
-        rng_next(r);
-    return r;
+static Rng seeded(uint64_t instrument, uint64_t index) {
+  Rng r{0x9E3779B97F4A7C15ULL ^ (instrument * 0x100000001B3ULL) ^ (index * 0xC2B2AE3D27D4EB4FULL)};
+  if (r.s == 0) r.s = 1;
+  for (int i = 0; i < 4; ++i) rngNext(r);
+  return r;
 }
 
 // Adds one stereo sample with its sends, ignoring anything past the end of the buffers.
-static void emit(Buses &b, int64_t i, double l, double r, double dly, double rev)
-{
-    if (i < 0 || i >= kTotal)
-        return;
-    size_t k = static_cast<size_t>(i);
-    b.l[k] += l;
-    b.r[k] += r;
-    b.dly[k] += dly;
-    b.rev[k] += rev;
+static void emit(Buses &b, int64_t i, double l, double r, double dly, double rev) {
+  if (i < 0 || i >= kTotal) return;
+  size_t k = static_cast<size_t>(i);
+  b.l[k] += l;
+  b.r[k] += r;
+  b.dly[k] += dly;
+  b.rev[k] += rev;
 }
 
 // Sidechain gain at sample i for a given depth (1 = full duck right after a kick).
-static double duck_gain(const Buses &b, int64_t i, double depth)
-{
-    if (i < 0 || i >= kTotal)
-        return 1.0;
-    return 1.0 - depth * b.duck[static_cast<size_t>(i)];
+static double duckGain(const Buses &b, int64_t i, double depth) {
+  if (i < 0 || i >= kTotal) return 1.0;
+  return 1.0 - depth * b.duck[static_cast<size_t>(i)];
 }
 
 // Parses a note name such as "G#5" into a MIDI number; -1 for a rest.
-static int parse_note(std::string_view s)
-{
-    if (s.empty() || s[0] == '-')
-        return -1;
-    static constexpr int base[7] = {9, 11, 0, 2, 4, 5, 7}; // A B C D E F G
-    int n = base[s[0] - 'A'];
-    size_t p = 1;
-    if (p < s.size() && s[p] == '#') {
-        ++n;
-        ++p;
-    }
-    int oct = s[p] - '0';
-    return 12 * (oct + 1) + n;
+static int parseNote(std::string_view s) {
+  if (s.empty() || s[0] == '-') return -1;
+  static constexpr int base[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
+  int n = base[s[0] - 'A'];
+  size_t p = 1;
+  if (p < s.size() && s[p] == '#') {
+    ++n;
+    ++p;
+  }
+  int oct = s[p] - '0';
+  return 12 * (oct + 1) + n;
 }
 
 // A melodic event: start and length in samples, MIDI note, velocity.
 struct Note {
-    int64_t start, len;
-    int note;
-    double vel;
+  int64_t start, len;
+  int note;
+  double vel;
 };
 
 // Turns one bar of "note:len" text into notes starting at the given bar.
-static void parse_bar(std::string_view text, int bar, double vel, std::vector<Note> &out)
-{
-    int64_t step = static_cast<int64_t>(bar) * 16;
-    while (!text.empty()) {
-        size_t sp = text.find(' ');
-        std::string_view tok = text.substr(0, sp);
-        text = sp == std::string_view::npos ? std::string_view{} : text.substr(sp + 1);
-        size_t colon = tok.find(':');
-        int len = 0;
-        for (char c : tok.substr(colon + 1))
-            len = len * 10 + (c - '0');
-        int n = parse_note(tok.substr(0, colon));
-        if (n >= 0)
-            out.push_back({step_time(step), step_time(step + len) - step_time(step), n, vel});
-        step += len;
-    }
+static void parseBar(std::string_view text, int bar, double vel, std::vector<Note> &out) {
+  int64_t step = static_cast<int64_t>(bar) * 16;
+  while (!text.empty()) {
+    size_t sp = text.find(' ');
+    std::string_view tok = text.substr(0, sp);
+    text = sp == std::string_view::npos ? std::string_view{} : text.substr(sp + 1);
+    size_t colon = tok.find(':');
+    int len = 0;
+    for (char c : tok.substr(colon + 1)) len = len * 10 + (c - '0');
+    int n = parseNote(tok.substr(0, colon));
+    if (n >= 0) out.push_back({stepTime(step), stepTime(step + len) - stepTime(step), n, vel});
+    step += len;
+  }
 }
 
 // ---------------------------------------------------------------- drums
 
 // Kick: a sine swept down from about 160 Hz to 48 Hz with a short click; also leaves
 // its ducking shape for the instruments that must get out of its way.
-static void kick(Buses &b, int64_t t0, double vel, uint64_t idx)
-{
-    Rng rng = seeded(1, idx);
-    const int64_t len = static_cast<int64_t>(0.38 * kRate);
-    double phase = 0.0;
-    Svf click{};
-    for (int64_t j = 0; j < len; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double f = 50.0 + 115.0 * std::exp(-t / 0.026);
-        double amp = std::exp(-t / 0.16) * std::min(1.0, t / 0.0006);
-        double tail = j > len - 441 ? static_cast<double>(len - j) / 441.0 : 1.0;
-        double s = std::sin(2.0 * kPi * phase);
-        phase += f / kRate;
-        if (phase >= 1.0)
-            phase -= 1.0;
-        s = std::tanh(1.6 * s) / std::tanh(1.6);
-        double n = svf_run(click, rng_bipolar(rng), svf_g(3500.0), 1.2).band;
-        s = s * amp + n * 0.5 * std::exp(-t / 0.0025) * std::min(1.0, t / 0.0004);
-        s *= tail * vel * 0.5;
-        emit(b, t0 + j, s, s, 0.0, 0.0);
-    }
-    // Ducking shape: a smooth dip that is already down when the kick starts (the
-    // plan is known ahead), held for 30 ms, then back over ~200 ms.
-    const int64_t lead = static_cast<int64_t>(0.004 * kRate);
-    const int64_t dlen = static_cast<int64_t>(0.24 * kRate);
-    for (int64_t j = -lead; j < dlen; ++j) {
-        if (t0 + j < 0 || t0 + j >= kTotal)
-            continue;
-        double t = static_cast<double>(j) / kRate;
-        double d = t < 0.0 ? 0.5 - 0.5 * std::cos(kPi * (t + 0.004) / 0.004)
-                           : (t < 0.03 ? 1.0 : 0.5 + 0.5 * std::cos(kPi * (t - 0.03) / 0.21));
-        double &slot = b.duck[static_cast<size_t>(t0 + j)];
-        slot = std::max(slot, d * vel);
-    }
+static void kick(Buses &b, int64_t t0, double vel, uint64_t idx) {
+  Rng rng = seeded(1, idx);
+  const int64_t len = static_cast<int64_t>(0.38 * kRate);
+  double phase = 0.0;
+  Svf click{};
+  for (int64_t j = 0; j < len; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double f = 50.0 + 115.0 * std::exp(-t / 0.026);
+    double amp = std::exp(-t / 0.16) * std::min(1.0, t / 0.0006);
+    double tail = j > len - 441 ? static_cast<double>(len - j) / 441.0 : 1.0;
+    double s = std::sin(2.0 * kPi * phase);
+    phase += f / kRate;
+    if (phase >= 1.0) phase -= 1.0;
+    s = std::tanh(1.6 * s) / std::tanh(1.6);
+    double n = svfRun(click, rngBipolar(rng), svfCoef(3500.0), 1.2).band;
+    s = s * amp + n * 0.5 * std::exp(-t / 0.0025) * std::min(1.0, t / 0.0004);
+    s *= tail * vel * 0.5;
+    emit(b, t0 + j, s, s, 0.0, 0.0);
+  }
+  // Ducking shape: a smooth dip that is already down when the kick starts (the
+  // plan is known ahead), held for 30 ms, then back over ~200 ms.
+  const int64_t lead = static_cast<int64_t>(0.004 * kRate);
+  const int64_t dlen = static_cast<int64_t>(0.24 * kRate);
+  for (int64_t j = -lead; j < dlen; ++j) {
+    if (t0 + j < 0 || t0 + j >= kTotal) continue;
+    double t = static_cast<double>(j) / kRate;
+    double d = t < 0.0 ? 0.5 - 0.5 * std::cos(kPi * (t + 0.004) / 0.004)
+                       : (t < 0.03 ? 1.0 : 0.5 + 0.5 * std::cos(kPi * (t - 0.03) / 0.21));
+    double &slot = b.duck[static_cast<size_t>(t0 + j)];
+    slot = std::max(slot, d * vel);
+  }
 }
 
 // Snare: a short pitched body under band-passed noise.
-static void snare(Buses &b, int64_t t0, double vel, uint64_t idx)
-{
-    Rng rng = seeded(2, idx);
-    const int64_t len = static_cast<int64_t>(0.3 * kRate);
-    Osc body{0.0};
-    Svf nf{}, hp{};
-    for (int64_t j = 0; j < len; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double fade = std::min(1.0, static_cast<double>(len - j) / 441.0) * std::min(1.0, t / 0.0008);
-        double tone = osc_sine(body, (185.0 + 60.0 * std::exp(-t / 0.01)) / kRate) * std::exp(-t / 0.045);
-        double n = rng_bipolar(rng);
-        n = svf_run(nf, n, svf_g(5200.0), 1.0).low;
-        n = svf_run(hp, n, svf_g(1400.0), 1.4).high * std::exp(-t / 0.085);
-        double s = (0.55 * tone + 0.8 * n) * fade * vel * 0.8;
-        emit(b, t0 + j, s * 0.97, s, 0.0, s * 0.35);
-    }
+static void snare(Buses &b, int64_t t0, double vel, uint64_t idx) {
+  Rng rng = seeded(2, idx);
+  const int64_t len = static_cast<int64_t>(0.3 * kRate);
+  Osc body{0.0};
+  Svf nf{}, hp{};
+  for (int64_t j = 0; j < len; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double fade = std::min(1.0, static_cast<double>(len - j) / 441.0) * std::min(1.0, t / 0.0008);
+    double tone = oscSine(body, (185.0 + 60.0 * std::exp(-t / 0.01)) / kRate) * std::exp(-t / 0.045);
+    double n = rngBipolar(rng);
+    n = svfRun(nf, n, svfCoef(5200.0), 1.0).low;
+    n = svfRun(hp, n, svfCoef(1400.0), 1.4).high * std::exp(-t / 0.085);
+    double s = (0.55 * tone + 0.8 * n) * fade * vel * 0.8;
+    emit(b, t0 + j, s * 0.97, s, 0.0, s * 0.35);
+  }
 }
 
 // Clap: three quick noise bursts and a short tail, band-passed.
-static void clap(Buses &b, int64_t t0, double vel, uint64_t idx)
-{
-    Rng rng = seeded(3, idx);
-    const int64_t len = static_cast<int64_t>(0.35 * kRate);
-    Svf bp{};
-    for (int64_t j = 0; j < len; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double env = 0.0;
-        for (int k = 0; k < 3; ++k) {
-            double u = t - 0.011 * k;
-            if (u >= 0.0)
-                env = std::max(env, std::min(1.0, u / 0.0005) * std::exp(-u / 0.005));
-        }
-        if (t > 0.022)
-            env = std::max(env, 0.7 * std::exp(-(t - 0.022) / 0.11));
-        double fade = std::min(1.0, static_cast<double>(len - j) / 441.0);
-        double n = svf_run(bp, rng_bipolar(rng), svf_g(1150.0), 0.8).band;
-        double s = n * env * fade * vel * 1.0;
-        emit(b, t0 + j, s, s * 0.85, 0.0, s * 0.5);
+static void clap(Buses &b, int64_t t0, double vel, uint64_t idx) {
+  Rng rng = seeded(3, idx);
+  const int64_t len = static_cast<int64_t>(0.35 * kRate);
+  Svf bp{};
+  for (int64_t j = 0; j < len; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double env = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      double u = t - 0.011 * k;
+      if (u >= 0.0) env = std::max(env, std::min(1.0, u / 0.0005) * std::exp(-u / 0.005));
     }
+    if (t > 0.022) env = std::max(env, 0.7 * std::exp(-(t - 0.022) / 0.11));
+    double fade = std::min(1.0, static_cast<double>(len - j) / 441.0);
+    double n = svfRun(bp, rngBipolar(rng), svfCoef(1150.0), 0.8).band;
+    double s = n * env * fade * vel * 1.0;
+    emit(b, t0 + j, s, s * 0.85, 0.0, s * 0.5);
+  }
 }
 
 // Metallic noise for hats and cymbals: six detuned pulse waves plus white noise.
 struct Metal {
-    std::array<Osc, 6> osc;
+  std::array<Osc, 6> osc;
 };
 
 // One sample of the metallic source.
-static double metal(Metal &m, Rng &rng, double noise_mix)
-{
-    static constexpr std::array<double, 6> f = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
-    double s = 0.0;
-    for (size_t k = 0; k < 6; ++k)
-        s += osc_pulse(m.osc[k], f[k] * 2.0 / kRate, 0.5);
-    return (1.0 - noise_mix) * s / 6.0 + noise_mix * rng_bipolar(rng);
+static double metal(Metal &m, Rng &rng, double noiseMix) {
+  static constexpr std::array<double, 6> f = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
+  double s = 0.0;
+  for (size_t k = 0; k < 6; ++k) s += oscPulse(m.osc[k], f[k] * 2.0 / kRate, 0.5);
+  return (1.0 - noiseMix) * s / 6.0 + noiseMix * rngBipolar(rng);
 }
 
 // Hi-hat, closed or open (decay in seconds); cut is its high-pass corner.
-static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, double pan, uint64_t idx)
-{
-    Rng rng = seeded(4, idx);
-    const int64_t len = static_cast<int64_t>((decay * 5.0 + 0.01) * kRate);
-    Metal m{};
-    for (auto &o : m.osc)
-        o.phase = rng_uniform(rng);
-    Svf hp1{}, hp2{}, lp{};
-    double gl, gr;
-    pan_gains(pan, gl, gr);
-    for (int64_t j = 0; j < len; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double env = std::min(1.0, t / 0.0005) * std::exp(-t / decay);
-        double fade = std::min(1.0, static_cast<double>(len - j) / 220.0);
-        double s = metal(m, rng, 0.55);
-        s = svf_run(hp1, s, svf_g(cut), 1.2).high;
-        s = svf_run(hp2, s, svf_g(cut), 1.6).high;
-        s = svf_run(lp, s, svf_g(14500.0), 1.4).low;
-        s *= env * fade * vel * 0.8;
-        emit(b, t0 + j, s * gl, s * gr, 0.0, s * 0.1);
-    }
+static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, double pan, uint64_t idx) {
+  Rng rng = seeded(4, idx);
+  const int64_t len = static_cast<int64_t>((decay * 5.0 + 0.01) * kRate);
+  Metal m{};
+  for (auto &o : m.osc) o.phase = rngUniform(rng);
+  Svf hp1{}, hp2{}, lp{};
+  double gl, gr;
+  panGains(pan, gl, gr);
+  for (int64_t j = 0; j < len; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double env = std::min(1.0, t / 0.0005) * std::exp(-t / decay);
+    double fade = std::min(1.0, static_cast<double>(len - j) / 220.0);
+    double s = metal(m, rng, 0.55);
+    s = svfRun(hp1, s, svfCoef(cut), 1.2).high;
+    s = svfRun(hp2, s, svfCoef(cut), 1.6).high;
+    s = svfRun(lp, s, svfCoef(14500.0), 1.4).low;
+    s *= env * fade * vel * 0.8;
+    emit(b, t0 + j, s * gl, s * gr, 0.0, s * 0.1);
+  }
 }
 
 // Crash: long bright noise, a different stream on each side for width.
-static void crash(Buses &b, int64_t t0, double vel, uint64_t idx)
-{
-    Rng rl = seeded(5, idx * 2), rr = seeded(5, idx * 2 + 1);
-    const int64_t len = static_cast<int64_t>(2.6 * kRate);
-    Metal ml{}, mr{};
-    for (size_t k = 0; k < 6; ++k) {
-        ml.osc[k].phase = rng_uniform(rl);
-        mr.osc[k].phase = rng_uniform(rr);
-    }
-    Svf hl{}, hr{}, ll{}, lr{};
-    const double glp = svf_g(15000.0);
-    for (int64_t j = 0; j < len; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double env = std::min(1.0, t / 0.001) * std::exp(-t / 0.7) * std::min(1.0, static_cast<double>(len - j) / 4410.0);
-        double l = svf_run(hl, metal(ml, rl, 0.7), svf_g(4500.0), 1.3).high * env * vel * 0.4;
-        double r = svf_run(hr, metal(mr, rr, 0.7), svf_g(4500.0), 1.3).high * env * vel * 0.4;
-        l = svf_run(ll, l, glp, 1.4).low;
-        r = svf_run(lr, r, glp, 1.4).low;
-        emit(b, t0 + j, l, r, 0.0, (l + r) * 0.2);
-    }
+static void crash(Buses &b, int64_t t0, double vel, uint64_t idx) {
+  Rng rl = seeded(5, idx * 2), rr = seeded(5, idx * 2 + 1);
+  const int64_t len = static_cast<int64_t>(2.6 * kRate);
+  Metal ml{}, mr{};
+  for (size_t k = 0; k < 6; ++k) {
+    ml.osc[k].phase = rngUniform(rl);
+    mr.osc[k].phase = rngUniform(rr);
+  }
+  Svf hl{}, hr{}, ll{}, lr{};
+  const double glp = svfCoef(15000.0);
+  for (int64_t j = 0; j < len; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double env = std::min(1.0, t / 0.001) * std::exp(-t / 0.7) * std::min(1.0, static_cast<double>(len - j) / 4410.0);
+    double l = svfRun(hl, metal(ml, rl, 0.7), svfCoef(4500.0), 1.3).high * env * vel * 0.4;
+    double r = svfRun(hr, metal(mr, rr, 0.7), svfCoef(4500.0), 1.3).high * env * vel * 0.4;
+    l = svfRun(ll, l, glp, 1.4).low;
+    r = svfRun(lr, r, glp, 1.4).low;
+    emit(b, t0 + j, l, r, 0.0, (l + r) * 0.2);
+  }
 }
 
 // Riser: noise through a band-pass that sweeps up over the given number of bars.
-static void riser(Buses &b, int64_t t0, int bars, double vel, uint64_t idx)
-{
-    Rng rl = seeded(6, idx * 2), rr = seeded(6, idx * 2 + 1);
-    const int64_t len = bars * kBar;
-    Svf fl{}, fr{};
-    for (int64_t j = 0; j < len; ++j) {
-        double x = static_cast<double>(j) / static_cast<double>(len);
-        double g = svf_g(sweep(250.0, 9000.0, x));
-        double env = x * x * vel * 0.35 * std::min(1.0, static_cast<double>(len - j) / 220.0);
-        double l = svf_run(fl, rng_bipolar(rl), g, 0.6).band * env;
-        double r = svf_run(fr, rng_bipolar(rr), g, 0.6).band * env;
-        emit(b, t0 + j, l, r, (l + r) * 0.2, (l + r) * 0.3);
-    }
+static void riser(Buses &b, int64_t t0, int bars, double vel, uint64_t idx) {
+  Rng rl = seeded(6, idx * 2), rr = seeded(6, idx * 2 + 1);
+  const int64_t len = bars * kBar;
+  Svf fl{}, fr{};
+  for (int64_t j = 0; j < len; ++j) {
+    double x = static_cast<double>(j) / static_cast<double>(len);
+    double g = svfCoef(sweep(250.0, 9000.0, x));
+    double env = x * x * vel * 0.35 * std::min(1.0, static_cast<double>(len - j) / 220.0);
+    double l = svfRun(fl, rngBipolar(rl), g, 0.6).band * env;
+    double r = svfRun(fr, rngBipolar(rr), g, 0.6).band * env;
+    emit(b, t0 + j, l, r, (l + r) * 0.2, (l + r) * 0.3);
+  }
 }
 
 // ---------------------------------------------------------------- pitched voices
 
 // Base cutoff of the bassline filter over the piece.
-static double bass_cutoff(double bp)
-{
-    const SectionBars &s = kSections;
-    if (bp < s.theme)
-        return sweep(140.0, 700.0, (bp - s.build) / 8.0);
-    if (bp < s.brk)
-        return 420.0 + 380.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.theme) / 16.0));
-    if (bp < s.brk + 8)
-        return 260.0;
-    if (bp < s.ret)
-        return sweep(260.0, 1400.0, (bp - (s.brk + 8)) / 4.0);
-    if (bp < s.outro)
-        return 560.0 + 520.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.ret) / 10.0));
-    return sweep(700.0, 160.0, (bp - s.outro) / 10.0);
+static double bassCutoff(double bp) {
+  const SectionBars &s = kSections;
+  if (bp < s.theme) return sweep(140.0, 700.0, (bp - s.build) / 8.0);
+  if (bp < s.brk) return 420.0 + 380.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.theme) / 16.0));
+  if (bp < s.brk + 8) return 260.0;
+  if (bp < s.ret) return sweep(260.0, 1400.0, (bp - (s.brk + 8)) / 4.0);
+  if (bp < s.outro) return 560.0 + 520.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.ret) / 10.0));
+  return sweep(700.0, 160.0, (bp - s.outro) / 10.0);
 }
 
 // Resonant bass: saw and detuned square into a driven, peaky low-pass with a per-note
 // filter envelope (stronger on accents), ducked under the kick.
-static void bass_note(Buses &b, const Note &n, bool accent, double cutoff)
-{
-    const int64_t rel = static_cast<int64_t>(0.03 * kRate);
-    const double gate = static_cast<double>(n.len) / kRate;
-    double f = midi_hz(n.note);
-    Osc o1{0.0}, o2{0.25};
-    Svf lp{}, hp{};
-    double fdec = accent ? 0.22 : 0.12, famt = accent ? 5.0 : 2.6;
-    double k = accent ? 0.22 : 0.38;
-    for (int64_t j = 0; j < n.len + rel; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double env = adsr(t, gate, 0.003, 0.25, 0.65, 0.03);
-        double s = 0.7 * osc_saw(o1, f / kRate) + 0.45 * osc_pulse(o2, f * 1.004 / kRate, 0.5);
-        double fc = cutoff * (1.0 + famt * std::exp(-t / fdec));
-        s = svf_run(lp, std::tanh(1.3 * s), svf_g(fc), k).low;
-        s = svf_run(hp, s, svf_g(32.0), 1.4).high;
-        s = std::tanh(1.2 * s) * env * n.vel * (accent ? 1.15 : 1.0) * 0.5;
-        s *= duck_gain(b, n.start + j, 0.85);
-        emit(b, n.start + j, s, s, 0.0, 0.0);
-    }
+static void bassNote(Buses &b, const Note &n, bool accent, double cutoff) {
+  const int64_t rel = static_cast<int64_t>(0.03 * kRate);
+  const double gate = static_cast<double>(n.len) / kRate;
+  double f = midiHz(n.note);
+  Osc o1{0.0}, o2{0.25};
+  Svf lp{}, hp{};
+  double fdec = accent ? 0.22 : 0.12, famt = accent ? 5.0 : 2.6;
+  double k = accent ? 0.22 : 0.38;
+  for (int64_t j = 0; j < n.len + rel; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double env = adsr(t, gate, 0.003, 0.25, 0.65, 0.03);
+    double s = 0.7 * oscSaw(o1, f / kRate) + 0.45 * oscPulse(o2, f * 1.004 / kRate, 0.5);
+    double fc = cutoff * (1.0 + famt * std::exp(-t / fdec));
+    s = svfRun(lp, std::tanh(1.3 * s), svfCoef(fc), k).low;
+    s = svfRun(hp, s, svfCoef(32.0), 1.4).high;
+    s = std::tanh(1.2 * s) * env * n.vel * (accent ? 1.15 : 1.0) * 0.5;
+    s *= duckGain(b, n.start + j, 0.85);
+    emit(b, n.start + j, s, s, 0.0, 0.0);
+  }
 }
 
 // Pad cutoff over the piece: opens through the intro, breathes, closes in the outro.
-static double pad_cutoff(double bp)
-{
-    const SectionBars &s = kSections;
-    if (bp < s.build)
-        return sweep(220.0, 2200.0, bp / 8.0);
-    if (bp < s.theme)
-        return 2200.0;
-    if (bp < s.brk)
-        return 1900.0 + 700.0 * std::sin(2.0 * kPi * (bp - s.theme) / 8.0);
-    if (bp < s.ret)
-        return sweep(1400.0, 5200.0, (bp - s.brk) / 12.0);
-    if (bp < s.outro)
-        return 2500.0 + 800.0 * std::sin(2.0 * kPi * (bp - s.ret) / 8.0);
-    return sweep(2500.0, 180.0, (bp - s.outro) / 11.0);
+static double padCutoff(double bp) {
+  const SectionBars &s = kSections;
+  if (bp < s.build) return sweep(220.0, 2200.0, bp / 8.0);
+  if (bp < s.theme) return 2200.0;
+  if (bp < s.brk) return 1900.0 + 700.0 * std::sin(2.0 * kPi * (bp - s.theme) / 8.0);
+  if (bp < s.ret) return sweep(1400.0, 5200.0, (bp - s.brk) / 12.0);
+  if (bp < s.outro) return 2500.0 + 800.0 * std::sin(2.0 * kPi * (bp - s.ret) / 8.0);
+  return sweep(2500.0, 180.0, (bp - s.outro) / 11.0);
 }
 
 // Pad level over the piece.
-static double pad_level(double bp)
-{
-    const SectionBars &s = kSections;
-    if (bp < s.build)
-        return 1.5;
-    if (bp < s.theme)
-        return 0.9;
-    if (bp < s.brk)
-        return 0.6;
-    if (bp < s.ret)
-        return 0.75;
-    if (bp < s.outro)
-        return 0.55;
-    return 0.85;
+static double padLevel(double bp) {
+  const SectionBars &s = kSections;
+  if (bp < s.build) return 1.5;
+  if (bp < s.theme) return 0.9;
+  if (bp < s.brk) return 0.6;
+  if (bp < s.ret) return 0.75;
+  if (bp < s.outro) return 0.55;
+  return 0.85;
 }
 
 // Pad chord: three detuned saws per note spread across the stereo field, low-passed.
-static void pad_chord(Buses &b, int64_t start, int64_t len, const Chord &c, double attack, uint64_t idx)
-{
-    Rng rng = seeded(7, idx);
-    const double release = 0.9;
-    const int64_t total = len + static_cast<int64_t>(release * kRate);
-    const double gate = static_cast<double>(len) / kRate;
-    static constexpr std::array<double, 3> detune = {-0.09, 0.0, 0.09};
-    static constexpr std::array<double, 3> spread = {-0.7, 0.0, 0.7};
-    std::array<Osc, 12> osc{};
-    std::array<double, 12> dt{}, gl{}, gr{};
+static void padChord(Buses &b, int64_t start, int64_t len, const Chord &c, double attack, uint64_t idx) {
+  Rng rng = seeded(7, idx);
+  const double release = 0.9;
+  const int64_t total = len + static_cast<int64_t>(release * kRate);
+  const double gate = static_cast<double>(len) / kRate;
+  static constexpr std::array<double, 3> detune = {-0.09, 0.0, 0.09};
+  static constexpr std::array<double, 3> spread = {-0.7, 0.0, 0.7};
+  std::array<Osc, 12> osc{};
+  std::array<double, 12> dt{}, gl{}, gr{};
+  for (size_t v = 0; v < 12; ++v) {
+    size_t note = v / 3;
+    int midi = note < 3 ? c.pad[note] : c.root + 24;  // the fourth voice doubles the root below
+    dt[v] = midiHz(midi + detune[v % 3]) / kRate;
+    osc[v].phase = rngUniform(rng);
+    panGains(spread[v % 3] * (note == 3 ? 0.3 : 1.0), gl[v], gr[v]);
+  }
+  Svf fl{}, fr{};
+  double g = 0.0;
+  // Level and cutoff glide towards the section's values so that no step is heard.
+  OnePole lvl{padLevel(barPos(start))}, cut{padCutoff(barPos(start))};
+  const double glide = onePoleCoef(4.0);
+  for (int64_t j = 0; j < total; ++j) {
+    int64_t i = start + j;
+    double level = onePoleLowPass(lvl, padLevel(barPos(i)), glide);
+    double fc = onePoleLowPass(cut, padCutoff(barPos(i)), glide);
+    if ((j & 15) == 0) g = svfCoef(fc * (1.0 + 0.08 * std::sin(2.0 * kPi * 0.13 * static_cast<double>(i) / kRate)));
+    double t = static_cast<double>(j) / kRate;
+    double env = adsr(t, gate, attack, 1.5, 0.8, release);
+    double l = 0.0, r = 0.0;
     for (size_t v = 0; v < 12; ++v) {
-        size_t note = v / 3;
-        int midi = note < 3 ? c.pad[note] : c.root + 24; // the fourth voice doubles the root below
-        dt[v] = midi_hz(midi + detune[v % 3]) / kRate;
-        osc[v].phase = rng_uniform(rng);
-        pan_gains(spread[v % 3] * (note == 3 ? 0.3 : 1.0), gl[v], gr[v]);
+      double s = oscSaw(osc[v], dt[v]);
+      l += s * gl[v];
+      r += s * gr[v];
     }
-    Svf fl{}, fr{};
-    double g = 0.0;
-    // Level and cutoff glide towards the section's values so that no step is heard.
-    OnePole lvl{pad_level(bar_pos(start))}, cut{pad_cutoff(bar_pos(start))};
-    const double glide = onepole_coef(4.0);
-    for (int64_t j = 0; j < total; ++j) {
-        int64_t i = start + j;
-        double level = onepole_lp(lvl, pad_level(bar_pos(i)), glide);
-        double fc = onepole_lp(cut, pad_cutoff(bar_pos(i)), glide);
-        if ((j & 15) == 0)
-            g = svf_g(fc * (1.0 + 0.08 * std::sin(2.0 * kPi * 0.13 * static_cast<double>(i) / kRate)));
-        double t = static_cast<double>(j) / kRate;
-        double env = adsr(t, gate, attack, 1.5, 0.8, release);
-        double l = 0.0, r = 0.0;
-        for (size_t v = 0; v < 12; ++v) {
-            double s = osc_saw(osc[v], dt[v]);
-            l += s * gl[v];
-            r += s * gr[v];
-        }
-        l = svf_run(fl, l, g, 1.1).low;
-        r = svf_run(fr, r, g, 1.1).low;
-        double a = env * level * 0.085 * duck_gain(b, i, 0.5);
-        emit(b, i, l * a, r * a, (l + r) * a * 0.05, (l + r) * a * 0.4);
-    }
+    l = svfRun(fl, l, g, 1.1).low;
+    r = svfRun(fr, r, g, 1.1).low;
+    double a = env * level * 0.085 * duckGain(b, i, 0.5);
+    emit(b, i, l * a, r * a, (l + r) * a * 0.05, (l + r) * a * 0.4);
+  }
 }
 
 // Arpeggio filter over the piece.
-static double arp_cutoff(double bp)
-{
-    const SectionBars &s = kSections;
-    if (bp < s.build)
-        return sweep(500.0, 1500.0, (bp - 4.0) / 4.0);
-    if (bp < s.theme)
-        return sweep(1500.0, 3200.0, (bp - s.build) / 8.0);
-    if (bp < s.brk)
-        return 3000.0;
-    if (bp < s.ret)
-        return 2200.0 + 1500.0 * (bp - s.brk) / 12.0;
-    if (bp < s.outro)
-        return 3600.0;
-    return sweep(3600.0, 500.0, (bp - s.outro) / 12.0);
+static double arpCutoff(double bp) {
+  const SectionBars &s = kSections;
+  if (bp < s.build) return sweep(500.0, 1500.0, (bp - 4.0) / 4.0);
+  if (bp < s.theme) return sweep(1500.0, 3200.0, (bp - s.build) / 8.0);
+  if (bp < s.brk) return 3000.0;
+  if (bp < s.ret) return 2200.0 + 1500.0 * (bp - s.brk) / 12.0;
+  if (bp < s.outro) return 3600.0;
+  return sweep(3600.0, 500.0, (bp - s.outro) / 12.0);
 }
 
 // Arpeggio pluck: a narrow pulse through a low-pass with a quick filter blip.
-static void arp_note(Buses &b, const Note &n, double pan)
-{
-    const int64_t rel = static_cast<int64_t>(0.05 * kRate);
-    const double gate = static_cast<double>(n.len) / kRate;
-    double f = midi_hz(n.note);
-    double cut = arp_cutoff(bar_pos(n.start));
-    Osc o{0.0};
-    Svf lp{};
-    double gl, gr;
-    pan_gains(pan, gl, gr);
-    double pw = 0.3 + 0.15 * std::sin(2.0 * kPi * bar_pos(n.start) / 6.0);
-    for (int64_t j = 0; j < n.len + rel; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double env = adsr(t, gate, 0.002, 0.09, 0.2, 0.05);
-        double s = osc_pulse(o, f / kRate, pw);
-        s = svf_run(lp, s, svf_g(cut * (1.0 + 2.0 * std::exp(-t / 0.04))), 0.9).low;
-        s *= env * n.vel * 0.2 * duck_gain(b, n.start + j, 0.3);
-        emit(b, n.start + j, s * gl, s * gr, s * 0.45, s * 0.2);
-    }
+static void arpNote(Buses &b, const Note &n, double pan) {
+  const int64_t rel = static_cast<int64_t>(0.05 * kRate);
+  const double gate = static_cast<double>(n.len) / kRate;
+  double f = midiHz(n.note);
+  double cut = arpCutoff(barPos(n.start));
+  Osc o{0.0};
+  Svf lp{};
+  double gl, gr;
+  panGains(pan, gl, gr);
+  double pw = 0.3 + 0.15 * std::sin(2.0 * kPi * barPos(n.start) / 6.0);
+  for (int64_t j = 0; j < n.len + rel; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double env = adsr(t, gate, 0.002, 0.09, 0.2, 0.05);
+    double s = oscPulse(o, f / kRate, pw);
+    s = svfRun(lp, s, svfCoef(cut * (1.0 + 2.0 * std::exp(-t / 0.04))), 0.9).low;
+    s *= env * n.vel * 0.2 * duckGain(b, n.start + j, 0.3);
+    emit(b, n.start + j, s * gl, s * gr, s * 0.45, s * 0.2);
+  }
 }
 
 // Lead: two detuned saws and a square an octave down, delayed vibrato, a soft filter.
-static void lead_note(Buses &b, const Note &n)
-{
-    const double release = 0.14;
-    const int64_t rel = static_cast<int64_t>(release * kRate);
-    const double gate = static_cast<double>(n.len) / kRate;
-    Osc o1{0.0}, o2{0.37}, o3{0.61}, lfo{0.0};
-    Svf lp{}, lps{};
-    for (int64_t j = 0; j < n.len + rel; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double vib = 0.14 * std::min(1.0, std::max(0.0, (t - 0.22) / 0.3)) * osc_sine(lfo, 5.4 / kRate);
-        double f = midi_hz(n.note + vib);
-        double env = adsr(t, gate, 0.008, 0.35, 0.72, release);
-        double a = osc_saw(o1, f * 0.9965 / kRate);
-        double c = osc_saw(o2, f * 1.0035 / kRate);
-        double sq = osc_pulse(o3, f * 0.5 / kRate, 0.5);
-        double fenv = std::exp(-t / 0.18);
-        double l = 0.6 * a + 0.4 * c + 0.3 * sq;
-        double r = 0.4 * a + 0.6 * c + 0.3 * sq;
-        double g = svf_g(2100.0 * (1.0 + 1.3 * fenv));
-        SvfOut m = svf_run(lp, 0.5 * (l + r), g, 1.0);
-        // The side signal keeps the detuned width, filtered like the common part.
-        double side = svf_run(lps, 0.5 * (l - r), g, 1.0).low * 0.5;
-        double amp = env * n.vel * 0.22 * duck_gain(b, n.start + j, 0.15);
-        double sl = (m.low + side) * amp, sr = (m.low - side) * amp;
-        emit(b, n.start + j, sl, sr, (sl + sr) * 0.3, (sl + sr) * 0.3);
-    }
+static void leadNote(Buses &b, const Note &n) {
+  const double release = 0.14;
+  const int64_t rel = static_cast<int64_t>(release * kRate);
+  const double gate = static_cast<double>(n.len) / kRate;
+  Osc o1{0.0}, o2{0.37}, o3{0.61}, lfo{0.0};
+  Svf lp{}, lps{};
+  for (int64_t j = 0; j < n.len + rel; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double vib = 0.14 * std::min(1.0, std::max(0.0, (t - 0.22) / 0.3)) * oscSine(lfo, 5.4 / kRate);
+    double f = midiHz(n.note + vib);
+    double env = adsr(t, gate, 0.008, 0.35, 0.72, release);
+    double a = oscSaw(o1, f * 0.9965 / kRate);
+    double c = oscSaw(o2, f * 1.0035 / kRate);
+    double sq = oscPulse(o3, f * 0.5 / kRate, 0.5);
+    double fenv = std::exp(-t / 0.18);
+    double l = 0.6 * a + 0.4 * c + 0.3 * sq;
+    double r = 0.4 * a + 0.6 * c + 0.3 * sq;
+    double g = svfCoef(2100.0 * (1.0 + 1.3 * fenv));
+    SvfOut m = svfRun(lp, 0.5 * (l + r), g, 1.0);
+    // The side signal keeps the detuned width, filtered like the common part.
+    double side = svfRun(lps, 0.5 * (l - r), g, 1.0).low * 0.5;
+    double amp = env * n.vel * 0.22 * duckGain(b, n.start + j, 0.15);
+    double sl = (m.low + side) * amp, sr = (m.low - side) * amp;
+    emit(b, n.start + j, sl, sr, (sl + sr) * 0.3, (sl + sr) * 0.3);
+  }
 }
 
 // Bell: two-operator FM with a decaying index, for the break and the outro.
-static void bell_note(Buses &b, const Note &n)
-{
-    const double release = 0.5;
-    const int64_t total = n.len + static_cast<int64_t>(release * kRate);
-    const double gate = static_cast<double>(n.len) / kRate;
-    double f = midi_hz(n.note);
-    double pc = 0.0, pm = 0.0;
-    for (int64_t j = 0; j < total; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double env = adsr(t, gate, 0.003, 0.8, 0.25, release);
-        double index = 0.4 + 1.8 * std::exp(-t / 0.35);
-        double s = std::sin(2.0 * kPi * pc + index * std::sin(2.0 * kPi * pm));
-        pc += f / kRate;
-        pm += 2.0 * f / kRate;
-        pc -= std::floor(pc);
-        pm -= std::floor(pm);
-        s *= env * n.vel * 0.12;
-        emit(b, n.start + j, s * 0.9, s, s * 0.55, s * 0.5);
-    }
+static void bellNote(Buses &b, const Note &n) {
+  const double release = 0.5;
+  const int64_t total = n.len + static_cast<int64_t>(release * kRate);
+  const double gate = static_cast<double>(n.len) / kRate;
+  double f = midiHz(n.note);
+  double pc = 0.0, pm = 0.0;
+  for (int64_t j = 0; j < total; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double env = adsr(t, gate, 0.003, 0.8, 0.25, release);
+    double index = 0.4 + 1.8 * std::exp(-t / 0.35);
+    double s = std::sin(2.0 * kPi * pc + index * std::sin(2.0 * kPi * pm));
+    pc += f / kRate;
+    pm += 2.0 * f / kRate;
+    pc -= std::floor(pc);
+    pm -= std::floor(pm);
+    s *= env * n.vel * 0.12;
+    emit(b, n.start + j, s * 0.9, s, s * 0.55, s * 0.5);
+  }
 }
 
 // Chord stab: the chord an octave up on two detuned saws per note, a snappy filter.
-static void stab_chord(Buses &b, int64_t start, const Chord &c, double vel, uint64_t idx)
-{
-    Rng rng = seeded(8, idx);
-    const double gate = 0.1, release = 0.06;
-    const int64_t total = static_cast<int64_t>((gate + release) * kRate);
-    std::array<Osc, 6> osc{};
-    std::array<double, 6> dt{};
+static void stabChord(Buses &b, int64_t start, const Chord &c, double vel, uint64_t idx) {
+  Rng rng = seeded(8, idx);
+  const double gate = 0.1, release = 0.06;
+  const int64_t total = static_cast<int64_t>((gate + release) * kRate);
+  std::array<Osc, 6> osc{};
+  std::array<double, 6> dt{};
+  for (size_t v = 0; v < 6; ++v) {
+    dt[v] = midiHz(c.pad[v / 2] + 12 + (v & 1 ? 0.08 : -0.08)) / kRate;
+    osc[v].phase = rngUniform(rng);
+  }
+  Svf fl{}, fr{};
+  for (int64_t j = 0; j < total; ++j) {
+    double t = static_cast<double>(j) / kRate;
+    double env = adsr(t, gate, 0.002, 0.12, 0.3, release);
+    double l = 0.0, r = 0.0;
     for (size_t v = 0; v < 6; ++v) {
-        dt[v] = midi_hz(c.pad[v / 2] + 12 + (v & 1 ? 0.08 : -0.08)) / kRate;
-        osc[v].phase = rng_uniform(rng);
+      double s = oscSaw(osc[v], dt[v]);
+      (v & 1 ? r : l) += s;
     }
-    Svf fl{}, fr{};
-    for (int64_t j = 0; j < total; ++j) {
-        double t = static_cast<double>(j) / kRate;
-        double env = adsr(t, gate, 0.002, 0.12, 0.3, release);
-        double l = 0.0, r = 0.0;
-        for (size_t v = 0; v < 6; ++v) {
-            double s = osc_saw(osc[v], dt[v]);
-            (v & 1 ? r : l) += s;
-        }
-        double g = svf_g(700.0 + 4200.0 * std::exp(-t / 0.05));
-        l = svf_run(fl, l, g, 0.8).low;
-        r = svf_run(fr, r, g, 0.8).low;
-        double a = env * vel * 0.07 * duck_gain(b, start + j, 0.3);
-        emit(b, start + j, l * a, r * a, (l + r) * a * 0.35, (l + r) * a * 0.3);
-    }
+    double g = svfCoef(700.0 + 4200.0 * std::exp(-t / 0.05));
+    l = svfRun(fl, l, g, 0.8).low;
+    r = svfRun(fr, r, g, 0.8).low;
+    double a = env * vel * 0.07 * duckGain(b, start + j, 0.3);
+    emit(b, start + j, l * a, r * a, (l + r) * a * 0.35, (l + r) * a * 0.3);
+  }
 }
 
 // ---------------------------------------------------------------- effects
 
 // Ping-pong delay of a dotted eighth with a band-limited feedback path, added to the mix.
-static void delay_fx(Buses &b)
-{
-    const size_t d = static_cast<size_t>(3 * kStep);
-    std::vector<double> dl(d, 0.0), dr(d, 0.0);
-    OnePole lpl{}, lpr{}, hpl{}, hpr{};
-    const double alp = onepole_coef(3800.0), ahp = onepole_coef(280.0);
-    size_t pos = 0;
-    for (size_t i = 0; i < static_cast<size_t>(kTotal); ++i) {
-        double ol = dl[pos], orr = dr[pos];
-        double fl = onepole_lp(lpl, ol, alp);
-        fl -= onepole_lp(hpl, fl, ahp);
-        double fr = onepole_lp(lpr, orr, alp);
-        fr -= onepole_lp(hpr, fr, ahp);
-        dl[pos] = b.dly[i] + fr * 0.42;
-        dr[pos] = fl * 0.42;
-        pos = pos + 1 == d ? 0 : pos + 1;
-        b.l[i] += ol * 0.55;
-        b.r[i] += orr * 0.55;
-        b.rev[i] += (ol + orr) * 0.12;
-    }
+static void delayFx(Buses &b) {
+  const size_t d = static_cast<size_t>(3 * kStep);
+  std::vector<double> dl(d, 0.0), dr(d, 0.0);
+  OnePole lpl{}, lpr{}, hpl{}, hpr{};
+  const double alp = onePoleCoef(3800.0), ahp = onePoleCoef(280.0);
+  size_t pos = 0;
+  for (size_t i = 0; i < static_cast<size_t>(kTotal); ++i) {
+    double ol = dl[pos], orr = dr[pos];
+    double fl = onePoleLowPass(lpl, ol, alp);
+    fl -= onePoleLowPass(hpl, fl, ahp);
+    double fr = onePoleLowPass(lpr, orr, alp);
+    fr -= onePoleLowPass(hpr, fr, ahp);
+    dl[pos] = b.dly[i] + fr * 0.42;
+    dr[pos] = fl * 0.42;
+    pos = pos + 1 == d ? 0 : pos + 1;
+    b.l[i] += ol * 0.55;
+    b.r[i] += orr * 0.55;
+    b.rev[i] += (ol + orr) * 0.12;
+  }
 }
 
 // Feedback comb with damping, as in the classic Schroeder-Moorer reverb.
 struct Comb {
-    std::vector<double> buf;
-    size_t pos;
-    double store;
+  std::vector<double> buf;
+  size_t pos;
+  double store;
 };
 
 // All-pass diffuser.
 struct AllPass {
-    std::vector<double> buf;
-    size_t pos;
+  std::vector<double> buf;
+  size_t pos;
 };
 
 // One sample through a damped comb.
-static double comb_run(Comb &c, double x, double fb, double damp)
-{
-    double out = c.buf[c.pos];
-    c.store = out * (1.0 - damp) + c.store * damp;
-    c.buf[c.pos] = x + c.store * fb;
-    if (++c.pos == c.buf.size())
-        c.pos = 0;
-    return out;
+static double combRun(Comb &c, double x, double fb, double damp) {
+  double out = c.buf[c.pos];
+  c.store = out * (1.0 - damp) + c.store * damp;
+  c.buf[c.pos] = x + c.store * fb;
+  if (++c.pos == c.buf.size()) c.pos = 0;
+  return out;
 }
 
 // One sample through an all-pass.
-static double allpass_run(AllPass &a, double x)
-{
-    double bo = a.buf[a.pos];
-    a.buf[a.pos] = x + bo * 0.5;
-    if (++a.pos == a.buf.size())
-        a.pos = 0;
-    return bo - x;
+static double allPassRun(AllPass &a, double x) {
+  double bo = a.buf[a.pos];
+  a.buf[a.pos] = x + bo * 0.5;
+  if (++a.pos == a.buf.size()) a.pos = 0;
+  return bo - x;
 }
 
 // Stereo reverb of the mono send (pre-delayed, high-passed), added to the mix.
-static void reverb_fx(Buses &b)
-{
-    static constexpr std::array<size_t, 8> combs = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
-    static constexpr std::array<size_t, 4> aps = {556, 441, 341, 225};
-    const size_t spread = 23;
-    std::array<Comb, 8> cl, cr;
-    std::array<AllPass, 4> al, ar;
+static void reverbFx(Buses &b) {
+  static constexpr std::array<size_t, 8> combs = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
+  static constexpr std::array<size_t, 4> aps = {556, 441, 341, 225};
+  const size_t spread = 23;
+  std::array<Comb, 8> cl, cr;
+  std::array<AllPass, 4> al, ar;
+  for (size_t k = 0; k < 8; ++k) {
+    cl[k] = {std::vector<double>(combs[k], 0.0), 0, 0.0};
+    cr[k] = {std::vector<double>(combs[k] + spread, 0.0), 0, 0.0};
+  }
+  for (size_t k = 0; k < 4; ++k) {
+    al[k] = {std::vector<double>(aps[k], 0.0), 0};
+    ar[k] = {std::vector<double>(aps[k] + spread, 0.0), 0};
+  }
+  const size_t pre = static_cast<size_t>(0.022 * kRate);
+  OnePole hp{};
+  const double ahp = onePoleCoef(220.0);
+  const double fb = 0.86, damp = 0.3;
+  for (size_t i = 0; i < static_cast<size_t>(kTotal); ++i) {
+    double x = i >= pre ? b.rev[i - pre] : 0.0;
+    x -= onePoleLowPass(hp, x, ahp);
+    x *= 0.015;
+    double l = 0.0, r = 0.0;
     for (size_t k = 0; k < 8; ++k) {
-        cl[k] = {std::vector<double>(combs[k], 0.0), 0, 0.0};
-        cr[k] = {std::vector<double>(combs[k] + spread, 0.0), 0, 0.0};
+      l += combRun(cl[k], x, fb, damp);
+      r += combRun(cr[k], x, fb, damp);
     }
     for (size_t k = 0; k < 4; ++k) {
-        al[k] = {std::vector<double>(aps[k], 0.0), 0};
-        ar[k] = {std::vector<double>(aps[k] + spread, 0.0), 0};
+      l = allPassRun(al[k], l);
+      r = allPassRun(ar[k], r);
     }
-    const size_t pre = static_cast<size_t>(0.022 * kRate);
-    OnePole hp{};
-    const double ahp = onepole_coef(220.0);
-    const double fb = 0.86, damp = 0.3;
-    for (size_t i = 0; i < static_cast<size_t>(kTotal); ++i) {
-        double x = i >= pre ? b.rev[i - pre] : 0.0;
-        x -= onepole_lp(hp, x, ahp);
-        x *= 0.015;
-        double l = 0.0, r = 0.0;
-        for (size_t k = 0; k < 8; ++k) {
-            l += comb_run(cl[k], x, fb, damp);
-            r += comb_run(cr[k], x, fb, damp);
-        }
-        for (size_t k = 0; k < 4; ++k) {
-            l = allpass_run(al[k], l);
-            r = allpass_run(ar[k], r);
-        }
-        // The tail ducks lightly with the kick so the groove stays clear.
-        double g = 1.0 - 0.35 * b.duck[i];
-        b.l[i] += l * 0.9 * g;
-        b.r[i] += r * 0.9 * g;
-    }
+    // The tail ducks lightly with the kick so the groove stays clear.
+    double g = 1.0 - 0.35 * b.duck[i];
+    b.l[i] += l * 0.9 * g;
+    b.r[i] += r * 0.9 * g;
+  }
 }
 
 // ---------------------------------------------------------------- arrangement
 
 // Drums of one bar from the plans.
-static void drum_bar(Buses &b, int bar, unsigned mask, uint64_t &hits)
-{
-    const int64_t s0 = static_cast<int64_t>(bar) * 16;
-    Rng hum = seeded(20, static_cast<uint64_t>(bar));
-    char k = kKickPlan[static_cast<size_t>(bar)];
-    if ((mask & kKick) && k != '-') {
-        for (int s = 0; s < 16; s += 4) {
-            if (k == 'f' && s == 12)
-                continue;
-            kick(b, step_time(s0 + s), 1.0, hits++);
-        }
-        if (k == 'f') {
-            kick(b, step_time(s0 + 14), 0.8, hits++);
-            kick(b, step_time(s0 + 15), 0.6, hits++);
-        }
+static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
+  const int64_t s0 = static_cast<int64_t>(bar) * 16;
+  Rng hum = seeded(20, static_cast<uint64_t>(bar));
+  char k = kKickPlan[static_cast<size_t>(bar)];
+  if ((mask & kKick) && k != '-') {
+    for (int s = 0; s < 16; s += 4) {
+      if (k == 'f' && s == 12) continue;
+      kick(b, stepTime(s0 + s), 1.0, hits++);
     }
-    char sn = kSnarePlan[static_cast<size_t>(bar)];
-    if ((mask & kSnare) && sn != '-') {
-        if (sn == 'r') {
-            // Rolls: a pair of bars goes eighths -> sixteenths -> thirty-seconds;
-            // a single bar packs the same climb into one bar.
-            size_t ub = static_cast<size_t>(bar);
-            bool first = ub + 1 < kSnarePlan.size() && kSnarePlan[ub + 1] == 'r';
-            bool second = ub > 0 && kSnarePlan[ub - 1] == 'r';
-            for (int s = 0; s < 16; ++s) {
-                double x = s / 16.0;
-                int sub = 1;
-                double v;
-                if (first) {
-                    if (s & 1)
-                        continue;
-                    v = 0.2 + 0.3 * x;
-                } else if (second) {
-                    sub = s >= 8 ? 2 : 1;
-                    v = 0.4 + 0.4 * x;
-                } else {
-                    if (s < 8 && (s & 1))
-                        continue;
-                    sub = s >= 12 ? 2 : 1;
-                    v = 0.3 + 0.7 * x;
-                }
-                for (int hh = 0; hh < sub; ++hh)
-                    snare(b, step_time(s0 + s) + hh * kStep / 2, v, hits++);
-            }
+    if (k == 'f') {
+      kick(b, stepTime(s0 + 14), 0.8, hits++);
+      kick(b, stepTime(s0 + 15), 0.6, hits++);
+    }
+  }
+  char sn = kSnarePlan[static_cast<size_t>(bar)];
+  if ((mask & kSnare) && sn != '-') {
+    if (sn == 'r') {
+      // Rolls: a pair of bars goes eighths -> sixteenths -> thirty-seconds;
+      // a single bar packs the same climb into one bar.
+      size_t ub = static_cast<size_t>(bar);
+      bool first = ub + 1 < kSnarePlan.size() && kSnarePlan[ub + 1] == 'r';
+      bool second = ub > 0 && kSnarePlan[ub - 1] == 'r';
+      for (int s = 0; s < 16; ++s) {
+        double x = s / 16.0;
+        int sub = 1;
+        double v;
+        if (first) {
+          if (s & 1) continue;
+          v = 0.2 + 0.3 * x;
+        } else if (second) {
+          sub = s >= 8 ? 2 : 1;
+          v = 0.4 + 0.4 * x;
         } else {
-            snare(b, step_time(s0 + 4), 0.95 + 0.05 * rng_uniform(hum), hits++);
-            snare(b, step_time(s0 + 12), 0.95 + 0.05 * rng_uniform(hum), hits++);
-            clap(b, step_time(s0 + 4) + 60, 0.9, hits++);
-            clap(b, step_time(s0 + 12) + 60, 0.9, hits++);
-            if (bar % 4 == 1)
-                snare(b, step_time(s0 + 14), 0.22, hits++);
-            if (bar % 4 == 3)
-                snare(b, step_time(s0 + 7), 0.2, hits++);
-            if (sn == 'f') {
-                snare(b, step_time(s0 + 13), 0.45, hits++);
-                snare(b, step_time(s0 + 14), 0.6, hits++);
-                snare(b, step_time(s0 + 15), 0.8, hits++);
-            }
+          if (s < 8 && (s & 1)) continue;
+          sub = s >= 12 ? 2 : 1;
+          v = 0.3 + 0.7 * x;
         }
+        for (int hh = 0; hh < sub; ++hh) snare(b, stepTime(s0 + s) + hh * kStep / 2, v, hits++);
+      }
+    } else {
+      snare(b, stepTime(s0 + 4), 0.95 + 0.05 * rngUniform(hum), hits++);
+      snare(b, stepTime(s0 + 12), 0.95 + 0.05 * rngUniform(hum), hits++);
+      clap(b, stepTime(s0 + 4) + 60, 0.9, hits++);
+      clap(b, stepTime(s0 + 12) + 60, 0.9, hits++);
+      if (bar % 4 == 1) snare(b, stepTime(s0 + 14), 0.22, hits++);
+      if (bar % 4 == 3) snare(b, stepTime(s0 + 7), 0.2, hits++);
+      if (sn == 'f') {
+        snare(b, stepTime(s0 + 13), 0.45, hits++);
+        snare(b, stepTime(s0 + 14), 0.6, hits++);
+        snare(b, stepTime(s0 + 15), 0.8, hits++);
+      }
     }
-    char h = kHatPlan[static_cast<size_t>(bar)];
-    if ((mask & kHats) && h != '-') {
-        double cut = bar < kSections.build ? sweep(9000.0, 6500.0, bar / 8.0) : 7000.0;
-        double lvl = bar < kSections.build ? 0.6 + 0.05 * bar : 1.0;
-        if (bar >= kSections.outro + 8)
-            lvl = 1.0 - 0.2 * (bar - kSections.outro - 8);
-        for (int s = 0; s < 16; ++s) {
-            bool off8 = (s % 4) == 2;
-            if (h == '8' && !off8)
-                continue;
-            double v = off8 ? 1.0 : ((s % 4) == 0 ? 0.55 : 0.42);
-            v *= (0.88 + 0.12 * rng_uniform(hum)) * lvl;
-            if (h == 'o' && off8) {
-                hat(b, step_time(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
-                continue;
-            }
-            hat(b, step_time(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
-        }
-        // A ride on the beats lifts the second half of the return.
-        if (h == 'o' && bar >= kSections.ret + 8 && bar < kSections.outro)
-            for (int s = 0; s < 16; s += 4)
-                hat(b, step_time(s0 + s), s == 0 ? 0.4 : 0.3, 0.3, 3800.0, -0.45, hits++);
+  }
+  char h = kHatPlan[static_cast<size_t>(bar)];
+  if ((mask & kHats) && h != '-') {
+    double cut = bar < kSections.build ? sweep(9000.0, 6500.0, bar / 8.0) : 7000.0;
+    double lvl = bar < kSections.build ? 0.6 + 0.05 * bar : 1.0;
+    if (bar >= kSections.outro + 8) lvl = 1.0 - 0.2 * (bar - kSections.outro - 8);
+    for (int s = 0; s < 16; ++s) {
+      bool off8 = (s % 4) == 2;
+      if (h == '8' && !off8) continue;
+      double v = off8 ? 1.0 : ((s % 4) == 0 ? 0.55 : 0.42);
+      v *= (0.88 + 0.12 * rngUniform(hum)) * lvl;
+      if (h == 'o' && off8) {
+        hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
+        continue;
+      }
+      hat(b, stepTime(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
     }
+    // A ride on the beats lifts the second half of the return.
+    if (h == 'o' && bar >= kSections.ret + 8 && bar < kSections.outro)
+      for (int s = 0; s < 16; s += 4) hat(b, stepTime(s0 + s), s == 0 ? 0.4 : 0.3, 0.3, 3800.0, -0.45, hits++);
+  }
 }
 
 // Builds the note lists from the plans and renders every track into the buses.
-static void arrange(Buses &b, unsigned mask)
-{
-    uint64_t hits = 0;
-    for (int bar = 0; bar < kBars; ++bar)
-        drum_bar(b, bar, mask, hits);
+static void arrange(Buses &b, unsigned mask) {
+  uint64_t hits = 0;
+  for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, mask, hits);
 
-    if (mask & kCymbals) {
-        for (int bar : {16, 24, 32, 44, 52, 60, 64})
-            crash(b, step_time(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
-    }
-    if (mask & kRiser) {
-        riser(b, 7 * kBar, 1, 0.6, 0);
-        riser(b, 14 * kBar, 2, 0.8, 1);
-        riser(b, 42 * kBar, 2, 0.6, 2);
-        riser(b, 62 * kBar, 2, 0.7, 3);
-    }
+  if (mask & kCymbals) {
+    for (int bar : {16, 24, 32, 44, 52, 60, 64})
+      crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
+  }
+  if (mask & kRiser) {
+    riser(b, 7 * kBar, 1, 0.6, 0);
+    riser(b, 14 * kBar, 2, 0.8, 1);
+    riser(b, 42 * kBar, 2, 0.6, 2);
+    riser(b, 62 * kBar, 2, 0.7, 3);
+  }
 
-    // Bass.
-    if (mask & kBass) {
-        for (int bar = 0; bar < kBars; ++bar) {
-            char p = kBassPlan[static_cast<size_t>(bar)];
-            if (p == '-')
-                continue;
-            Chord c = chord_of(kChords[static_cast<size_t>(bar)]);
-            double cut = bass_cutoff(static_cast<double>(bar));
-            int64_t s0 = static_cast<int64_t>(bar) * 16;
-            if (p == 'L') {
-                Note n{step_time(s0), kBar - static_cast<int64_t>(0.04 * kRate), c.root, 0.6};
-                bass_note(b, n, false, cut * 0.6);
-                continue;
-            }
-            if (p == 'P') {
-                for (int s = 0; s < 16; ++s) {
-                    Note n{step_time(s0 + s), kStep * 6 / 10, c.root + (s % 4 == 2 ? 12 : 0), 0.6 + 0.2 * s / 16.0};
-                    bass_note(b, n, s % 4 == 2, bass_cutoff(bar + s / 16.0));
-                }
-                continue;
-            }
-            std::string_view pat = kBassPatterns[static_cast<size_t>(p - '0')];
-            for (int s = 0; s < 16; ++s) {
-                char ch = pat[static_cast<size_t>(s)];
-                if (ch == '.' || ch == '-')
-                    continue;
-                int len = 1;
-                while (s + len < 16 && pat[static_cast<size_t>(s + len)] == '-')
-                    ++len;
-                int off = 0;
-                switch (ch) {
-                case 'o': case 'O': off = 12; break;
-                case '5': off = 7; break;
-                case '3': off = c.third; break;
-                case '7': off = 10; break;
-                default: break;
-                }
-                bool accent = ch == 'R' || ch == 'O';
-                int64_t start = step_time(s0 + s);
-                int64_t len_samples = (step_time(s0 + s + len) - start) * 8 / 10;
-                Note n{start, len_samples, c.root + off, 0.9};
-                bass_note(b, n, accent, cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
-            }
+  // Bass.
+  if (mask & kBass) {
+    for (int bar = 0; bar < kBars; ++bar) {
+      char p = kBassPlan[static_cast<size_t>(bar)];
+      if (p == '-') continue;
+      Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+      double cut = bassCutoff(static_cast<double>(bar));
+      int64_t s0 = static_cast<int64_t>(bar) * 16;
+      if (p == 'L') {
+        Note n{stepTime(s0), kBar - static_cast<int64_t>(0.04 * kRate), c.root, 0.6};
+        bassNote(b, n, false, cut * 0.6);
+        continue;
+      }
+      if (p == 'P') {
+        for (int s = 0; s < 16; ++s) {
+          Note n{stepTime(s0 + s), kStep * 6 / 10, c.root + (s % 4 == 2 ? 12 : 0), 0.6 + 0.2 * s / 16.0};
+          bassNote(b, n, s % 4 == 2, bassCutoff(bar + s / 16.0));
         }
-    }
-
-    // Pad: one voice per run of equal chords.
-    if (mask & kPad) {
-        uint64_t idx = 0;
-        int bar = 0;
-        while (bar < kBars) {
-            int end = bar + 1;
-            while (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)] &&
-                   end - bar < 2)
-                ++end;
-            // The last chord is held through the fade.
-            if (end == kBars - 2)
-                end = kBars;
-            double attack = bar < kSections.build ? 1.2 : (bar >= kSections.brk && bar < kSections.ret ? 0.5 : 0.05);
-            pad_chord(b, bar * kBar, (end - bar) * kBar, chord_of(kChords[static_cast<size_t>(bar)]), attack, idx++);
-            bar = end;
+        continue;
+      }
+      std::string_view pat = kBassPatterns[static_cast<size_t>(p - '0')];
+      for (int s = 0; s < 16; ++s) {
+        char ch = pat[static_cast<size_t>(s)];
+        if (ch == '.' || ch == '-') continue;
+        int len = 1;
+        while (s + len < 16 && pat[static_cast<size_t>(s + len)] == '-') ++len;
+        int off = 0;
+        switch (ch) {
+        case 'o':
+        case 'O': off = 12; break;
+        case '5': off = 7; break;
+        case '3': off = c.third; break;
+        case '7': off = 10; break;
+        default: break;
         }
+        bool accent = ch == 'R' || ch == 'O';
+        int64_t start = stepTime(s0 + s);
+        int64_t lenSamples = (stepTime(s0 + s + len) - start) * 8 / 10;
+        Note n{start, lenSamples, c.root + off, 0.9};
+        bassNote(b, n, accent, cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
+      }
     }
+  }
 
-    // Arpeggio.
-    if (mask & kArp) {
-        for (int bar = 0; bar < kBars; ++bar) {
-            char p = kArpPlan[static_cast<size_t>(bar)];
-            if (p == '-')
-                continue;
-            Chord c = chord_of(kChords[static_cast<size_t>(bar)]);
-            const auto &pat = kArpPatterns[static_cast<size_t>(p - '1')];
-            double lvl = bar < kSections.build ? 0.5 + 0.1 * (bar - 4) : 1.0;
-            if (bar >= kSections.brk && bar < kSections.ret)
-                lvl = 0.75;
-            if (bar >= kSections.outro + 6)
-                lvl = 1.0 - 0.15 * (bar - kSections.outro - 6);
-            // Every fourth bar the pattern climbs an octave higher in its second half,
-            // as far as the pluck stays sweet (E6).
-            int lift = (bar % 4 == 3) ? 12 : 0;
-            for (int s = 0; s < 16; ++s) {
-                int i = pat[static_cast<size_t>(s)];
-                int midi = c.pad[static_cast<size_t>(i % 3)] + 12 * (i / 3) + 12;
-                if (s >= 8 && midi + lift <= 88)
-                    midi += lift;
-                int64_t s0 = static_cast<int64_t>(bar) * 16 + s;
-                double v = ((s % 4) == 0 ? 1.0 : 0.72) * lvl;
-                Note n{step_time(s0), kStep * 55 / 100, midi, v};
-                arp_note(b, n, (s & 1) ? 0.35 : -0.35);
-            }
-        }
+  // Pad: one voice per run of equal chords.
+  if (mask & kPad) {
+    uint64_t idx = 0;
+    int bar = 0;
+    while (bar < kBars) {
+      int end = bar + 1;
+      while (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)] && end - bar < 2)
+        ++end;
+      // The last chord is held through the fade.
+      if (end == kBars - 2) end = kBars;
+      double attack = bar < kSections.build ? 1.2 : (bar >= kSections.brk && bar < kSections.ret ? 0.5 : 0.05);
+      padChord(b, bar * kBar, (end - bar) * kBar, chordOf(kChords[static_cast<size_t>(bar)]), attack, idx++);
+      bar = end;
     }
+  }
 
-    // Stabs in the second half of the theme and through the return: a two-bar rhythm.
-    if (mask & kStabs) {
-        uint64_t idx = 0;
-        for (int bar = 0; bar < kBars; ++bar) {
-            bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
-            if (!on)
-                continue;
-            Chord c = chord_of(kChords[static_cast<size_t>(bar)]);
-            static constexpr std::array<int, 2> even = {6, 14};
-            static constexpr std::array<int, 3> odd = {3, 6, 11};
-            int64_t s0 = static_cast<int64_t>(bar) * 16;
-            if (bar % 2 == 0)
-                for (int s : even)
-                    stab_chord(b, step_time(s0 + s), c, 1.0, idx++);
-            else
-                for (int s : odd)
-                    stab_chord(b, step_time(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
-        }
+  // Arpeggio.
+  if (mask & kArp) {
+    for (int bar = 0; bar < kBars; ++bar) {
+      char p = kArpPlan[static_cast<size_t>(bar)];
+      if (p == '-') continue;
+      Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+      const auto &pat = kArpPatterns[static_cast<size_t>(p - '1')];
+      double lvl = bar < kSections.build ? 0.5 + 0.1 * (bar - 4) : 1.0;
+      if (bar >= kSections.brk && bar < kSections.ret) lvl = 0.75;
+      if (bar >= kSections.outro + 6) lvl = 1.0 - 0.15 * (bar - kSections.outro - 6);
+      // Every fourth bar the pattern climbs an octave higher in its second half,
+      // as far as the pluck stays sweet (E6).
+      int lift = (bar % 4 == 3) ? 12 : 0;
+      for (int s = 0; s < 16; ++s) {
+        int i = pat[static_cast<size_t>(s)];
+        int midi = c.pad[static_cast<size_t>(i % 3)] + 12 * (i / 3) + 12;
+        if (s >= 8 && midi + lift <= 88) midi += lift;
+        int64_t s0 = static_cast<int64_t>(bar) * 16 + s;
+        double v = ((s % 4) == 0 ? 1.0 : 0.72) * lvl;
+        Note n{stepTime(s0), kStep * 55 / 100, midi, v};
+        arpNote(b, n, (s & 1) ? 0.35 : -0.35);
+      }
     }
+  }
 
-    // Lead in the return.
-    if (mask & kLead) {
-        std::vector<Note> notes;
-        for (size_t k = 0; k < kLeadTune.size(); ++k)
-            parse_bar(kLeadTune[k], kSections.ret + static_cast<int>(k), 1.0, notes);
-        for (const Note &n : notes)
-            lead_note(b, {n.start, n.len - kStep / 4, n.note, n.vel});
+  // Stabs in the second half of the theme and through the return: a two-bar rhythm.
+  if (mask & kStabs) {
+    uint64_t idx = 0;
+    for (int bar = 0; bar < kBars; ++bar) {
+      bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
+      if (!on) continue;
+      Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+      static constexpr std::array<int, 2> even = {6, 14};
+      static constexpr std::array<int, 3> odd = {3, 6, 11};
+      int64_t s0 = static_cast<int64_t>(bar) * 16;
+      if (bar % 2 == 0)
+        for (int s : even) stabChord(b, stepTime(s0 + s), c, 1.0, idx++);
+      else
+        for (int s : odd) stabChord(b, stepTime(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
     }
+  }
 
-    // Bell in the break and an echo of the theme in the outro.
-    if (mask & kBell) {
-        std::vector<Note> notes;
-        for (size_t k = 0; k < kBellBreak.size(); ++k)
-            parse_bar(kBellBreak[k], kSections.brk + static_cast<int>(k), 1.0, notes);
-        for (size_t k = 0; k < kBellOutro.size(); ++k)
-            parse_bar(kBellOutro[k], kSections.outro + 4 + static_cast<int>(k), 0.7, notes);
-        for (const Note &n : notes)
-            bell_note(b, n);
-    }
+  // Lead in the return.
+  if (mask & kLead) {
+    std::vector<Note> notes;
+    for (size_t k = 0; k < kLeadTune.size(); ++k)
+      parseBar(kLeadTune[k], kSections.ret + static_cast<int>(k), 1.0, notes);
+    for (const Note &n : notes) leadNote(b, {n.start, n.len - kStep / 4, n.note, n.vel});
+  }
+
+  // Bell in the break and an echo of the theme in the outro.
+  if (mask & kBell) {
+    std::vector<Note> notes;
+    for (size_t k = 0; k < kBellBreak.size(); ++k)
+      parseBar(kBellBreak[k], kSections.brk + static_cast<int>(k), 1.0, notes);
+    for (size_t k = 0; k < kBellOutro.size(); ++k)
+      parseBar(kBellOutro[k], kSections.outro + 4 + static_cast<int>(k), 0.7, notes);
+    for (const Note &n : notes) bellNote(b, n);
+  }
 }
 
 // Sidechain shape first, then every track, then the delay and the reverb returns.
-void render_song(Mix &out, unsigned mask)
-{
-    Buses b;
-    const size_t n = static_cast<size_t>(kTotal);
-    b.l.assign(n, 0.0);
-    b.r.assign(n, 0.0);
-    b.dly.assign(n, 0.0);
-    b.rev.assign(n, 0.0);
-    b.duck.assign(n, 0.0);
-    // The ducking shape is made from the kick plan even when the kick itself is muted.
-    {
-        Buses shape;
-        shape.l.assign(n, 0.0);
-        shape.r.assign(n, 0.0);
-        shape.dly.assign(n, 0.0);
-        shape.rev.assign(n, 0.0);
-        shape.duck.assign(n, 0.0);
-        uint64_t hits = 0;
-        for (int bar = 0; bar < kBars; ++bar)
-            drum_bar(shape, bar, kKick, hits);
-        b.duck.swap(shape.duck);
-    }
-    arrange(b, mask);
-    delay_fx(b);
-    reverb_fx(b);
-    out.l.swap(b.l);
-    out.r.swap(b.r);
+void renderSong(Mix &out, unsigned mask) {
+  Buses b;
+  const size_t n = static_cast<size_t>(kTotal);
+  b.l.assign(n, 0.0);
+  b.r.assign(n, 0.0);
+  b.dly.assign(n, 0.0);
+  b.rev.assign(n, 0.0);
+  b.duck.assign(n, 0.0);
+  // The ducking shape is made from the kick plan even when the kick itself is muted.
+  {
+    Buses shape;
+    shape.l.assign(n, 0.0);
+    shape.r.assign(n, 0.0);
+    shape.dly.assign(n, 0.0);
+    shape.rev.assign(n, 0.0);
+    shape.duck.assign(n, 0.0);
+    uint64_t hits = 0;
+    for (int bar = 0; bar < kBars; ++bar) drumBar(shape, bar, kKick, hits);
+    b.duck.swap(shape.duck);
+  }
+  arrange(b, mask);
+  delayFx(b);
+  reverbFx(b);
+  out.l.swap(b.l);
+  out.r.swap(b.r);
 }

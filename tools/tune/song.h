@@ -1,5 +1,7 @@
 // The piece itself: arrangement, instruments and effects, rendered before mastering.
-#pragma once
+#ifndef PARKHAUS_TUNE_SONG_H
+#define PARKHAUS_TUNE_SONG_H
+
 #include <cstdint>
 #include <vector>
 
@@ -12,30 +14,32 @@ constexpr int64_t kTotal = 6448000;
 
 // Stereo buffer of kTotal frames.
 struct Mix {
-    std::vector<double> l, r;
+  std::vector<double> l, r;
 };
 
 // Instruments that can be soloed for listening checks.
 enum Track : unsigned {
-    kKick = 1u << 0,
-    kSnare = 1u << 1,
-    kHats = 1u << 2,
-    kCymbals = 1u << 3,
-    kBass = 1u << 4,
-    kPad = 1u << 5,
-    kArp = 1u << 6,
-    kLead = 1u << 7,
-    kBell = 1u << 8,
-    kRiser = 1u << 9,
-    kStabs = 1u << 10,
-    kAllTracks = (1u << 11) - 1,
+  kKick = 1u << 0,
+  kSnare = 1u << 1,
+  kHats = 1u << 2,
+  kCymbals = 1u << 3,
+  kBass = 1u << 4,
+  kPad = 1u << 5,
+  kArp = 1u << 6,
+  kLead = 1u << 7,
+  kBell = 1u << 8,
+  kRiser = 1u << 9,
+  kStabs = 1u << 10,
+  kAllTracks = (1u << 11) - 1,
 };
 
 // Renders the arrangement (only the tracks in mask) with delay and reverb, unmastered.
-void render_song(Mix &out, unsigned mask);
+void renderSong(Mix &out, unsigned mask);
 
 // First bar of each section, and the bar after the last one.
 struct SectionBars {
-    int intro, build, theme, brk, ret, outro, end;
+  int intro, build, theme, brk, ret, outro, end;
 };
 constexpr SectionBars kSections = {0, 8, 16, 32, 44, 64, 76};
+
+#endif
