@@ -148,6 +148,14 @@ void openScreen(void) {
   glutFullScreen();
 }
 
+// Registers the display, reshape, keyboard and idle callbacks, and no others.
+void registerCallBacks(void) {
+  glutDisplayFunc(displayCallBack);
+  glutReshapeFunc(reshapeCallBack);
+  glutKeyboardFunc(keyboardCallBack);
+  glutIdleFunc(idleCallBack);
+}
+
 #ifndef PARKHAUS_NO_ENTRY
 int main(int argc, char **argv) {
   glutInit(&argc, argv);
@@ -155,10 +163,7 @@ int main(int argc, char **argv) {
   openScreen();
   glInit();
   myInit();
-  glutDisplayFunc(displayCallBack);
-  glutReshapeFunc(reshapeCallBack);
-  glutKeyboardFunc(keyboardCallBack);
-  glutIdleFunc(idleCallBack);
+  registerCallBacks();
   initSound();
   glutMainLoop();
   return 0;

@@ -22,4 +22,7 @@ void keyboardCallBack(unsigned char key, int x, int y);
 // Opens the game-mode screen, or a full-screen window where game mode cannot be had.
 void openScreen(void);
 
+// Registers the display, reshape, keyboard and idle callbacks.
+void registerCallBacks(void);
+
 #endif

@@ -1,18 +1,18 @@
 // Capture speed at 640 x 480 (PNG frames, MP4) against the frames per second of the demo's own loop.
 #include <GL/freeglut.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "globals.h"
 #include "main.h"
+#include "process.h"
 #include "progress.h"
-#include "xserver.h"
+#include "xvfb.h"
 
 static long gSwaps = 0;
 
@@ -39,8 +39,8 @@ static void stopTimer(int phase) {
   glutLeaveMainLoop();
 }
 
-// The demo as main() runs it (window instead of game mode), counting swaps over a fixed span
-// that begins one second in, so start-up and the first frames are not part of it.
+// The demo as main() runs it, in a 640 x 480 window instead of game mode, counting swaps over a
+// fixed span that begins one second in, so start-up and the first frames are not part of it.
 static double demoFps(void) {
   static int argc = 1;
   static char arg0[] = "bench_capture";
@@ -49,46 +49,29 @@ static double demoFps(void) {
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(640, 480);
-  glutInitWindowPosition(0, 0);
   glutCreateWindow("bench_capture");
-  captureReleaseDisplay();
+  xvfbReleaseDisplay();
   glInit();
   myInit();
-  glutDisplayFunc(displayCallBack);
-  glutReshapeFunc(reshapeCallBack);
-  glutKeyboardFunc(keyboardCallBack);
-  glutIdleFunc(idleCallBack);
+  registerCallBacks();
   glutTimerFunc(1000, stopTimer, 0);
   glutMainLoop();  // returns after glutLeaveMainLoop, having closed the window and the display
-  double seconds = captureNow() - gLoopStart;
-  long swaps = gSwaps - gSwapsAtStart;
-  return static_cast<double>(swaps) / seconds;
+  return static_cast<double>(gSwaps - gSwapsAtStart) / (captureNow() - gLoopStart);
 }
 
-// Runs the capture tool and returns the wall-clock seconds it took; its own report is kept in line.
-static double runCapture(const std::vector<std::string> &args, std::string &line) {
-  std::string cmd = std::string("cd '") + PROJECT_ROOT + "' && '" + CAPTURE_EXE + "'";
-  for (const std::string &a : args) cmd += " '" + a + "'";
-  cmd += " 2>&1 | grep 'parkhaus-capture: wrote'";
-  double begin = captureNow();
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return -1.0;
-  char buf[512];
-  line.clear();
-  while (fgets(buf, sizeof buf, p)) line += buf;
-  int status = pclose(p);
-  double took = captureNow() - begin;
-  if (status != 0 || line.empty()) return -1.0;
-  while (!line.empty() && line.back() == '\n') line.pop_back();
+// Runs the capture tool; returns the wall-clock seconds it took and its frame loop's own rate
+// ("..., 61.2 frames/s" in its last line), or -1 when it failed.
+static double timeCapture(const std::vector<std::string> &args, double &loopFps) {
+  ProcSpec spec;
+  spec.argv = {CAPTURE_EXE};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  const double begin = captureNow();
+  const ProcResult r = procRun(spec, 600.0);
+  const double took = captureNow() - begin;
+  const size_t at = r.output.rfind(" frames/s");
+  if (r.status != 0 || at == std::string::npos) return -1.0;
+  loopFps = atof(r.output.c_str() + r.output.rfind(' ', at - 1) + 1);
   return took;
-}
-
-// The frame loop's rate as the tool reports it ("..., 61.2 frames/s").
-static double reportedFps(const std::string &line) {
-  size_t at = line.rfind(" frames/s");
-  if (at == std::string::npos) return 0.0;
-  size_t from = line.rfind(' ', at - 1);
-  return atof(line.c_str() + from + 1);
 }
 
 // Load average over the last minute, since this machine's cores may be shared.
@@ -100,54 +83,38 @@ static double loadAverage(void) {
 // Measures the demo loop, then a PNG and an MP4 capture of the same span, and prints the figures.
 int main(int argc, char **argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  double seconds = argc > 1 ? atof(argv[1]) : 10.0;
-  if (seconds <= 0.0) seconds = 10.0;
+  const double seconds = argc > 1 && atof(argv[1]) > 0.0 ? atof(argv[1]) : 10.0;
   gLoopSeconds = seconds;
-  if (chdir(PROJECT_ROOT) != 0) {
-    perror(PROJECT_ROOT);
+  std::string error;
+  if (chdir(PROJECT_ROOT) != 0 || !xvfbEnsureDisplay(640, 480, error)) {
+    fprintf(stderr, "bench_capture: no display to draw on: %s\n", error.c_str());
     return 1;
-  }
-  CaptureXServer server;
-  std::string why, error;
-  if (!captureDisplayUsable(nullptr, 640, 480, why)) {
-    if (!captureStartXvfb(640, 480, server, error)) {
-      fprintf(stderr, "bench_capture: no display (%s) and no Xvfb: %s\n", why.c_str(), error.c_str());
-      return 1;
-    }
-    setenv("DISPLAY", server.display.c_str(), 1);
   }
   char dir[] = "/tmp/bench-capture-XXXXXX";
   if (!mkdtemp(dir)) {
     perror("mkdtemp");
     return 1;
   }
-  char span[32];
-  snprintf(span, sizeof span, "%g", seconds);
-  const int frames = static_cast<int>(seconds * 60.0 + 0.5);
-  printf("bench_capture: %d cores, load average %.2f, %s s spans at 640x480, 60 fps\n",
-         static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)), loadAverage(), span);
-
-  const double demo = demoFps();
-  printf("  demo loop (idle + display callbacks, swaps counted): %7.1f frames/s\n", demo);
-
-  std::string line;
-  double png = runCapture({"--png", "--duration", span, "--out", std::string(dir) + "/frames"}, line);
-  if (png > 0.0) {
-    printf("  capture to PNG frames:  frame loop %7.1f frames/s, whole run %7.1f frames/s (%.1f s)\n",
-           reportedFps(line), frames / png, png);
-  } else {
-    printf("  capture to PNG frames:  failed\n");
-  }
-  double mp4 = runCapture({"--mp4", "--duration", span, "--out", std::string(dir) + "/a.mp4"}, line);
-  if (mp4 > 0.0) {
-    printf("  capture to MP4:         frame loop %7.1f frames/s, whole run %7.1f frames/s (%.1f s)\n",
-           reportedFps(line), frames / mp4, mp4);
-  } else {
-    printf("  capture to MP4:         failed (is ffmpeg there?)\n");
+  const std::string span = std::to_string(seconds);
+  const double frames = seconds * 60.0;
+  printf("bench_capture: %d cores, load average %.2f, %g s spans at 640x480, 60 fps\n",
+         static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)), loadAverage(), seconds);
+  printf("  demo loop (idle + display callbacks, swaps counted): %7.1f frames/s\n", demoFps());
+  const struct {
+    const char *label, *format, *out;
+  } runs[] = {{"PNG frames", "--png", "/frames"}, {"MP4       ", "--mp4", "/a.mp4"}};
+  for (const auto &run : runs) {
+    double loop = 0.0;
+    const double took = timeCapture({run.format, "--duration", span, "--out", dir + std::string(run.out)}, loop);
+    if (took > 0.0) {
+      printf("  capture to %s: frame loop %7.1f frames/s, whole run %7.1f frames/s (%.1f s)\n", run.label, loop,
+             frames / took, took);
+    } else {
+      printf("  capture to %s: failed\n", run.label);
+    }
   }
   printf("  load average afterwards %.2f\n", loadAverage());
-  std::string rm = std::string("rm -rf '") + dir + "'";
-  if (system(rm.c_str()) != 0) fprintf(stderr, "bench_capture: could not remove %s\n", dir);
-  captureStopXvfb(server);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
   return 0;
 }

@@ -7,21 +7,19 @@
 //    The difference is what the callback's decoding adds.
 //
 // Usage: bench_sound [file.mp3] [seconds of real-time playing]   (default data/tune.mp3, 10 s)
-#include <mpg123.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "files.h"
 #include "fsound.h"
+#include "mp3mem.h"
 
 // CPU time of the whole process (all threads) in seconds.
 static double processCpuSeconds() {
@@ -41,43 +39,14 @@ static double wallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-struct MemoryReader {
-  const std::vector<unsigned char> *data;
-  size_t pos;
-};
-
-static mpg123_ssize_t benchRead(void *handle, void *buffer, size_t count) {
-  auto *reader = static_cast<MemoryReader *>(handle);
-  size_t n = std::min(count, reader->data->size() - reader->pos);
-  std::memcpy(buffer, reader->data->data() + reader->pos, n);
-  reader->pos += n;
-  return static_cast<mpg123_ssize_t>(n);
-}
-
-static off_t benchSeek(void *handle, off_t offset, int whence) {
-  auto *reader = static_cast<MemoryReader *>(handle);
-  off_t base = whence == SEEK_CUR ? static_cast<off_t>(reader->pos)
-               : whence == SEEK_END ? static_cast<off_t>(reader->data->size())
-                                    : 0;
-  off_t target = base + offset;
-  if (target < 0 || target > static_cast<off_t>(reader->data->size())) return -1;
-  reader->pos = static_cast<size_t>(target);
-  return target;
-}
-
 // Decodes the whole file from memory in device-buffer-sized reads, as the callback does; returns
 // the PCM byte count, the CPU time and the longest single read (one callback's worth) in seconds.
-static size_t decodeAll(const std::vector<unsigned char> &mp3, double &cpuSeconds, double &longestRead) {
-  mpg123_init();
+static size_t decodeAll(const Bytes &mp3, double &cpuSeconds, double &longestRead) {
   mpg123_handle *mh = mpg123_new(nullptr, nullptr);
-  MemoryReader reader{&mp3, 0};
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-  mpg123_format_none(mh);
-  mpg123_format(mh, 44100, MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  mpg123_replace_reader_handle(mh, benchRead, benchSeek, nullptr);
+  Mp3Memory source{mp3.data(), mp3.size(), 0};
   size_t total = 0;
   double start = processCpuSeconds();
-  if (mpg123_open_handle(mh, &reader) == MPG123_OK) {
+  if (mh && mp3memOpen(mh, &source, 44100)) {
     std::vector<unsigned char> buffer(2048 * 4);
     for (;;) {
       size_t done = 0;
@@ -106,8 +75,7 @@ static double cpuShareOver(double seconds) {
 int main(int argc, char **argv) {
   std::string path = argc > 1 ? argv[1] : std::string(PROJECT_ROOT) + "/data/tune.mp3";
   double playSeconds = argc > 2 ? atof(argv[2]) : 10.0;
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> mp3((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const Bytes mp3 = fileRead(path);
   if (mp3.empty()) {
     fprintf(stderr, "cannot read %s\n", path.c_str());
     return 1;

@@ -6,7 +6,9 @@
 
 #include "options.h"
 #include "progress.h"
+#include "mp3decode.h"
 #include "track.h"
+#include "wav.h"
 
 namespace {
 
@@ -139,11 +141,11 @@ TEST(CaptureSpan, TimeAndSamplePositionsOfAFrame) {
 
 TEST(CaptureMusic, WavHeaderAndSpansPastTheEnd) {
   unsigned char h[44];
-  ASSERT_TRUE(captureWavHeader(44100, h));
+  ASSERT_TRUE(wavHeader(44100, h));
   EXPECT_EQ(std::string(reinterpret_cast<char *>(h), 4), "RIFF");
   EXPECT_EQ(h[4] | h[5] << 8 | h[6] << 16 | h[7] << 24, 36 + 44100 * 4);
   EXPECT_EQ(h[40] | h[41] << 8 | h[42] << 16 | h[43] << 24, 44100 * 4);
-  EXPECT_FALSE(captureWavHeader(int64_t{1} << 30, h));
+  EXPECT_FALSE(wavHeader(int64_t{1} << 30, h));
 
   std::vector<int16_t> pcm = {1, 2, 3, 4, 5, 6};  // three stereo sample frames
   std::vector<int16_t> out;
@@ -152,10 +154,10 @@ TEST(CaptureMusic, WavHeaderAndSpansPastTheEnd) {
   captureCutSpan(pcm, 7, 2, out);
   EXPECT_EQ(out, (std::vector<int16_t>{0, 0, 0, 0}));
 
-  std::vector<unsigned char> junk(5000, 0x55);
+  std::vector<uint8_t> junk(5000, 0x55);
   std::string error;
-  EXPECT_FALSE(captureDecodeMp3(junk.data(), junk.size(), pcm, error));
-  EXPECT_FALSE(captureDecodeMp3(nullptr, 0, pcm, error));
+  EXPECT_FALSE(mp3Decode(junk.data(), junk.size(), pcm, error));
+  EXPECT_FALSE(mp3Decode(nullptr, 0, pcm, error));
 }
 
 TEST(CaptureProgressText, FramesRateAndTimeLeft) {

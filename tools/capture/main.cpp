@@ -1,12 +1,10 @@
 // parkhaus-capture: draws the demo frame by frame on its own clock and writes PNG frames, a WAV
 // of the music, or an MP4 with the music; starts an Xvfb of its own where there is no display.
 #include <GL/freeglut.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "datadata.h"
 #include "globals.h"
 #include "main.h"
 #include "options.h"
 #include "progress.h"
 #include "sink.h"
 #include "track.h"
-#include "xserver.h"
-#include "zarelib.h"
+#include "process.h"
+#include "wav.h"
+#include "xvfb.h"
 
 // What must be undone however the tool ends: read by the signal handler and at exit, so plain data.
 static volatile sig_atomic_t gStopSignal = 0;
@@ -80,6 +78,20 @@ static void onSignal(int sig) {
   gStopSignal = sig;
 }
 
+// Ignores the signals that come back as write errors and catches those that ask us to stop.
+static void installSignalHandlers(void) {
+  // A closed ffmpeg pipe and a file grown past its limit come back as write errors we can report.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  struct sigaction sa{};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  atexit(cleanUpAtExit);
+}
+
 // Notes the part file for removal should the process end before it is finished.
 static void notePart(const std::string &path) {
   snprintf(gPartPath, sizeof gPartPath, "%s", path.c_str());
@@ -99,72 +111,66 @@ static void onGlutWarning(const char *, va_list) {}
 // A redisplay callback for GLUT's sake; the tool draws by calling the demo's own display callback.
 static void noDisplay(void) {}
 
-// The music as the demo plays it: the pack's data/tune.mp3, or the loose file while the pack lacks it.
-static bool loadMusic(std::vector<int16_t> &pcm, std::string &from, std::string &error) {
-  zare_lib_t *lib = zare_new();
-  if (lib) zare_dar_add(lib, (zare_data_t *)dataData);
-  zare_memfile_t *mf = lib ? zare_memfile_new(lib) : nullptr;
-  bool inPack = mf && zare_memfile_load(lib, mf, "data/tune.mp3") == 0 && mf->pData && mf->iSize > 0;
-  bool ok = false;
-  if (inPack) {
-    from = "the pack's data/tune.mp3";
-    ok = captureDecodeMp3(mf->pData, static_cast<size_t>(mf->iSize), pcm, error);
-  } else {
-    from = "data/tune.mp3 (the pack has none)";
-    FILE *f = fopen("data/tune.mp3", "rb");
-    if (!f) {
-      error = std::string("the pack has no data/tune.mp3, and data/tune.mp3 cannot be read: ") + strerror(errno);
-    } else {
-      std::vector<unsigned char> bytes;
-      unsigned char chunk[1 << 16];
-      size_t n;
-      while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-      fclose(f);
-      ok = captureDecodeMp3(bytes.data(), bytes.size(), pcm, error);
-    }
-  }
-  // The memory file owns no bytes and the library has no delete for it: it is a plain calloc'd record.
-  free(mf);
-  if (lib) zare_delete(lib);
-  if (!ok) error = "cannot decode the music: " + error;
-  return ok;
+// Prints the reason for a failure and leaves with the given status.
+[[noreturn]] static void fail(int status, const std::string &message) {
+  fprintf(stderr, "parkhaus-capture: %s\n", message.c_str());
+  exit(status);
 }
 
-// Writes the span's music as a WAV through a part file that is renamed when complete.
-static bool writeWavFile(const std::string &out, const std::vector<int16_t> &span, std::string &error) {
-  size_t slash = out.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !captureMakeDirs(out.substr(0, slash), error)) return false;
-  std::string part = out + ".part";
-  int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = "cannot write '" + part + "': " + strerror(errno);
-    return false;
+// Prints the reason for a mistake on the command line and leaves with status 2.
+[[noreturn]] static void usageFail(const std::string &message) {
+  fail(2, message + "\nTry 'parkhaus-capture --help' for the options.");
+}
+
+// The music a capture needs, cut to the span. The tune is read for the WAV and the MP4, and for
+// the length of a capture of the whole tune; a PNG capture of a given span goes without.
+struct CaptureMusic {
+  bool have = false;
+  std::string from;
+  int64_t firstSample = 0;
+  int64_t samples = 0;
+  std::vector<int16_t> span;
+};
+
+// Decodes the tune when the capture needs it and settles the span of frames to draw.
+static void prepareSpan(const CaptureOptions &o, CaptureSpan &span, CaptureMusic &music) {
+  std::vector<int16_t> tune;
+  std::string error;
+  if (o.format != CaptureFormat::Png || (!o.framesGiven && o.duration < 0.0)) {
+    music.have = captureLoadMusic(tune, music.from, error);
+    if (!music.have && (o.format == CaptureFormat::Wav || o.duration < 0.0)) fail(1, error);
+    if (!music.have) fprintf(stderr, "parkhaus-capture: %s; the MP4 will have no sound\n", error.c_str());
   }
-  notePart(part);
-  bool ok = captureWriteWav(fd, span, error);
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = strerror(errno);
+  if (!captureMakeSpan(o, music.have ? static_cast<int64_t>(tune.size() / 2) : -1, span, error)) usageFail(error);
+  music.firstSample = captureSampleAt(span.first, o.fps);
+  music.samples = captureSampleAt(span.first + span.count, o.fps) - music.firstSample;
+  if (music.have && o.format != CaptureFormat::Png) {
+    uint8_t header[44];
+    if (!wavHeader(music.samples, header)) fail(2, "the span is too long for its music to fit a WAV (4 GB)");
+    captureCutSpan(tune, music.firstSample, music.samples, music.span);
   }
-  if (ok && rename(part.c_str(), out.c_str()) != 0) {
-    ok = false;
-    error = "cannot rename to '" + out + "': " + strerror(errno);
-  }
-  if (!ok) {
-    unlink(part.c_str());
-    if (error.find('\'') == std::string::npos) error = "cannot write '" + part + "': " + error;
-  }
+}
+
+// Writes the span's music as a WAV and says what it wrote.
+static void writeWav(const CaptureOptions &o, const CaptureSpan &span, const CaptureMusic &music) {
+  std::string error;
+  notePart(o.out + ".part");
+  if (!captureWriteWavFile(o.out, music.span, error)) fail(1, error);
   gPartPath[0] = '\0';
-  return ok;
+  if (!o.quiet) {
+    fprintf(stderr, "parkhaus-capture: wrote %s (%.3f s from %.3f s, %lld samples at 44.1 kHz stereo, from %s)\n",
+            o.out.c_str(), static_cast<double>(span.count) / o.fps, static_cast<double>(span.first) / o.fps,
+            static_cast<long long>(music.samples), music.from.c_str());
+  }
 }
 
 // Opens a window of the capture size on a usable display, starting an Xvfb when there is none.
-static bool openContext(const CaptureOptions &o, CaptureXServer &server, std::string &error) {
+static bool openContext(const CaptureOptions &o, XvfbServer &server, std::string &error) {
   std::string why;
-  bool useOwn = o.ownXServer || !captureDisplayUsable(nullptr, o.width, o.height, why);
+  const bool useOwn = o.ownXServer || !xvfbDisplayUsable(nullptr, o.width, o.height, why);
   if (useOwn) {
     if (!o.quiet && !o.ownXServer) fprintf(stderr, "parkhaus-capture: %s; starting an Xvfb of its own\n", why.c_str());
-    if (!captureStartXvfb(o.width, o.height, server, error)) {
+    if (!xvfbStart(o.width, o.height, server, error)) {
       error = "no GL context could be had: " + error;
       return false;
     }
@@ -182,17 +188,14 @@ static bool openContext(const CaptureOptions &o, CaptureXServer &server, std::st
   glutInitWindowSize(o.width, o.height);
   glutInitWindowPosition(0, 0);
   const int window = glutCreateWindow("parkhaus-capture");
-  captureReleaseDisplay();
-  if (window <= 0) {
-    error = "no GL context could be had: the window could not be made";
+  xvfbReleaseDisplay();
+  const char *renderer = window > 0 ? reinterpret_cast<const char *>(glGetString(GL_RENDERER)) : nullptr;
+  if (!renderer) {
+    error = window > 0 ? "no GL context could be had: the window has no current GL context"
+                       : "no GL context could be had: the window could not be made";
     return false;
   }
   glutDisplayFunc(noDisplay);
-  const char *renderer = reinterpret_cast<const char *>(glGetString(GL_RENDERER));
-  if (!renderer) {
-    error = "no GL context could be had: the window has no current GL context";
-    return false;
-  }
   if (!o.quiet) {
     fprintf(stderr, "parkhaus-capture: drawing with %s on %s%s\n", renderer, getenv("DISPLAY"),
             useOwn ? " (an Xvfb of its own)" : "");
@@ -200,154 +203,78 @@ static bool openContext(const CaptureOptions &o, CaptureXServer &server, std::st
   return true;
 }
 
-// Prints the reason for a failure and leaves with the given status.
-[[noreturn]] static void fail(int status, const std::string &message) {
-  fprintf(stderr, "parkhaus-capture: %s\n", message.c_str());
-  exit(status);
-}
-
-// Parses the options, gets the music, opens the output and the GL context, then draws every frame in turn.
-int main(int argc, char **argv) {
-  // A closed ffmpeg pipe and a file grown past its limit come back as write errors we can report.
-  signal(SIGPIPE, SIG_IGN);
-  signal(SIGXFSZ, SIG_IGN);
-  struct sigaction sa{};
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
-  atexit(cleanUpAtExit);
-
-  const std::string ffmpeg = captureFindProgram("ffmpeg");
-  CaptureOptions o;
+// Opens the output first, so that an unwritable one is reported before anything is drawn, then
+// the GL context; leaves with a message when either cannot be had.
+static void openOutputAndContext(const CaptureOptions &o, const std::string &ffmpeg, CaptureMusic &music,
+                                 CaptureSink &sink, XvfbServer &server) {
   std::string error;
-  if (!captureParseOptions(argc, argv, !ffmpeg.empty(), o, error)) {
-    fprintf(stderr, "parkhaus-capture: %s\nTry 'parkhaus-capture --help' for the options.\n", error.c_str());
-    return 2;
-  }
-  if (o.help) {
-    fputs(captureUsage(), stdout);
-    return 0;
-  }
-
-  // The music: for the WAV and the MP4, and for the length of a capture of the whole tune.
-  std::vector<int16_t> tune;
-  std::string tuneFrom;
-  bool haveTune = false;
-  if (o.format != CaptureFormat::Png || (!o.framesGiven && o.duration < 0.0)) {
-    haveTune = loadMusic(tune, tuneFrom, error);
-    if (!haveTune && (o.format == CaptureFormat::Wav || o.duration < 0.0)) fail(1, error);
-    if (!haveTune) fprintf(stderr, "parkhaus-capture: %s; the MP4 will have no sound\n", error.c_str());
-  }
-  CaptureSpan span;
-  if (!captureMakeSpan(o, haveTune ? static_cast<int64_t>(tune.size() / 2) : -1, span, error)) {
-    fprintf(stderr, "parkhaus-capture: %s\nTry 'parkhaus-capture --help' for the options.\n", error.c_str());
-    return 2;
-  }
-  const int64_t firstSample = captureSampleAt(span.first, o.fps);
-  const int64_t spanSamples = captureSampleAt(span.first + span.count, o.fps) - firstSample;
-  std::vector<int16_t> music;
-  if (haveTune && o.format != CaptureFormat::Png) {
-    unsigned char header[44];
-    if (!captureWavHeader(spanSamples, header)) fail(2, "the span is too long for its music to fit a WAV (4 GB)");
-    captureCutSpan(tune, firstSample, spanSamples, music);
-  }
-  tune = {};
-  const double seconds = static_cast<double>(span.count) / o.fps;
-
-  if (o.format == CaptureFormat::Wav) {
-    if (!writeWavFile(o.out, music, error)) fail(1, error);
-    if (!o.quiet) {
-      fprintf(stderr, "parkhaus-capture: wrote %s (%.3f s from %.3f s, %lld samples at 44.1 kHz stereo, from %s)\n",
-              o.out.c_str(), seconds, static_cast<double>(span.first) / o.fps, static_cast<long long>(spanSamples),
-              tuneFrom.c_str());
-    }
-    return 0;
-  }
-
-  struct stat dataDir{};
-  if (stat("data", &dataDir) != 0 || !S_ISDIR(dataDir.st_mode)) {
-    fprintf(stderr, "parkhaus-capture: there is no data/ folder here, so the frames lack the loose textures and "
-                    "meshes; run it from the folder that holds data/\n");
-  }
-
-  // The output first, so that an unwritable one is reported before anything is drawn.
-  CaptureSink sink;
-  if (!captureSinkOpen(sink, o.format, o.width, o.height, o.out, o.fpsText, ffmpeg, music, error)) fail(1, error);
-  music = {};
+  if (!captureSinkOpen(sink, o.format, o.width, o.height, o.out, o.fpsText, ffmpeg, music.span, error)) fail(1, error);
+  music.span = {};
   if (o.format == CaptureFormat::Mp4) {
     gFfmpegPid = sink.ffmpeg;
     notePart(sink.partPath);
   }
-  CaptureXServer server;
   if (!openContext(o, server, error)) {
     captureSinkAbort(sink);
     gFfmpegPid = -1;
-    captureReleaseDisplay();
-    captureStopXvfb(server);
+    xvfbReleaseDisplay();
+    xvfbStop(server);
     gXvfbPid = -1;
     fail(1, error);
   }
+}
 
-  const int64_t last = captureLastFrame(span);
-  if (!o.quiet) {
-    if (span.picked.empty()) {
-      fprintf(stderr, "parkhaus-capture: frames %lld to %lld (%.3f s from %.3f s at %s fps, %dx%d) to %s\n",
-              static_cast<long long>(span.first), static_cast<long long>(last), seconds,
-              static_cast<double>(span.first) / o.fps, o.fpsText.c_str(), o.width, o.height, o.out.c_str());
-    } else {
-      fprintf(stderr, "parkhaus-capture: %zu chosen frames up to frame %lld (%dx%d at %s fps) to %s\n",
-              span.picked.size(), static_cast<long long>(last), o.width, o.height, o.fpsText.c_str(), o.out.c_str());
-    }
+// Says what is about to be drawn and where it goes.
+static void reportStart(const CaptureOptions &o, const CaptureSpan &span) {
+  const long long last = static_cast<long long>(captureLastFrame(span));
+  if (o.quiet) return;
+  if (span.picked.empty()) {
+    fprintf(stderr, "parkhaus-capture: frames %lld to %lld (%.3f s from %.3f s at %s fps, %dx%d) to %s\n",
+            static_cast<long long>(span.first), last, static_cast<double>(span.count) / o.fps,
+            static_cast<double>(span.first) / o.fps, o.fpsText.c_str(), o.width, o.height, o.out.c_str());
+  } else {
+    fprintf(stderr, "parkhaus-capture: %zu chosen frames up to frame %lld (%dx%d at %s fps) to %s\n",
+            span.picked.size(), last, o.width, o.height, o.fpsText.c_str(), o.out.c_str());
   }
+}
 
-  // The demo's start-up as the program runs it, then one reshape to the capture size.
-  glInit();
-  myInit();
-  reshapeCallBack(o.width, o.height);
-  gWidth = o.width;
-  gHeight = o.height;
-
+// Draws every frame from the first in sequence, the demo's own way, and hands those to be
+// written to the sink. False with a reason when a frame could not be read back or written.
+static bool drawFrames(const CaptureOptions &o, const CaptureSpan &span, CaptureSink &sink, std::string &error) {
+  const int64_t last = captureLastFrame(span);
   CaptureProgress progress;
   captureProgressStart(progress, last + 1, isatty(2) != 0, o.quiet);
-  const double began = captureNow();
   size_t nextPick = 0;
   bool ok = true;
-  for (int64_t k = 0; k <= last && ok; k++) {
-    if (gStopSignal) break;
-    bool write = span.picked.empty() ? k >= span.first : (nextPick < span.picked.size() && span.picked[nextPick] == k);
-    uint8_t *buffer = nullptr;
-    if (write) {
-      buffer = captureSinkBuffer(sink);
-      if (!buffer) {
-        ok = false;
-        break;
-      }
-      nextPick++;
-    }
+  for (int64_t k = 0; k <= last && ok && !gStopSignal; k++) {
+    const bool write = span.picked.empty() ? k >= span.first
+                                           : (nextPick < span.picked.size() && span.picked[nextPick] == k);
+    uint8_t *buffer = write ? captureSinkBuffer(sink) : nullptr;
+    if (write && !buffer) ok = false;
+    if (!ok) break;
+    nextPick += write;
     t = captureFrameTime(k, o.fps);
     gReadTarget = buffer;
     gReadDone = false;
     displayCallBack();
-    if (write) {
-      if (!gReadDone) {
-        error = "the frame did not reach its buffer swap, so it could not be read back";
-        ok = false;
-        break;
-      }
-      captureSinkSubmit(sink, buffer, k);
+    if (write && !gReadDone) {
+      error = "the frame did not reach its buffer swap, so it could not be read back";
+      ok = false;
     }
+    if (write && ok) captureSinkSubmit(sink, buffer, k);
     captureProgressUpdate(progress, k + 1);
   }
   captureProgressEnd(progress);
-  const double took = captureNow() - began;
+  return ok;
+}
 
+// Finishes the output after the frame loop: drains it, or abandons it after a stop or a failure.
+static bool finishOutput(CaptureSink &sink, bool drawn, std::string &error) {
   bool finished = false;
   if (gStopSignal) {
     captureSinkAbort(sink);
     error = std::string("stopped by ") + strsignal(gStopSignal);
-  } else if (!ok && !captureSinkFailed(sink)) {
+  } else if (!drawn && !captureSinkFailed(sink)) {
     captureSinkAbort(sink);
   } else {
     // Also after a failed write: ffmpeg is then waited for, so its exit status is part of the report.
@@ -355,36 +282,84 @@ int main(int argc, char **argv) {
   }
   gFfmpegPid = -1;
   gPartPath[0] = '\0';
+  return finished;
+}
+
+// Says what was, and was not, written after a failure, and leaves.
+[[noreturn]] static void reportFailure(const CaptureOptions &o, const CaptureSpan &span, const CaptureSink &sink,
+                                       std::string what) {
+  if (o.format == CaptureFormat::Mp4) {
+    what += "; no MP4 was written (the part file is removed)";
+  } else if (sink.written > 0) {
+    const bool gaps = span.picked.empty() && sink.lastWritten - sink.firstWritten + 1 != sink.written;
+    what += "; " + std::to_string(sink.written) + " complete frames (" + capturePngName(sink.firstWritten) + " to " +
+            capturePngName(sink.lastWritten) + (gaps ? ", with gaps" : "") + ") were written to " + o.out +
+            " before that";
+  } else {
+    what += "; no frames were written";
+  }
+  fail(gStopSignal ? 128 + gStopSignal : 1, what);
+}
+
+// Says what was written, how long it took and at what rate.
+static void reportSuccess(const CaptureOptions &o, const CaptureSpan &span, const CaptureSink &sink,
+                          const CaptureMusic &music, double took) {
+  if (o.quiet) return;
+  const double fps = took > 0.0 ? static_cast<double>(captureLastFrame(span) + 1) / took : 0.0;
+  if (o.format == CaptureFormat::Mp4) {
+    fprintf(stderr, "parkhaus-capture: wrote %s (%lld frames, %.3f s, music from %s) in %.1f s, %.1f frames/s\n",
+            o.out.c_str(), static_cast<long long>(span.count), static_cast<double>(span.count) / o.fps,
+            music.have ? music.from.c_str() : "nowhere", took, fps);
+  } else {
+    fprintf(stderr, "parkhaus-capture: wrote %lld frames (%s to %s) to %s in %.1f s, %.1f frames/s\n",
+            static_cast<long long>(sink.written), capturePngName(sink.firstWritten).c_str(),
+            capturePngName(sink.lastWritten).c_str(), o.out.c_str(), took, fps);
+  }
+}
+
+// Parses the options, gets the music, opens the output and the GL context, then draws every frame in turn.
+int main(int argc, char **argv) {
+  installSignalHandlers();
+  const std::string ffmpeg = procFind("ffmpeg");
+  CaptureOptions o;
+  std::string error;
+  if (!captureParseOptions(argc, argv, !ffmpeg.empty(), o, error)) usageFail(error);
+  if (o.help) {
+    fputs(captureUsage(), stdout);
+    return 0;
+  }
+  CaptureSpan span;
+  CaptureMusic music;
+  prepareSpan(o, span, music);
+  if (o.format == CaptureFormat::Wav) {
+    writeWav(o, span, music);
+    return 0;
+  }
+  struct stat dataDir{};
+  if (stat("data", &dataDir) != 0 || !S_ISDIR(dataDir.st_mode)) {
+    fprintf(stderr, "parkhaus-capture: there is no data/ folder here, so the frames lack the loose textures and "
+                    "meshes; run it from the folder that holds data/\n");
+  }
+  CaptureSink sink;
+  XvfbServer server;
+  openOutputAndContext(o, ffmpeg, music, sink, server);
+  reportStart(o, span);
+
+  // The demo's start-up as the program runs it, then one reshape to the capture size.
+  glInit();
+  myInit();
+  reshapeCallBack(o.width, o.height);
+  gWidth = o.width;
+  gHeight = o.height;
+  const double began = captureNow();
+  const bool drawn = drawFrames(o, span, sink, error);
+  const double took = captureNow() - began;
+  const bool finished = finishOutput(sink, drawn, error);
   // Let go of the display before its server ends, so Xlib does not report a broken connection.
   glutExit();
-  captureStopXvfb(server);
+  xvfbStop(server);
   gXvfbPid = -1;
-
-  const double fps = took > 0.0 ? static_cast<double>(last + 1) / took : 0.0;
-  if (!finished) {
-    std::string what = error;
-    if (o.format == CaptureFormat::Mp4) {
-      what += "; no MP4 was written (the part file is removed)";
-    } else if (sink.written > 0) {
-      const bool gaps = span.picked.empty() && sink.lastWritten - sink.firstWritten + 1 != sink.written;
-      what += "; " + std::to_string(sink.written) + " complete frames (" + capturePngName(sink.firstWritten) + " to " +
-              capturePngName(sink.lastWritten) + (gaps ? ", with gaps" : "") + ") were written to " + o.out +
-              " before that";
-    } else {
-      what += "; no frames were written";
-    }
-    fail(gStopSignal ? 128 + gStopSignal : 1, what);
-  }
-  if (!o.quiet) {
-    if (o.format == CaptureFormat::Mp4) {
-      fprintf(stderr, "parkhaus-capture: wrote %s (%lld frames, %.3f s, music from %s) in %.1f s, %.1f frames/s\n",
-              o.out.c_str(), static_cast<long long>(span.count), seconds, haveTune ? tuneFrom.c_str() : "nowhere",
-              took, fps);
-    } else {
-      fprintf(stderr, "parkhaus-capture: wrote %lld frames (%s to %s) to %s in %.1f s, %.1f frames/s\n",
-              static_cast<long long>(sink.written), capturePngName(sink.firstWritten).c_str(),
-              capturePngName(sink.lastWritten).c_str(), o.out.c_str(), took, fps);
-    }
-  }
+  if (!finished) reportFailure(o, span, sink, error);
+  reportSuccess(o, span, sink, music, took);
   return 0;
 }

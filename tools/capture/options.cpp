@@ -135,92 +135,98 @@ static bool settleOutput(CaptureOptions &o, bool hasFfmpeg, std::string &error) 
   return true;
 }
 
+// Takes one of --png, --wav and --mp4; false when it clashes with another or carries a value.
+static bool applyFormat(CaptureOptions &o, std::string_view name, bool hasValue, std::string &error) {
+  if (hasValue) {
+    error = std::string(name) + " takes no value (the file or folder goes to --out)";
+    return false;
+  }
+  const CaptureFormat f = name == "--png" ? CaptureFormat::Png : name == "--wav" ? CaptureFormat::Wav : CaptureFormat::Mp4;
+  if (o.formatGiven && o.format != f) {
+    error = std::string("choose one of --png, --wav and --mp4, not both ") + formatOption(o.format) + " and " +
+            std::string(name);
+    return false;
+  }
+  o.format = f;
+  o.formatGiven = true;
+  return true;
+}
+
+// Takes the value of --fps, --start, --duration, --size, --out or --frames; false with a reason
+// when it is not one the option accepts.
+static bool applyValue(CaptureOptions &o, std::string_view name, std::string_view value, std::string &error) {
+  const std::string shown(value);
+  if (name == "--fps") {
+    if (!parseNumber(value, o.fps, false) || o.fps <= 0.0 || o.fps > kCaptureMaxFps) {
+      error = "--fps must be a number above 0 and at most 1000, not '" + shown + "'";
+      return false;
+    }
+    // The rate as ffmpeg and the messages see it: plain decimal, whatever way it was written.
+    char text[32];
+    snprintf(text, sizeof text, "%.10g", o.fps);
+    o.fpsText = text;
+  } else if (name == "--start") {
+    if (!parseNumber(value, o.start, true) || o.start < 0.0) {
+      error = "--start must be a time in seconds, 0 or more, not '" + shown + "'";
+      return false;
+    }
+  } else if (name == "--duration") {
+    if (!parseNumber(value, o.duration, true) || o.duration <= 0.0) {
+      error = "--duration must be a time in seconds above 0, not '" + shown + "'";
+      return false;
+    }
+  } else if (name == "--size") {
+    if (!parseSize(value, o.width, o.height)) {
+      error = "--size must be WIDTHxHEIGHT with sides from 1 to 8192, not '" + shown + "'";
+      return false;
+    }
+  } else if (name == "--out" || name == "-o") {
+    if (value.empty()) {
+      error = "--out needs a file or folder name";
+      return false;
+    }
+    o.out = shown;
+  } else if (name == "--frames") {
+    if (!parsePicks(value, o.picks, error)) return false;
+    o.framesGiven = true;
+  }
+  return true;
+}
+
 // Reads the command line into options, then settles the format and output path.
 bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &o, std::string &error) {
   o = CaptureOptions{};
   bool startGiven = false;
   for (int i = 1; i < argc; i++) {
-    std::string_view arg = argv[i];
-    std::string_view name = arg;
-    std::string_view value;
-    bool hasValue = false;
-    if (arg.starts_with("--")) {
-      size_t eq = arg.find('=');
-      if (eq != std::string_view::npos) {
-        name = arg.substr(0, eq);
-        value = arg.substr(eq + 1);
-        hasValue = true;
-      }
-    }
-    // Options without a value.
-    if (name == "--help" || name == "-h") { o.help = true; continue; }
-    if (name == "--quiet" || name == "-q") { o.quiet = true; continue; }
-    if (name == "--xvfb") { o.ownXServer = true; continue; }
-    if (name == "--png" || name == "--wav" || name == "--mp4") {
-      if (hasValue) {
-        error = std::string(name) + " takes no value (the file or folder goes to --out)";
-        return false;
-      }
-      CaptureFormat f = name == "--png" ? CaptureFormat::Png : name == "--wav" ? CaptureFormat::Wav : CaptureFormat::Mp4;
-      if (o.formatGiven && o.format != f) {
-        error = std::string("choose one of --png, --wav and --mp4, not both ") + formatOption(o.format) + " and " +
-                std::string(name);
-        return false;
-      }
-      o.format = f;
-      o.formatGiven = true;
+    const std::string_view arg = argv[i];
+    // "--name=value" or "--name value".
+    const size_t eq = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
+    const bool hasValue = eq != std::string_view::npos;
+    const std::string_view name = arg.substr(0, eq);
+    std::string_view value = hasValue ? arg.substr(eq + 1) : std::string_view{};
+    if (name == "--help" || name == "-h" || name == "--quiet" || name == "-q" || name == "--xvfb") {
+      o.help = o.help || name == "--help" || name == "-h";
+      o.quiet = o.quiet || name == "--quiet" || name == "-q";
+      o.ownXServer = o.ownXServer || name == "--xvfb";
       continue;
     }
-    // Options with a value, given as "--name value" or "--name=value".
-    bool known = name == "--fps" || name == "--start" || name == "--duration" || name == "--size" ||
-                 name == "--out" || name == "--frames" || name == "-o";
+    if (name == "--png" || name == "--wav" || name == "--mp4") {
+      if (!applyFormat(o, name, hasValue, error)) return false;
+      continue;
+    }
+    const bool known = name == "--fps" || name == "--start" || name == "--duration" || name == "--size" ||
+                       name == "--out" || name == "--frames" || name == "-o";
     if (!known) {
       error = "unknown option '" + std::string(arg) + "'";
       return false;
     }
-    if (!hasValue) {
-      if (i + 1 >= argc) {
-        error = std::string(name) + " needs a value";
-        return false;
-      }
-      value = argv[++i];
+    if (!hasValue && i + 1 >= argc) {
+      error = std::string(name) + " needs a value";
+      return false;
     }
-    std::string shown(value);
-    if (name == "--fps") {
-      if (!parseNumber(value, o.fps, false) || o.fps <= 0.0 || o.fps > kCaptureMaxFps) {
-        error = "--fps must be a number above 0 and at most 1000, not '" + shown + "'";
-        return false;
-      }
-      // The rate as ffmpeg and the messages see it: plain decimal, whatever way it was written.
-      char text[32];
-      snprintf(text, sizeof text, "%.10g", o.fps);
-      o.fpsText = text;
-    } else if (name == "--start") {
-      if (!parseNumber(value, o.start, true) || o.start < 0.0) {
-        error = "--start must be a time in seconds, 0 or more, not '" + shown + "'";
-        return false;
-      }
-      startGiven = true;
-    } else if (name == "--duration") {
-      if (!parseNumber(value, o.duration, true) || o.duration <= 0.0) {
-        error = "--duration must be a time in seconds above 0, not '" + shown + "'";
-        return false;
-      }
-    } else if (name == "--size") {
-      if (!parseSize(value, o.width, o.height)) {
-        error = "--size must be WIDTHxHEIGHT with sides from 1 to 8192, not '" + shown + "'";
-        return false;
-      }
-    } else if (name == "--out" || name == "-o") {
-      if (value.empty()) {
-        error = "--out needs a file or folder name";
-        return false;
-      }
-      o.out = shown;
-    } else if (name == "--frames") {
-      if (!parsePicks(value, o.picks, error)) return false;
-      o.framesGiven = true;
-    }
+    if (!hasValue) value = argv[++i];
+    if (!applyValue(o, name, value, error)) return false;
+    startGiven = startGiven || name == "--start";
   }
   if (o.help) return true;
   if (o.framesGiven && (startGiven || o.duration >= 0.0)) {

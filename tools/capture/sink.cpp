@@ -2,21 +2,20 @@
 #include "sink.h"
 
 #include <fcntl.h>
-#include <png.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "track.h"
+#include "files.h"
+#include "pngwrite.h"
+#include "process.h"
+#include "wav.h"
 
 // PNG files are encoded on two threads, as deflate costs more than drawing a frame; the MP4's
 // frames go down one pipe in order. Each writer has a buffer in hand, plus one being read back and a spare.
@@ -29,81 +28,22 @@ std::string capturePngName(int64_t frame) {
   return name;
 }
 
-// mkdir -p, with a reason when a part of the path is a file or cannot be made.
-bool captureMakeDirs(const std::string &path, std::string &error) {
-  if (path.empty()) return true;
-  struct stat st{};
-  if (stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return true;
-    error = "'" + path + "' exists and is not a folder";
-    return false;
-  }
-  size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !captureMakeDirs(path.substr(0, slash), error)) return false;
-  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-    error = "cannot make the folder '" + path + "': " + strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-// The libpng part of writing one frame; kept free of C++ objects because libpng leaves by longjmp.
-static bool pngEncode(FILE *file, png_bytep *rows, int width, int height, int level) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (!png) return false;
-  png_infop info = png_create_info_struct(png);
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return false;
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_init_io(png, file);
+bool captureWritePng(const std::string &path, const uint8_t *bgra, int width, int height, std::string &error) {
   // Speed over size: on these frames row filters cost more time than they save bytes at level 1.
-  png_set_compression_level(png, level);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  png_set_bgr(png);
-  png_set_filler(png, 0, PNG_FILLER_AFTER);
-  png_write_image(png, rows);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return true;
-}
-
-bool captureWritePng(const std::string &path, const uint8_t *bgra, int width, int height, int level,
-                     std::string &error) {
-  std::string part = path + ".part";
-  FILE *file = fopen(part.c_str(), "wb");
-  if (!file) {
-    error = "cannot write '" + part + "': " + strerror(errno);
-    return false;
-  }
-  std::vector<png_bytep> rows(static_cast<size_t>(height));
+  PngSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.pixels = PngPixels::Bgrx;
+  spec.level = 1;
   const size_t stride = static_cast<size_t>(width) * 4;
-  for (int y = 0; y < height; y++) rows[static_cast<size_t>(y)] = const_cast<png_bytep>(bgra + (height - 1 - y) * stride);
-  errno = 0;
-  bool ok = pngEncode(file, rows.data(), width, height, level);
-  int savedErrno = errno;
-  if (fclose(file) != 0 && ok) {
-    ok = false;
-    savedErrno = errno;
-  }
-  if (!ok) {
-    unlink(part.c_str());
-    error = "cannot write '" + part + "': " + (savedErrno ? strerror(savedErrno) : "PNG encoder failed");
+  std::vector<const uint8_t *> rows(static_cast<size_t>(height));
+  for (int y = 0; y < height; y++) rows[static_cast<size_t>(y)] = bgra + (height - 1 - y) * stride;
+  Bytes png;
+  if (!pngEncodeRows(spec, rows.data(), png)) {
+    error = "cannot write '" + path + ".part': PNG encoder failed";
     return false;
   }
-  if (rename(part.c_str(), path.c_str()) != 0) {
-    error = "cannot rename '" + part + "' to '" + path + "': " + strerror(errno);
-    unlink(part.c_str());
-    return false;
-  }
-  return true;
+  return fileWrite(path, png, error);
 }
 
 // Writes every row of a bottom-up frame to the pipe, top row first, without copying.
@@ -153,7 +93,7 @@ static void writerLoop(CaptureSink *sink) {
     bool ok = sink->format == CaptureFormat::Mp4
                   ? pipeFrame(sink->pipeFd, pixels, sink->width, sink->height, error)
                   : captureWritePng(sink->out + "/" + capturePngName(job.frame), pixels, sink->width, sink->height,
-                                    sink->pngLevel, error);
+                                    error);
     std::unique_lock<std::mutex> hold(sink->lock);
     sink->freeBuffers.push_back(job.buffer);
     if (ok) {
@@ -173,26 +113,18 @@ static void writerLoop(CaptureSink *sink) {
 
 // Puts the music on an unlinked temporary file as a WAV, so nothing is left behind even if we are killed.
 static int musicFile(const std::vector<int16_t> &music, std::string &error) {
-  const char *tmp = getenv("TMPDIR");
-  std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/parkhaus-capture-XXXXXX";
-  std::vector<char> path(name.begin(), name.end());
-  path.push_back('\0');
-  int fd = mkostemp(path.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot make a temporary file for the music in " + std::string(tmp && *tmp ? tmp : "/tmp") + ": " +
-            strerror(errno);
-    return -1;
-  }
-  unlink(path.data());
-  if (!captureWriteWav(fd, music, error) || lseek(fd, 0, SEEK_SET) != 0) {
-    error = "cannot write the music for ffmpeg: " + error;
-    close(fd);
+  Bytes wav;
+  const int fd = fileTemp();
+  if (fd < 0 || !wavEncode(music, wav) || !fileWriteFd(fd, wav.data(), wav.size()) || lseek(fd, 0, SEEK_SET) != 0) {
+    error = std::string("cannot write the music for ffmpeg to a temporary file: ") + strerror(errno);
+    if (fd >= 0) close(fd);
     return -1;
   }
   return fd;
 }
 
-// Starts ffmpeg reading raw BGRA frames on its standard input and the music WAV on descriptor 3.
+// Starts ffmpeg reading raw BGRA frames on its standard input and the music WAV on descriptor 3,
+// in a process group of its own so that a Ctrl-C reaches only us and we end ffmpeg ourselves.
 static bool startFfmpeg(CaptureSink &sink, const std::string &fpsText, const std::string &ffmpegPath, int musicFd,
                         std::string &error) {
   int fds[2];
@@ -202,50 +134,65 @@ static bool startFfmpeg(CaptureSink &sink, const std::string &fpsText, const std
   }
   // A pipe that holds a whole frame lets ffmpeg read in large steps.
   fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
-  std::string size = std::to_string(sink.width) + "x" + std::to_string(sink.height);
-  std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats",
-                                   "-f", "rawvideo", "-pix_fmt", "bgra", "-video_size", size,
-                                   "-framerate", fpsText, "-i", "pipe:0"};
+  ProcSpec spec;
+  spec.argv = {ffmpegPath, "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats",
+               "-f", "rawvideo", "-pix_fmt", "bgra", "-video_size",
+               std::to_string(sink.width) + "x" + std::to_string(sink.height), "-framerate", fpsText, "-i", "pipe:0"};
   if (musicFd >= 0) {
-    args.insert(args.end(), {"-f", "wav", "-i", "pipe:3", "-map", "0:v", "-map", "1:a",
-                             "-c:a", "aac", "-b:a", "192k"});
+    spec.argv.insert(spec.argv.end(), {"-f", "wav", "-i", "pipe:3", "-map", "0:v", "-map", "1:a",
+                                       "-c:a", "aac", "-b:a", "192k"});
+    spec.extraFds = {{3, musicFd}};
   }
   // The fastest x264 preset keeps encoding below the cost of drawing a frame on two cores;
   // bitexact flags and no metadata make two captures of the same span the same file.
-  args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "18", "-pix_fmt", "yuv420p",
-                           "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact",
-                           "-map_metadata", "-1", "-movflags", "+faststart", "-f", "mp4", "-y", sink.partPath});
-  std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid < 0) {
-    error = std::string("fork: ") + strerror(errno);
-    close(fds[0]);
+  spec.argv.insert(spec.argv.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "18", "-pix_fmt", "yuv420p",
+                                     "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact",
+                                     "-map_metadata", "-1", "-movflags", "+faststart", "-f", "mp4", "-y",
+                                     sink.partPath});
+  spec.stdinFd = fds[0];
+  spec.stdoutFd = kProcDevNull;
+  spec.ownGroup = true;
+  sink.ffmpeg = procStart(spec, error);
+  close(fds[0]);
+  if (sink.ffmpeg < 0) {
     close(fds[1]);
     return false;
   }
-  if (pid == 0) {
-    // Own process group, so a Ctrl-C reaches only us and we end ffmpeg ourselves.
-    setpgid(0, 0);
-    signal(SIGPIPE, SIG_DFL);
-    if (getppid() != parent) _exit(127);
-    if (musicFd >= 0) {
-      if (musicFd == 3) fcntl(3, F_SETFD, 0);
-      else if (dup2(musicFd, 3) < 0) _exit(127);
-    }
-    if (dup2(fds[0], 0) < 0) _exit(127);
-    int devnull = open("/dev/null", O_WRONLY);
-    if (devnull >= 0) dup2(devnull, 1);
-    execv(ffmpegPath.c_str(), argv.data());
-    _exit(127);
-  }
-  setpgid(pid, pid);  // also here, so the group exists before we might signal it
-  close(fds[0]);
-  sink.ffmpeg = pid;
   sink.pipeFd = fds[1];
   return true;
+}
+
+// Makes the PNG folder and tries it with a file of our own before anything is drawn.
+static bool preparePngFolder(const std::string &out, std::string &error) {
+  if (!fileMakeDirs(out, error)) return false;
+  const std::string probe = out + "/.parkhaus-capture-probe";
+  const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = "cannot write into the folder '" + out + "': " + strerror(errno);
+    return false;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+// Makes the MP4's folder, tries its part file, and starts ffmpeg with the music; on failure
+// leaves no part file behind.
+static bool prepareMp4(CaptureSink &sink, const std::string &fpsText, const std::string &ffmpegPath,
+                       const std::vector<int16_t> &music, std::string &error) {
+  sink.partPath = sink.out + ".part";
+  if (!fileMakeParentDirs(sink.out, error)) return false;
+  const int fd = open(sink.partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = "cannot write '" + sink.partPath + "': " + strerror(errno);
+    return false;
+  }
+  close(fd);
+  const int musicFd = music.empty() ? -1 : musicFile(music, error);
+  const bool started = (music.empty() || musicFd >= 0) && startFfmpeg(sink, fpsText, ffmpegPath, musicFd, error);
+  if (musicFd >= 0) close(musicFd);
+  if (!started) unlink(sink.partPath.c_str());
+  return started;
 }
 
 bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int height, const std::string &out,
@@ -255,42 +202,8 @@ bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int hei
   sink.width = width;
   sink.height = height;
   sink.out = out;
-  if (format == CaptureFormat::Png) {
-    if (!captureMakeDirs(out, error)) return false;
-    // Try the folder with a file of our own before drawing anything.
-    std::string probe = out + "/.parkhaus-capture-probe";
-    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      error = "cannot write into the folder '" + out + "': " + strerror(errno);
-      return false;
-    }
-    close(fd);
-    unlink(probe.c_str());
-  } else if (format == CaptureFormat::Mp4) {
-    size_t slash = out.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !captureMakeDirs(out.substr(0, slash), error)) return false;
-    sink.partPath = out + ".part";
-    int fd = open(sink.partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      error = "cannot write '" + sink.partPath + "': " + strerror(errno);
-      return false;
-    }
-    close(fd);
-    int musicFd = -1;
-    if (!music.empty()) {
-      musicFd = musicFile(music, error);
-      if (musicFd < 0) {
-        unlink(sink.partPath.c_str());
-        return false;
-      }
-    }
-    bool started = startFfmpeg(sink, fpsText, ffmpegPath, musicFd, error);
-    if (musicFd >= 0) close(musicFd);
-    if (!started) {
-      unlink(sink.partPath.c_str());
-      return false;
-    }
-  }
+  if (format == CaptureFormat::Png && !preparePngFolder(out, error)) return false;
+  if (format == CaptureFormat::Mp4 && !prepareMp4(sink, fpsText, ffmpegPath, music, error)) return false;
   const size_t frameBytes = static_cast<size_t>(width) * height * 4;
   const int writers = format == CaptureFormat::Png ? kPngWriters : 1;
   sink.buffers.assign(static_cast<size_t>(writers + 2), std::vector<uint8_t>(frameBytes));
@@ -340,14 +253,12 @@ static void stopWriter(CaptureSink &sink, bool abandon) {
   sink.workers.clear();
 }
 
-// Waits for ffmpeg and returns its exit status, or -1 when it died of a signal.
+// Waits for ffmpeg and returns its exit status (128 + signal when a signal ended it).
 static int waitFfmpeg(CaptureSink &sink) {
   if (sink.ffmpeg <= 0) return 0;
-  int status = 0;
-  while (waitpid(sink.ffmpeg, &status, 0) < 0 && errno == EINTR) {
-  }
+  const int status = procWait(sink.ffmpeg, -1);
   sink.ffmpeg = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status;
 }
 
 // Drains the queue, ends ffmpeg and renames the part file into place.
@@ -366,7 +277,7 @@ bool captureSinkFinish(CaptureSink &sink, std::string &error) {
     if (status != 0) {
       if (!error.empty()) error += "; ";
       error += status == 127 ? "ffmpeg could not be run"
-               : status < 0  ? "ffmpeg was killed"
+               : status > 128 ? "ffmpeg was killed"
                              : "ffmpeg failed with exit status " + std::to_string(status);
     }
     return false;

@@ -27,7 +27,6 @@ struct CaptureSink {
   int height = 0;
   std::string out;       // the folder, or the finished file
   std::string partPath;  // the MP4 while it is being made
-  int pngLevel = 1;
   // ffmpeg
   pid_t ffmpeg = -1;
   int pipeFd = -1;
@@ -68,12 +67,8 @@ bool captureSinkFinish(CaptureSink &sink, std::string &error);
 // Stops at once: ends the writer and ffmpeg and removes the part file.
 void captureSinkAbort(CaptureSink &sink);
 
-// Writes BGRA rows (bottom row first) as an RGB PNG at the given zlib level; false on a write error.
-bool captureWritePng(const std::string &path, const uint8_t *bgra, int width, int height, int level,
-                     std::string &error);
-
-// Makes a folder and its missing parents; false with a reason when that cannot be done.
-bool captureMakeDirs(const std::string &path, std::string &error);
+// Writes BGRA rows (bottom row first) as an RGB PNG through a part file; false on a write error.
+bool captureWritePng(const std::string &path, const uint8_t *bgra, int width, int height, std::string &error);
 
 // The frame file name inside the PNG folder: frame-000123.png.
 std::string capturePngName(int64_t frame);

@@ -6,21 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-// Appends a little-endian 32-bit value.
-static void put32(std::vector<uint8_t> &out, uint32_t v) {
-  for (int i = 0; i < 4; i++) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-// Appends a little-endian 16-bit value.
-static void put16(std::vector<uint8_t> &out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v & 0xff));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-// Overwrites a little-endian 32-bit value at an offset that is known to be inside the buffer.
-static void set32(std::vector<uint8_t> &out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+#include "bytes.h"
 
 // Appends a three-letter tag.
 static void putTag(std::vector<uint8_t> &out, const char *tag) {
@@ -56,23 +42,23 @@ bool packWrite(const std::vector<PackInput> &files, std::vector<uint8_t> &out, s
   }
   out.reserve(size_t(total));
   out.insert(out.end(), {'Z', 'D', 'A', 'R'});
-  put32(out, 0);
+  putLe32(out, 0);
   std::vector<uint32_t> offsets;
   for (const PackInput &f : files) {
     offsets.push_back(uint32_t(out.size()));
     putTag(out, "DAT");
-    put32(out, uint32_t(f.data.size()));
+    putLe32(out, uint32_t(f.data.size()));
     out.insert(out.end(), f.data.begin(), f.data.end());
     // One spare byte after the data, repeating its last byte (0 for an empty file).
     out.push_back(f.data.empty() ? 0 : f.data.back());
   }
   const uint32_t dirOffset = uint32_t(out.size());
   putTag(out, "DIR");
-  put16(out, uint16_t(files.size()));
+  putLe16(out, uint16_t(files.size()));
   uint32_t nameOffset = 0;
   for (size_t i = 0; i < files.size(); i++) {
-    put32(out, offsets[i]);
-    put16(out, uint16_t(nameOffset));
+    putLe32(out, offsets[i]);
+    putLe16(out, uint16_t(nameOffset));
     nameOffset += uint32_t(files[i].name.size() + 1);
   }
   for (const PackInput &f : files) {
@@ -80,14 +66,9 @@ bool packWrite(const std::vector<PackInput> &files, std::vector<uint8_t> &out, s
     out.push_back(0);
   }
   putTag(out, "END");
-  put32(out, dirOffset);
-  set32(out, 4, uint32_t(out.size()));
+  putLe32(out, dirOffset);
+  setLe32(out.data() + 4, uint32_t(out.size()));
   return true;
-}
-
-// Reads a little-endian 32-bit value; the caller has checked the bounds.
-static uint32_t get32(std::span<const uint8_t> p, size_t at) {
-  return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 | uint32_t(p[at + 3]) << 24;
 }
 
 // Formats a message into err and returns false, for the read checks.
@@ -112,15 +93,15 @@ bool packRead(std::span<const uint8_t> pack, PackDirectory &dir, std::string &er
   // Smallest pack: header (8), "DIR" and a count of 0 (5), trailer (7).
   if (n < 20) return fail(err, "file of %zu bytes is too short for a pack (at least 20)", n);
   if (std::memcmp(pack.data(), "ZDAR", 4) != 0) return fail(err, "no \"ZDAR\" magic at offset 0");
-  const uint32_t total = get32(pack, 4);
+  const uint32_t total = getLe32(pack.data() + 4);
   if (total != n) return fail(err, "header says %u bytes but the file has %zu", total, n);
   if (total > 0x7fffffffu) return fail(err, "total length %u exceeds the signed 32-bit range", total);
   if (!tagAt(pack, n - 7, "END")) return fail(err, "no \"END\" trailer tag at offset %zu", n - 7);
-  const uint32_t dirOffset = get32(pack, n - 4);
+  const uint32_t dirOffset = getLe32(pack.data() + n - 4);
   if (dirOffset < 8 || uint64_t(dirOffset) + 5 > n - 7)
     return fail(err, "directory offset %u lies outside the pack body (8 to %zu)", dirOffset, n - 12);
   if (!tagAt(pack, dirOffset, "DIR")) return fail(err, "no \"DIR\" tag at the directory offset %u", dirOffset);
-  const uint32_t count = uint32_t(pack[dirOffset + 3]) | uint32_t(pack[dirOffset + 4]) << 8;
+  const uint32_t count = getLe16(pack.data() + dirOffset + 3);
   const uint64_t tableStart = uint64_t(dirOffset) + 5 + 6 * uint64_t(count);
   if (tableStart > n - 7)
     return fail(err, "directory of %u records runs past the trailer at offset %zu", count, n - 7);
@@ -132,8 +113,8 @@ bool packRead(std::span<const uint8_t> pack, PackDirectory &dir, std::string &er
   for (uint32_t i = 0; i < count; i++) {
     const size_t rec = dirOffset + 5 + 6 * size_t(i);
     PackRecord r;
-    r.entryOffset = get32(pack, rec);
-    r.nameOffset = uint16_t(pack[rec + 4] | pack[rec + 5] << 8);
+    r.entryOffset = getLe32(pack.data() + rec);
+    r.nameOffset = getLe16(pack.data() + rec + 4);
     if (r.nameOffset >= tableLength)
       return fail(err, "record %u: name offset %u lies outside the name table", i, unsigned(r.nameOffset));
     const size_t end = table.find('\0', r.nameOffset);
@@ -142,7 +123,7 @@ bool packRead(std::span<const uint8_t> pack, PackDirectory &dir, std::string &er
     if (r.entryOffset < 8 || uint64_t(r.entryOffset) + 7 > dirOffset)
       return fail(err, "record %u: entry offset %u lies outside the entry area", i, r.entryOffset);
     if (!tagAt(pack, r.entryOffset, "DAT")) return fail(err, "record %u: no \"DAT\" tag at entry offset %u", i, r.entryOffset);
-    r.dataLength = get32(pack, r.entryOffset + 3);
+    r.dataLength = getLe32(pack.data() + r.entryOffset + 3);
     r.dataOffset = r.entryOffset + 7;
     if (uint64_t(r.dataOffset) + r.dataLength > dirOffset)
       return fail(err, "record %u: data of %u bytes runs into the directory", i, r.dataLength);

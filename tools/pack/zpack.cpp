@@ -1,12 +1,11 @@
 // zpack: builds the demo's pack and its linkable module from a manifest, and lists, extracts
 // and verifies packs.
+#include "files.h"
 #include "packfmt.h"
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,30 +21,12 @@ static int usage() {
   return 2;
 }
 
-// Reads a whole file; false when it cannot be opened or read.
-static bool readFile(const fs::path &path, std::vector<uint8_t> &out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-// Writes a whole file through a temporary name, so a failed run leaves no half-written output.
+// Writes a whole file through a part file, saying why when it cannot.
 static bool writeFile(const fs::path &path, const void *data, size_t size) {
-  fs::path tmp = path;
-  tmp += ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(static_cast<const char *>(data), std::streamsize(size));
-  }
-  std::error_code ec;
-  if (fs::file_size(tmp, ec) != size || ec) {
-    fs::remove(tmp, ec);
-    return false;
-  }
-  fs::rename(tmp, path, ec);
-  return !ec;
+  std::string err;
+  if (fileWrite(path.string(), data, size, err)) return true;
+  std::fprintf(stderr, "zpack: %s\n", err.c_str());
+  return false;
 }
 
 // Quotes a path for an assembler string.
@@ -84,7 +65,7 @@ static bool writeModule(const fs::path &dir, const fs::path &pack, size_t size) 
 // zpack build: reads the manifest's files below root, writes the pack and the module.
 static int cmdBuild(const char *manifest, const char *root, const char *outPack, const char *moduleDir) {
   std::vector<uint8_t> text;
-  if (!readFile(manifest, text)) {
+  if (!fileRead(manifest, text)) {
     std::fprintf(stderr, "zpack: cannot read manifest %s\n", manifest);
     return 1;
   }
@@ -98,7 +79,7 @@ static int cmdBuild(const char *manifest, const char *root, const char *outPack,
   for (const std::string &name : names) {
     PackInput in;
     in.name = name;
-    if (!readFile(fs::path(root) / name, in.data)) {
+    if (!fileRead((fs::path(root) / name).string(), in.data)) {
       std::fprintf(stderr, "zpack: cannot read %s (listed in %s)\n", (fs::path(root) / name).c_str(), manifest);
       return 1;
     }
@@ -109,19 +90,17 @@ static int cmdBuild(const char *manifest, const char *root, const char *outPack,
     std::fprintf(stderr, "zpack: %s\n", err.c_str());
     return 1;
   }
-  std::error_code ec;
-  fs::create_directories(moduleDir, ec);
-  if (fs::path(outPack).has_parent_path()) fs::create_directories(fs::path(outPack).parent_path(), ec);
-  if (!writeFile(outPack, pack.data(), pack.size()) || !writeModule(moduleDir, outPack, pack.size())) {
-    std::fprintf(stderr, "zpack: cannot write %s or the module in %s\n", outPack, moduleDir);
+  if (!fileMakeDirs(moduleDir, err) || !fileMakeParentDirs(outPack, err)) {
+    std::fprintf(stderr, "zpack: %s\n", err.c_str());
     return 1;
   }
+  if (!writeFile(outPack, pack.data(), pack.size()) || !writeModule(moduleDir, outPack, pack.size())) return 1;
   return 0;
 }
 
 // Reads and checks a pack file for the list, extract and verify commands.
 static bool loadPack(const char *path, std::vector<uint8_t> &bytes, PackDirectory &dir) {
-  if (!readFile(path, bytes)) {
+  if (!fileRead(path, bytes)) {
     std::fprintf(stderr, "zpack: cannot read %s\n", path);
     return false;
   }
@@ -154,11 +133,7 @@ static int cmdExtract(const char *path, const char *name, const char *out) {
   if (!loadPack(path, bytes, dir)) return 1;
   for (const PackRecord &r : dir.records) {
     if (r.name != name) continue;
-    if (!writeFile(out, bytes.data() + r.dataOffset, r.dataLength)) {
-      std::fprintf(stderr, "zpack: cannot write %s\n", out);
-      return 1;
-    }
-    return 0;
+    return writeFile(out, bytes.data() + r.dataOffset, r.dataLength) ? 0 : 1;
   }
   std::fprintf(stderr, "zpack: %s: no entry named \"%s\"\n", path, name);
   return 1;
