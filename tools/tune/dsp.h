@@ -1,4 +1,5 @@
-// Building blocks of the synthesiser: noise, band-limited oscillators, filters, envelopes.
+// Building blocks of the synthesiser: band-limited oscillators, filters, envelopes (the noise comes
+// from the shared xorshift64* generator in rng.h).
 // Everything is plain double arithmetic so that a render is the same bit for bit each time.
 #ifndef PARKHAUS_TUNE_DSP_H
 #define PARKHAUS_TUNE_DSP_H
@@ -7,31 +8,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include "rng.h"
+
 constexpr double kRate = 44100.0;
 constexpr double kPi = 3.14159265358979323846;
-
-// xorshift64* generator with a caller-chosen seed.
-struct Rng {
-  uint64_t s;
-};
-
-// Next raw 64-bit value.
-inline uint64_t rngNext(Rng &r) {
-  r.s ^= r.s >> 12;
-  r.s ^= r.s << 25;
-  r.s ^= r.s >> 27;
-  return r.s * 2685821657736338717ULL;
-}
-
-// Uniform value in [0, 1).
-inline double rngUniform(Rng &r) {
-  return static_cast<double>(rngNext(r) >> 11) * (1.0 / 9007199254740992.0);
-}
-
-// Uniform value in [-1, 1).
-inline double rngBipolar(Rng &r) {
-  return 2.0 * rngUniform(r) - 1.0;
-}
 
 // Equal-tempered frequency of a MIDI note number.
 inline double midiHz(double note) {

@@ -7,9 +7,11 @@
 #include <string_view>
 
 #include "dsp.h"
+#include "files.h"
 #include "master.h"
 #include "mp3out.h"
 #include "song.h"
+#include "wav.h"
 
 static constexpr size_t kFileSize = 2340864;
 static constexpr double kTargetLufs = -14.0;
@@ -80,7 +82,7 @@ static void printSections(const Mix &m) {
 
 // Masters, encodes, then decodes and measures the MP3 itself; corrects the loudness
 // target and the limiter ceiling until the encoded file meets both.
-static bool masterAndEncode(const Mix &mix, Pcm16 &pcm, std::vector<uint8_t> &mp3) {
+static bool masterAndEncode(const Mix &mix, Pcm16 &pcm, Bytes &mp3) {
   double target = kFirstPcmLufs, ceiling = kCeilingDb;
   for (int pass = 0; pass < 5; ++pass) {
     Mix m = mix;
@@ -143,7 +145,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   Pcm16 pcm;
-  std::vector<uint8_t> mp3, file;
+  Bytes mp3, file;
   if (placeholder) {
     pcm = renderPlaceholder();
     if (!encodeMp3Cbr128(pcm, mp3)) {
@@ -160,8 +162,14 @@ int main(int argc, char **argv) {
     }
     if (!masterAndEncode(mix, pcm, mp3)) return 1;
   }
-  if (!wav.empty() && !writeWav(wav, pcm)) {
-    std::fprintf(stderr, "tune: cannot write %s\n", wav.c_str());
+  std::string error;
+  Bytes wavFile;
+  if (!wav.empty() && !wavEncode(pcm.samples, wavFile)) {
+    std::fprintf(stderr, "tune: the render is too long for a WAV file\n");
+    return 1;
+  }
+  if (!wav.empty() && !fileWrite(wav, wavFile, error)) {
+    std::fprintf(stderr, "tune: %s\n", error.c_str());
     return 1;
   }
   if (!makeId3v2Tag("Parkhaus", "Tarvonell", mp3.size(), kFileSize, file)) {
@@ -169,8 +177,8 @@ int main(int argc, char **argv) {
     return 1;
   }
   file.insert(file.end(), mp3.begin(), mp3.end());
-  if (!writeFile(out, file)) {
-    std::fprintf(stderr, "tune: cannot write %s\n", out.c_str());
+  if (!fileWrite(out, file, error)) {
+    std::fprintf(stderr, "tune: %s\n", error.c_str());
     return 1;
   }
   std::printf("tune: %zu bytes of audio, %zu of tag, %zu in all\n", mp3.size(), kFileSize - mp3.size(), file.size());

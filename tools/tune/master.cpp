@@ -231,12 +231,12 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
 Pcm16 toPcm16(const Mix &m) {
   Pcm16 pcm;
   pcm.samples.resize(m.l.size() * 2);
-  Rng rng{0x5EEDF00DCAFEULL};
+  XorShift rng{0x5EEDF00DCAFEULL};
   for (size_t i = 0; i < m.l.size(); ++i) {
     for (int c = 0; c < 2; ++c) {
       double x = (c ? m.r[i] : m.l[i]) * 32767.0;
       // Silence stays digital silence; elsewhere triangular dither of one LSB.
-      if (x != 0.0) x += rngUniform(rng) - rngUniform(rng);
+      if (x != 0.0) x += xorShiftUniform(rng) - xorShiftUniform(rng);
       double v = std::clamp(std::round(x), -32768.0, 32767.0);
       pcm.samples[2 * i + static_cast<size_t>(c)] = static_cast<int16_t>(v);
     }
@@ -245,7 +245,7 @@ Pcm16 toPcm16(const Mix &m) {
 }
 
 // Feeds the whole stream to mpg123 and collects float stereo output.
-bool decodeMp3(const std::vector<uint8_t> &data, Mix &out) {
+bool decodeMp3(const Bytes &data, Mix &out) {
   out.l.clear();
   out.r.clear();
   int err = MPG123_OK;

@@ -1,14 +1,12 @@
-// The file parts of the tune: LAME encoding at 128 kbps CBR, the padded ID3v2 tag, and the WAV and
-// MP3 files on disk.
+// The tune's MP3 data: LAME encoding at 128 kbps CBR and the ID3v2 tag padded to the file's size.
 #include "mp3out.h"
 
 #include <lame/lame.h>
 
 #include <algorithm>
-#include <cstdio>
 
 // Runs the whole PCM through one LAME encoder set up for plain constant-rate frames.
-bool encodeMp3Cbr128(const Pcm16 &pcm, std::vector<uint8_t> &out) {
+bool encodeMp3Cbr128(const Pcm16 &pcm, Bytes &out) {
   out.clear();
   lame_global_flags *gf = lame_init();
   if (!gf) return false;
@@ -52,10 +50,9 @@ bool encodeMp3Cbr128(const Pcm16 &pcm, std::vector<uint8_t> &out) {
 }
 
 // Appends one ID3v2.3 text frame (ISO-8859-1).
-static void putTextFrame(std::vector<uint8_t> &tag, const char id[4], const std::string &text) {
-  uint32_t size = static_cast<uint32_t>(text.size() + 1);
+static void putTextFrame(Bytes &tag, const char id[4], const std::string &text) {
   tag.insert(tag.end(), id, id + 4);
-  for (int shift = 24; shift >= 0; shift -= 8) tag.push_back(static_cast<uint8_t>(size >> shift));
+  putBe32(tag, static_cast<uint32_t>(text.size() + 1));
   tag.push_back(0);  // flags
   tag.push_back(0);
   tag.push_back(0);  // encoding: ISO-8859-1
@@ -64,7 +61,7 @@ static void putTextFrame(std::vector<uint8_t> &tag, const char id[4], const std:
 
 // Header, the two text frames, then zero padding up to the wanted total.
 bool makeId3v2Tag(const std::string &title, const std::string &artist, size_t audioSize, size_t totalSize,
-                  std::vector<uint8_t> &tag) {
+                  Bytes &tag) {
   tag.assign({'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0});
   putTextFrame(tag, "TIT2", title);
   putTextFrame(tag, "TPE1", artist);
@@ -79,39 +76,4 @@ bool makeId3v2Tag(const std::string &title, const std::string &artist, size_t au
   tag[8] = static_cast<uint8_t>((body >> 7) & 0x7f);
   tag[9] = static_cast<uint8_t>(body & 0x7f);
   return true;
-}
-
-// Plain fwrite of the whole buffer.
-bool writeFile(const std::string &path, const std::vector<uint8_t> &bytes) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
-}
-
-// Appends a little-endian value of n bytes.
-static void putLe(std::vector<uint8_t> &b, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-// RIFF header for 16-bit stereo 44.1 kHz, then the samples.
-bool writeWav(const std::string &path, const Pcm16 &pcm) {
-  uint32_t dataBytes = static_cast<uint32_t>(pcm.samples.size() * 2);
-  std::vector<uint8_t> b;
-  b.reserve(44 + dataBytes);
-  b.insert(b.end(), {'R', 'I', 'F', 'F'});
-  putLe(b, 36 + dataBytes, 4);
-  b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  putLe(b, 16, 4);
-  putLe(b, 1, 2);          // PCM
-  putLe(b, 2, 2);          // channels
-  putLe(b, 44100, 4);      // rate
-  putLe(b, 44100 * 4, 4);  // byte rate
-  putLe(b, 4, 2);          // block align
-  putLe(b, 16, 2);         // bits
-  b.insert(b.end(), {'d', 'a', 't', 'a'});
-  putLe(b, dataBytes, 4);
-  for (int16_t s : pcm.samples) putLe(b, static_cast<uint16_t>(s), 2);
-  return writeFile(path, b);
 }

@@ -107,10 +107,10 @@ static double sweep(double a, double b, double x) {
 }
 
 // Seeds a generator for one hit of one instrument, so hits do not depend on each other.
-static Rng seeded(uint64_t instrument, uint64_t index) {
-  Rng r{0x9E3779B97F4A7C15ULL ^ (instrument * 0x100000001B3ULL) ^ (index * 0xC2B2AE3D27D4EB4FULL)};
+static XorShift seeded(uint64_t instrument, uint64_t index) {
+  XorShift r{0x9E3779B97F4A7C15ULL ^ (instrument * 0x100000001B3ULL) ^ (index * 0xC2B2AE3D27D4EB4FULL)};
   if (r.s == 0) r.s = 1;
-  for (int i = 0; i < 4; ++i) rngNext(r);
+  for (int i = 0; i < 4; ++i) xorShiftNext(r);
   return r;
 }
 
@@ -172,7 +172,7 @@ static void parseBar(std::string_view text, int bar, double vel, std::vector<Not
 // Kick: a sine swept down from about 160 Hz to 48 Hz with a short click; also leaves
 // its ducking shape for the instruments that must get out of its way.
 static void kick(Buses &b, int64_t t0, double vel, uint64_t idx) {
-  Rng rng = seeded(1, idx);
+  XorShift rng = seeded(1, idx);
   const int64_t len = static_cast<int64_t>(0.38 * kRate);
   double phase = 0.0;
   Svf click{};
@@ -185,7 +185,7 @@ static void kick(Buses &b, int64_t t0, double vel, uint64_t idx) {
     phase += f / kRate;
     if (phase >= 1.0) phase -= 1.0;
     s = std::tanh(1.6 * s) / std::tanh(1.6);
-    double n = svfRun(click, rngBipolar(rng), svfCoef(3500.0), 1.2).band;
+    double n = svfRun(click, xorShiftBipolar(rng), svfCoef(3500.0), 1.2).band;
     s = s * amp + n * 0.5 * std::exp(-t / 0.0025) * std::min(1.0, t / 0.0004);
     s *= tail * vel * 0.5;
     emit(b, t0 + j, s, s, 0.0, 0.0);
@@ -206,7 +206,7 @@ static void kick(Buses &b, int64_t t0, double vel, uint64_t idx) {
 
 // Snare: a short pitched body under band-passed noise.
 static void snare(Buses &b, int64_t t0, double vel, uint64_t idx) {
-  Rng rng = seeded(2, idx);
+  XorShift rng = seeded(2, idx);
   const int64_t len = static_cast<int64_t>(0.3 * kRate);
   Osc body{0.0};
   Svf nf{}, hp{};
@@ -214,7 +214,7 @@ static void snare(Buses &b, int64_t t0, double vel, uint64_t idx) {
     double t = static_cast<double>(j) / kRate;
     double fade = std::min(1.0, static_cast<double>(len - j) / 441.0) * std::min(1.0, t / 0.0008);
     double tone = oscSine(body, (185.0 + 60.0 * std::exp(-t / 0.01)) / kRate) * std::exp(-t / 0.045);
-    double n = rngBipolar(rng);
+    double n = xorShiftBipolar(rng);
     n = svfRun(nf, n, svfCoef(5200.0), 1.0).low;
     n = svfRun(hp, n, svfCoef(1400.0), 1.4).high * std::exp(-t / 0.085);
     double s = (0.55 * tone + 0.8 * n) * fade * vel * 0.8;
@@ -224,7 +224,7 @@ static void snare(Buses &b, int64_t t0, double vel, uint64_t idx) {
 
 // Clap: three quick noise bursts and a short tail, band-passed.
 static void clap(Buses &b, int64_t t0, double vel, uint64_t idx) {
-  Rng rng = seeded(3, idx);
+  XorShift rng = seeded(3, idx);
   const int64_t len = static_cast<int64_t>(0.35 * kRate);
   Svf bp{};
   for (int64_t j = 0; j < len; ++j) {
@@ -236,7 +236,7 @@ static void clap(Buses &b, int64_t t0, double vel, uint64_t idx) {
     }
     if (t > 0.022) env = std::max(env, 0.7 * std::exp(-(t - 0.022) / 0.11));
     double fade = std::min(1.0, static_cast<double>(len - j) / 441.0);
-    double n = svfRun(bp, rngBipolar(rng), svfCoef(1150.0), 0.8).band;
+    double n = svfRun(bp, xorShiftBipolar(rng), svfCoef(1150.0), 0.8).band;
     double s = n * env * fade * vel * 1.0;
     emit(b, t0 + j, s, s * 0.85, 0.0, s * 0.5);
   }
@@ -248,19 +248,19 @@ struct Metal {
 };
 
 // One sample of the metallic source.
-static double metal(Metal &m, Rng &rng, double noiseMix) {
+static double metal(Metal &m, XorShift &rng, double noiseMix) {
   static constexpr std::array<double, 6> f = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
   double s = 0.0;
   for (size_t k = 0; k < 6; ++k) s += oscPulse(m.osc[k], f[k] * 2.0 / kRate, 0.5);
-  return (1.0 - noiseMix) * s / 6.0 + noiseMix * rngBipolar(rng);
+  return (1.0 - noiseMix) * s / 6.0 + noiseMix * xorShiftBipolar(rng);
 }
 
 // Hi-hat, closed or open (decay in seconds); cut is its high-pass corner.
 static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, double pan, uint64_t idx) {
-  Rng rng = seeded(4, idx);
+  XorShift rng = seeded(4, idx);
   const int64_t len = static_cast<int64_t>((decay * 5.0 + 0.01) * kRate);
   Metal m{};
-  for (auto &o : m.osc) o.phase = rngUniform(rng);
+  for (auto &o : m.osc) o.phase = xorShiftUniform(rng);
   Svf hp1{}, hp2{}, lp{};
   double gl, gr;
   panGains(pan, gl, gr);
@@ -279,12 +279,12 @@ static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, doub
 
 // Crash: long bright noise, a different stream on each side for width.
 static void crash(Buses &b, int64_t t0, double vel, uint64_t idx) {
-  Rng rl = seeded(5, idx * 2), rr = seeded(5, idx * 2 + 1);
+  XorShift rl = seeded(5, idx * 2), rr = seeded(5, idx * 2 + 1);
   const int64_t len = static_cast<int64_t>(2.6 * kRate);
   Metal ml{}, mr{};
   for (size_t k = 0; k < 6; ++k) {
-    ml.osc[k].phase = rngUniform(rl);
-    mr.osc[k].phase = rngUniform(rr);
+    ml.osc[k].phase = xorShiftUniform(rl);
+    mr.osc[k].phase = xorShiftUniform(rr);
   }
   Svf hl{}, hr{}, ll{}, lr{};
   const double glp = svfCoef(15000.0);
@@ -301,15 +301,15 @@ static void crash(Buses &b, int64_t t0, double vel, uint64_t idx) {
 
 // Riser: noise through a band-pass that sweeps up over the given number of bars.
 static void riser(Buses &b, int64_t t0, int bars, double vel, uint64_t idx) {
-  Rng rl = seeded(6, idx * 2), rr = seeded(6, idx * 2 + 1);
+  XorShift rl = seeded(6, idx * 2), rr = seeded(6, idx * 2 + 1);
   const int64_t len = bars * kBar;
   Svf fl{}, fr{};
   for (int64_t j = 0; j < len; ++j) {
     double x = static_cast<double>(j) / static_cast<double>(len);
     double g = svfCoef(sweep(250.0, 9000.0, x));
     double env = x * x * vel * 0.35 * std::min(1.0, static_cast<double>(len - j) / 220.0);
-    double l = svfRun(fl, rngBipolar(rl), g, 0.6).band * env;
-    double r = svfRun(fr, rngBipolar(rr), g, 0.6).band * env;
+    double l = svfRun(fl, xorShiftBipolar(rl), g, 0.6).band * env;
+    double r = svfRun(fr, xorShiftBipolar(rr), g, 0.6).band * env;
     emit(b, t0 + j, l, r, (l + r) * 0.2, (l + r) * 0.3);
   }
 }
@@ -374,7 +374,7 @@ static double padLevel(double bp) {
 
 // Pad chord: three detuned saws per note spread across the stereo field, low-passed.
 static void padChord(Buses &b, int64_t start, int64_t len, const Chord &c, double attack, uint64_t idx) {
-  Rng rng = seeded(7, idx);
+  XorShift rng = seeded(7, idx);
   const double release = 0.9;
   const int64_t total = len + static_cast<int64_t>(release * kRate);
   const double gate = static_cast<double>(len) / kRate;
@@ -386,7 +386,7 @@ static void padChord(Buses &b, int64_t start, int64_t len, const Chord &c, doubl
     size_t note = v / 3;
     int midi = note < 3 ? c.pad[note] : c.root + 24;  // the fourth voice doubles the root below
     dt[v] = midiHz(midi + detune[v % 3]) / kRate;
-    osc[v].phase = rngUniform(rng);
+    osc[v].phase = xorShiftUniform(rng);
     panGains(spread[v % 3] * (note == 3 ? 0.3 : 1.0), gl[v], gr[v]);
   }
   Svf fl{}, fr{};
@@ -497,14 +497,14 @@ static void bellNote(Buses &b, const Note &n) {
 
 // Chord stab: the chord an octave up on two detuned saws per note, a snappy filter.
 static void stabChord(Buses &b, int64_t start, const Chord &c, double vel, uint64_t idx) {
-  Rng rng = seeded(8, idx);
+  XorShift rng = seeded(8, idx);
   const double gate = 0.1, release = 0.06;
   const int64_t total = static_cast<int64_t>((gate + release) * kRate);
   std::array<Osc, 6> osc{};
   std::array<double, 6> dt{};
   for (size_t v = 0; v < 6; ++v) {
     dt[v] = midiHz(c.pad[v / 2] + 12 + (v & 1 ? 0.08 : -0.08)) / kRate;
-    osc[v].phase = rngUniform(rng);
+    osc[v].phase = xorShiftUniform(rng);
   }
   Svf fl{}, fr{};
   for (int64_t j = 0; j < total; ++j) {
@@ -621,7 +621,7 @@ static void reverbFx(Buses &b) {
 // Drums of one bar from the plans.
 static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  Rng hum = seeded(20, static_cast<uint64_t>(bar));
+  XorShift hum = seeded(20, static_cast<uint64_t>(bar));
   char k = kKickPlan[static_cast<size_t>(bar)];
   if ((mask & kKick) && k != '-') {
     for (int s = 0; s < 16; s += 4) {
@@ -659,8 +659,8 @@ static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
         for (int hh = 0; hh < sub; ++hh) snare(b, stepTime(s0 + s) + hh * kStep / 2, v, hits++);
       }
     } else {
-      snare(b, stepTime(s0 + 4), 0.95 + 0.05 * rngUniform(hum), hits++);
-      snare(b, stepTime(s0 + 12), 0.95 + 0.05 * rngUniform(hum), hits++);
+      snare(b, stepTime(s0 + 4), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
+      snare(b, stepTime(s0 + 12), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
       clap(b, stepTime(s0 + 4) + 60, 0.9, hits++);
       clap(b, stepTime(s0 + 12) + 60, 0.9, hits++);
       if (bar % 4 == 1) snare(b, stepTime(s0 + 14), 0.22, hits++);
@@ -681,7 +681,7 @@ static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
       bool off8 = (s % 4) == 2;
       if (h == '8' && !off8) continue;
       double v = off8 ? 1.0 : ((s % 4) == 0 ? 0.55 : 0.42);
-      v *= (0.88 + 0.12 * rngUniform(hum)) * lvl;
+      v *= (0.88 + 0.12 * xorShiftUniform(hum)) * lvl;
       if (h == 'o' && off8) {
         hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
         continue;
