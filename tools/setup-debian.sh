@@ -9,7 +9,7 @@ PARKHAUS_BUILD_PACKAGES=(
   xvfb xauth x11-utils xdotool ffmpeg
 )
 PARKHAUS_TEST_PACKAGES=(
-  libgtest-dev libbenchmark-dev libspng-dev pngcheck sox
+  libgtest-dev libspng-dev pngcheck valgrind
 )
 
 # Installs whichever of the named packages are missing.

@@ -2,6 +2,7 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,9 @@ bool fileRead(const std::string &path, Bytes &out) {
   out.clear();
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
+  // One allocation of the right size, so a large file is not copied as the buffer grows.
+  struct stat st{};
+  if (fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
   uint8_t chunk[1 << 16];
   ssize_t n;
   while ((n = read(fd, chunk, sizeof chunk)) != 0) {
