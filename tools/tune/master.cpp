@@ -42,6 +42,24 @@ static std::array<Biquad, 2> kWeighting() {
   return {shelf, hp};
 }
 
+// Loudness of a block's mean square, in LUFS.
+static double blockLoudness(double p) {
+  return -0.691 + 10.0 * std::log10(std::max(p, 1e-30));
+}
+
+// Sum of the blocks louder than both -70 LUFS and the gate, and how many they are.
+static double gatedSum(const std::vector<double> &blocks, double gate, size_t &cnt) {
+  double sum = 0.0;
+  cnt = 0;
+  for (double p : blocks) {
+    if (blockLoudness(p) > -70.0 && blockLoudness(p) > gate) {
+      sum += p;
+      ++cnt;
+    }
+  }
+  return sum;
+}
+
 // K-weighted mean square in 100 ms pieces, 400 ms blocks, absolute and relative gates.
 double integratedLufs(const Mix &m) {
   const size_t n = m.l.size();
@@ -60,26 +78,15 @@ double integratedLufs(const Mix &m) {
   }
   // 400 ms blocks overlapping by 75 %.
   std::vector<double> blocks;
-  for (size_t i = 0; i + 4 <= power.size(); ++i)
+  for (size_t i = 0; i + 4 <= power.size(); ++i) {
     blocks.push_back((power[i] + power[i + 1] + power[i + 2] + power[i + 3]) / 4.0);
-  auto loud = [](double p) { return -0.691 + 10.0 * std::log10(std::max(p, 1e-30)); };
-  double sum = 0.0;
+  }
+  // The absolute gate at -70 LUFS first, then the relative one 10 LU under what passed it.
   size_t cnt = 0;
-  for (double p : blocks)
-    if (loud(p) > -70.0) {
-      sum += p;
-      ++cnt;
-    }
+  double sum = gatedSum(blocks, -70.0, cnt);
   if (cnt == 0) return -70.0;
-  double rel = loud(sum / static_cast<double>(cnt)) - 10.0;
-  sum = 0.0;
-  cnt = 0;
-  for (double p : blocks)
-    if (loud(p) > -70.0 && loud(p) > rel) {
-      sum += p;
-      ++cnt;
-    }
-  return cnt ? loud(sum / static_cast<double>(cnt)) : -70.0;
+  sum = gatedSum(blocks, blockLoudness(sum / static_cast<double>(cnt)) - 10.0, cnt);
+  return cnt ? blockLoudness(sum / static_cast<double>(cnt)) : -70.0;
 }
 
 // Windowed-sinc taps for the three in-between points of 4x oversampling (32 taps each).
@@ -161,8 +168,8 @@ static std::vector<double> limiterGain(const std::vector<double> &peak, double g
   return out;
 }
 
-// High-pass, end fade, then gain and limiter iterated until the loudness is on target.
-MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
+// Removes DC and subsonics, fades the start in over 10 ms and the last bars out to silence.
+static void highPassAndFade(Mix &m) {
   const size_t n = m.l.size();
   // DC and subsonic removal: second-order high-pass at 18 Hz on each side.
   Svf hl{}, hr{};
@@ -177,9 +184,9 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
   for (size_t i = 0; i < n; ++i) {
     double t = static_cast<double>(i);
     double a = 1.0;
-    if (t >= fadeTo)
+    if (t >= fadeTo) {
       a = 0.0;
-    else if (t > fadeFrom) {
+    } else if (t > fadeFrom) {
       double x = (t - fadeFrom) / (fadeTo - fadeFrom);
       a = (1.0 - x) * (1.0 - x) * (0.5 + 0.5 * std::cos(kPi * x));
     }
@@ -187,7 +194,12 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
     m.l[i] *= a;
     m.r[i] *= a;
   }
+}
 
+// High-pass, end fade, then gain and limiter iterated until the loudness is on target.
+MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
+  const size_t n = m.l.size();
+  highPassAndFade(m);
   const double ceiling = std::pow(10.0, ceilingDb / 20.0) * 0.995;  // small margin for the estimate
   std::vector<double> peak = peakEnvelope(m);
   double gain = 1.0;

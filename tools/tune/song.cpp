@@ -618,236 +618,289 @@ static void reverbFx(Buses &b) {
 
 // ---------------------------------------------------------------- arrangement
 
-// Drums of one bar from the plans.
-static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
+// Four on the floor; a fill bar ('f') trades the last beat for two quicker, softer kicks.
+static void kickBar(Buses &b, int bar, char plan, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  XorShift hum = seeded(20, static_cast<uint64_t>(bar));
-  char k = kKickPlan[static_cast<size_t>(bar)];
-  if ((mask & kKick) && k != '-') {
-    for (int s = 0; s < 16; s += 4) {
-      if (k == 'f' && s == 12) continue;
-      kick(b, stepTime(s0 + s), 1.0, hits++);
-    }
-    if (k == 'f') {
-      kick(b, stepTime(s0 + 14), 0.8, hits++);
-      kick(b, stepTime(s0 + 15), 0.6, hits++);
-    }
+  for (int s = 0; s < 16; s += 4) {
+    if (plan == 'f' && s == 12) continue;
+    kick(b, stepTime(s0 + s), 1.0, hits++);
   }
-  char sn = kSnarePlan[static_cast<size_t>(bar)];
-  if ((mask & kSnare) && sn != '-') {
-    if (sn == 'r') {
-      // Rolls: a pair of bars goes eighths -> sixteenths -> thirty-seconds;
-      // a single bar packs the same climb into one bar.
-      size_t ub = static_cast<size_t>(bar);
-      bool first = ub + 1 < kSnarePlan.size() && kSnarePlan[ub + 1] == 'r';
-      bool second = ub > 0 && kSnarePlan[ub - 1] == 'r';
-      for (int s = 0; s < 16; ++s) {
-        double x = s / 16.0;
-        int sub = 1;
-        double v;
-        if (first) {
-          if (s & 1) continue;
-          v = 0.2 + 0.3 * x;
-        } else if (second) {
-          sub = s >= 8 ? 2 : 1;
-          v = 0.4 + 0.4 * x;
-        } else {
-          if (s < 8 && (s & 1)) continue;
-          sub = s >= 12 ? 2 : 1;
-          v = 0.3 + 0.7 * x;
-        }
-        for (int hh = 0; hh < sub; ++hh) snare(b, stepTime(s0 + s) + hh * kStep / 2, v, hits++);
-      }
-    } else {
-      snare(b, stepTime(s0 + 4), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
-      snare(b, stepTime(s0 + 12), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
-      clap(b, stepTime(s0 + 4) + 60, 0.9, hits++);
-      clap(b, stepTime(s0 + 12) + 60, 0.9, hits++);
-      if (bar % 4 == 1) snare(b, stepTime(s0 + 14), 0.22, hits++);
-      if (bar % 4 == 3) snare(b, stepTime(s0 + 7), 0.2, hits++);
-      if (sn == 'f') {
-        snare(b, stepTime(s0 + 13), 0.45, hits++);
-        snare(b, stepTime(s0 + 14), 0.6, hits++);
-        snare(b, stepTime(s0 + 15), 0.8, hits++);
-      }
-    }
-  }
-  char h = kHatPlan[static_cast<size_t>(bar)];
-  if ((mask & kHats) && h != '-') {
-    double cut = bar < kSections.build ? sweep(9000.0, 6500.0, bar / 8.0) : 7000.0;
-    double lvl = bar < kSections.build ? 0.6 + 0.05 * bar : 1.0;
-    if (bar >= kSections.outro + 8) lvl = 1.0 - 0.2 * (bar - kSections.outro - 8);
-    for (int s = 0; s < 16; ++s) {
-      bool off8 = (s % 4) == 2;
-      if (h == '8' && !off8) continue;
-      double v = off8 ? 1.0 : ((s % 4) == 0 ? 0.55 : 0.42);
-      v *= (0.88 + 0.12 * xorShiftUniform(hum)) * lvl;
-      if (h == 'o' && off8) {
-        hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
-        continue;
-      }
-      hat(b, stepTime(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
-    }
-    // A ride on the beats lifts the second half of the return.
-    if (h == 'o' && bar >= kSections.ret + 8 && bar < kSections.outro)
-      for (int s = 0; s < 16; s += 4) hat(b, stepTime(s0 + s), s == 0 ? 0.4 : 0.3, 0.3, 3800.0, -0.45, hits++);
+  if (plan == 'f') {
+    kick(b, stepTime(s0 + 14), 0.8, hits++);
+    kick(b, stepTime(s0 + 15), 0.6, hits++);
   }
 }
 
-// Builds the note lists from the plans and renders every track into the buses.
+// Backbeat of snare and clap with ghost notes every other bar; a fill bar ('f') adds a run into the next.
+static void snareBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) {
+  const int64_t s0 = static_cast<int64_t>(bar) * 16;
+  snare(b, stepTime(s0 + 4), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
+  snare(b, stepTime(s0 + 12), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
+  clap(b, stepTime(s0 + 4) + 60, 0.9, hits++);
+  clap(b, stepTime(s0 + 12) + 60, 0.9, hits++);
+  if (bar % 4 == 1) snare(b, stepTime(s0 + 14), 0.22, hits++);
+  if (bar % 4 == 3) snare(b, stepTime(s0 + 7), 0.2, hits++);
+  if (plan == 'f') {
+    snare(b, stepTime(s0 + 13), 0.45, hits++);
+    snare(b, stepTime(s0 + 14), 0.6, hits++);
+    snare(b, stepTime(s0 + 15), 0.8, hits++);
+  }
+}
+
+// Rolls: a pair of bars goes eighths -> sixteenths -> thirty-seconds;
+// a single bar packs the same climb into one bar.
+static void snareRollBar(Buses &b, int bar, uint64_t &hits) {
+  const int64_t s0 = static_cast<int64_t>(bar) * 16;
+  size_t ub = static_cast<size_t>(bar);
+  bool first = ub + 1 < kSnarePlan.size() && kSnarePlan[ub + 1] == 'r';
+  bool second = ub > 0 && kSnarePlan[ub - 1] == 'r';
+  for (int s = 0; s < 16; ++s) {
+    double x = s / 16.0;
+    int sub = 1;
+    double v;
+    if (first) {
+      if (s & 1) continue;
+      v = 0.2 + 0.3 * x;
+    } else if (second) {
+      sub = s >= 8 ? 2 : 1;
+      v = 0.4 + 0.4 * x;
+    } else {
+      if (s < 8 && (s & 1)) continue;
+      sub = s >= 12 ? 2 : 1;
+      v = 0.3 + 0.7 * x;
+    }
+    for (int hh = 0; hh < sub; ++hh) snare(b, stepTime(s0 + s) + hh * kStep / 2, v, hits++);
+  }
+}
+
+// Hats of one bar: offbeat eighths only ('8'), all sixteenths closed ('s'), or with open offbeats ('o');
+// the intro opens their filter and level, the end of the outro fades them.
+static void hatBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) {
+  const int64_t s0 = static_cast<int64_t>(bar) * 16;
+  double cut = bar < kSections.build ? sweep(9000.0, 6500.0, bar / 8.0) : 7000.0;
+  double lvl = bar < kSections.build ? 0.6 + 0.05 * bar : 1.0;
+  if (bar >= kSections.outro + 8) lvl = 1.0 - 0.2 * (bar - kSections.outro - 8);
+  for (int s = 0; s < 16; ++s) {
+    bool off8 = (s % 4) == 2;
+    if (plan == '8' && !off8) continue;
+    double v = off8 ? 1.0 : ((s % 4) == 0 ? 0.55 : 0.42);
+    v *= (0.88 + 0.12 * xorShiftUniform(hum)) * lvl;
+    if (plan == 'o' && off8) {
+      hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
+      continue;
+    }
+    hat(b, stepTime(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
+  }
+  // A ride on the beats lifts the second half of the return.
+  if (plan == 'o' && bar >= kSections.ret + 8 && bar < kSections.outro) {
+    for (int s = 0; s < 16; s += 4) hat(b, stepTime(s0 + s), s == 0 ? 0.4 : 0.3, 0.3, 3800.0, -0.45, hits++);
+  }
+}
+
+// Drums of one bar from the plans; hits numbers every hit so that each has a seed of its own.
+static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
+  XorShift hum = seeded(20, static_cast<uint64_t>(bar));
+  const size_t at = static_cast<size_t>(bar);
+  if ((mask & kKick) && kKickPlan[at] != '-') kickBar(b, bar, kKickPlan[at], hits);
+  const char sn = kSnarePlan[at];
+  if ((mask & kSnare) && sn == 'r') snareRollBar(b, bar, hits);
+  if ((mask & kSnare) && sn != '-' && sn != 'r') snareBar(b, bar, sn, hum, hits);
+  if ((mask & kHats) && kHatPlan[at] != '-') hatBar(b, bar, kHatPlan[at], hum, hits);
+}
+
+// Crashes at the starts of the sections and halfway through the long ones.
+static void crashes(Buses &b, uint64_t &hits) {
+  for (int bar : {16, 24, 32, 44, 52, 60, 64}) {
+    crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
+  }
+}
+
+// Risers into the build, the theme, the return and the outro.
+static void risers(Buses &b) {
+  riser(b, 7 * kBar, 1, 0.6, 0);
+  riser(b, 14 * kBar, 2, 0.8, 1);
+  riser(b, 42 * kBar, 2, 0.6, 2);
+  riser(b, 62 * kBar, 2, 0.7, 3);
+}
+
+// Semitones above the root for a note letter of a bass pattern.
+static int bassInterval(char ch, const Chord &c) {
+  switch (ch) {
+  case 'o':
+  case 'O': return 12;
+  case '5': return 7;
+  case '3': return c.third;
+  case '7': return 10;
+  default: return 0;
+  }
+}
+
+// One bar of a bass pattern: each note lasts until the next, less a little air.
+static void bassPatternBar(Buses &b, int bar, std::string_view pat) {
+  Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+  double cut = bassCutoff(static_cast<double>(bar));
+  int64_t s0 = static_cast<int64_t>(bar) * 16;
+  for (int s = 0; s < 16; ++s) {
+    char ch = pat[static_cast<size_t>(s)];
+    if (ch == '.' || ch == '-') continue;
+    int len = 1;
+    while (s + len < 16 && pat[static_cast<size_t>(s + len)] == '-') ++len;
+    int off = bassInterval(ch, c);
+    bool accent = ch == 'R' || ch == 'O';
+    int64_t start = stepTime(s0 + s);
+    int64_t lenSamples = (stepTime(s0 + s + len) - start) * 8 / 10;
+    Note n{start, lenSamples, c.root + off, 0.9};
+    bassNote(b, n, accent, cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
+  }
+}
+
+// A held root under a bar of the break, darker than the patterns.
+static void bassHeldBar(Buses &b, int bar) {
+  Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+  Note n{stepTime(static_cast<int64_t>(bar) * 16), kBar - static_cast<int64_t>(0.04 * kRate), c.root, 0.6};
+  bassNote(b, n, false, bassCutoff(static_cast<double>(bar)) * 0.6);
+}
+
+// Pumping sixteenths on the root with the offbeat an octave up, rising in level and filter.
+static void bassPumpBar(Buses &b, int bar) {
+  Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+  int64_t s0 = static_cast<int64_t>(bar) * 16;
+  for (int s = 0; s < 16; ++s) {
+    Note n{stepTime(s0 + s), kStep * 6 / 10, c.root + (s % 4 == 2 ? 12 : 0), 0.6 + 0.2 * s / 16.0};
+    bassNote(b, n, s % 4 == 2, bassCutoff(bar + s / 16.0));
+  }
+}
+
+// Bass line from the plan: a held root ('L'), pumping sixteenths ('P') or one of the patterns.
+static void bassTrack(Buses &b) {
+  for (int bar = 0; bar < kBars; ++bar) {
+    char p = kBassPlan[static_cast<size_t>(bar)];
+    if (p == 'L') {
+      bassHeldBar(b, bar);
+    } else if (p == 'P') {
+      bassPumpBar(b, bar);
+    } else if (p != '-') {
+      bassPatternBar(b, bar, kBassPatterns[static_cast<size_t>(p - '0')]);
+    }
+  }
+}
+
+// Pad: one voice per run of equal chords.
+static void padTrack(Buses &b) {
+  uint64_t idx = 0;
+  int bar = 0;
+  while (bar < kBars) {
+    int end = bar + 1;
+    while (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)] && end - bar < 2) {
+      ++end;
+    }
+    // The last chord is held through the fade.
+    if (end == kBars - 2) end = kBars;
+    double attack = bar < kSections.build ? 1.2 : (bar >= kSections.brk && bar < kSections.ret ? 0.5 : 0.05);
+    padChord(b, bar * kBar, (end - bar) * kBar, chordOf(kChords[static_cast<size_t>(bar)]), attack, idx++);
+    bar = end;
+  }
+}
+
+// Level of the arpeggio in a bar: rising through the intro, back in the break, fading out.
+static double arpLevel(int bar) {
+  double lvl = bar < kSections.build ? 0.5 + 0.1 * (bar - 4) : 1.0;
+  if (bar >= kSections.brk && bar < kSections.ret) lvl = 0.75;
+  if (bar >= kSections.outro + 6) lvl = 1.0 - 0.15 * (bar - kSections.outro - 6);
+  return lvl;
+}
+
+// One bar of the arpeggio: the pattern over the bar's chord, panned left and right in turn.
+static void arpBar(Buses &b, int bar, const std::array<int, 16> &pat) {
+  Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+  double lvl = arpLevel(bar);
+  // Every fourth bar the pattern climbs an octave higher in its second half,
+  // as far as the pluck stays sweet (E6).
+  int lift = (bar % 4 == 3) ? 12 : 0;
+  for (int s = 0; s < 16; ++s) {
+    int i = pat[static_cast<size_t>(s)];
+    int midi = c.pad[static_cast<size_t>(i % 3)] + 12 * (i / 3) + 12;
+    if (s >= 8 && midi + lift <= 88) midi += lift;
+    int64_t s0 = static_cast<int64_t>(bar) * 16 + s;
+    double v = ((s % 4) == 0 ? 1.0 : 0.72) * lvl;
+    Note n{stepTime(s0), kStep * 55 / 100, midi, v};
+    arpNote(b, n, (s & 1) ? 0.35 : -0.35);
+  }
+}
+
+// Arpeggio from the plan.
+static void arpTrack(Buses &b) {
+  for (int bar = 0; bar < kBars; ++bar) {
+    char p = kArpPlan[static_cast<size_t>(bar)];
+    if (p != '-') arpBar(b, bar, kArpPatterns[static_cast<size_t>(p - '1')]);
+  }
+}
+
+// Stabs in the second half of the theme and through the return: a two-bar rhythm.
+static void stabTrack(Buses &b) {
+  static constexpr std::array<int, 2> even = {6, 14};
+  static constexpr std::array<int, 3> odd = {3, 6, 11};
+  uint64_t idx = 0;
+  for (int bar = 0; bar < kBars; ++bar) {
+    bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
+    if (!on) continue;
+    Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
+    int64_t s0 = static_cast<int64_t>(bar) * 16;
+    if (bar % 2 == 0) {
+      for (int s : even) stabChord(b, stepTime(s0 + s), c, 1.0, idx++);
+    } else {
+      for (int s : odd) stabChord(b, stepTime(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
+    }
+  }
+}
+
+// Lead in the return, each note a little shorter than written.
+static void leadTrack(Buses &b) {
+  std::vector<Note> notes;
+  for (size_t k = 0; k < kLeadTune.size(); ++k) parseBar(kLeadTune[k], kSections.ret + static_cast<int>(k), 1.0, notes);
+  for (const Note &n : notes) leadNote(b, {n.start, n.len - kStep / 4, n.note, n.vel});
+}
+
+// Bell in the break and an echo of the theme in the outro.
+static void bellTrack(Buses &b) {
+  std::vector<Note> notes;
+  for (size_t k = 0; k < kBellBreak.size(); ++k) {
+    parseBar(kBellBreak[k], kSections.brk + static_cast<int>(k), 1.0, notes);
+  }
+  for (size_t k = 0; k < kBellOutro.size(); ++k) {
+    parseBar(kBellOutro[k], kSections.outro + 4 + static_cast<int>(k), 0.7, notes);
+  }
+  for (const Note &n : notes) bellNote(b, n);
+}
+
+// Renders every track in the mask into the buses, the drums first.
 static void arrange(Buses &b, unsigned mask) {
   uint64_t hits = 0;
   for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, mask, hits);
+  if (mask & kCymbals) crashes(b, hits);
+  if (mask & kRiser) risers(b);
+  if (mask & kBass) bassTrack(b);
+  if (mask & kPad) padTrack(b);
+  if (mask & kArp) arpTrack(b);
+  if (mask & kStabs) stabTrack(b);
+  if (mask & kLead) leadTrack(b);
+  if (mask & kBell) bellTrack(b);
+}
 
-  if (mask & kCymbals) {
-    for (int bar : {16, 24, 32, 44, 52, 60, 64})
-      crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
-  }
-  if (mask & kRiser) {
-    riser(b, 7 * kBar, 1, 0.6, 0);
-    riser(b, 14 * kBar, 2, 0.8, 1);
-    riser(b, 42 * kBar, 2, 0.6, 2);
-    riser(b, 62 * kBar, 2, 0.7, 3);
-  }
-
-  // Bass.
-  if (mask & kBass) {
-    for (int bar = 0; bar < kBars; ++bar) {
-      char p = kBassPlan[static_cast<size_t>(bar)];
-      if (p == '-') continue;
-      Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
-      double cut = bassCutoff(static_cast<double>(bar));
-      int64_t s0 = static_cast<int64_t>(bar) * 16;
-      if (p == 'L') {
-        Note n{stepTime(s0), kBar - static_cast<int64_t>(0.04 * kRate), c.root, 0.6};
-        bassNote(b, n, false, cut * 0.6);
-        continue;
-      }
-      if (p == 'P') {
-        for (int s = 0; s < 16; ++s) {
-          Note n{stepTime(s0 + s), kStep * 6 / 10, c.root + (s % 4 == 2 ? 12 : 0), 0.6 + 0.2 * s / 16.0};
-          bassNote(b, n, s % 4 == 2, bassCutoff(bar + s / 16.0));
-        }
-        continue;
-      }
-      std::string_view pat = kBassPatterns[static_cast<size_t>(p - '0')];
-      for (int s = 0; s < 16; ++s) {
-        char ch = pat[static_cast<size_t>(s)];
-        if (ch == '.' || ch == '-') continue;
-        int len = 1;
-        while (s + len < 16 && pat[static_cast<size_t>(s + len)] == '-') ++len;
-        int off = 0;
-        switch (ch) {
-        case 'o':
-        case 'O': off = 12; break;
-        case '5': off = 7; break;
-        case '3': off = c.third; break;
-        case '7': off = 10; break;
-        default: break;
-        }
-        bool accent = ch == 'R' || ch == 'O';
-        int64_t start = stepTime(s0 + s);
-        int64_t lenSamples = (stepTime(s0 + s + len) - start) * 8 / 10;
-        Note n{start, lenSamples, c.root + off, 0.9};
-        bassNote(b, n, accent, cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
-      }
-    }
-  }
-
-  // Pad: one voice per run of equal chords.
-  if (mask & kPad) {
-    uint64_t idx = 0;
-    int bar = 0;
-    while (bar < kBars) {
-      int end = bar + 1;
-      while (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)] && end - bar < 2)
-        ++end;
-      // The last chord is held through the fade.
-      if (end == kBars - 2) end = kBars;
-      double attack = bar < kSections.build ? 1.2 : (bar >= kSections.brk && bar < kSections.ret ? 0.5 : 0.05);
-      padChord(b, bar * kBar, (end - bar) * kBar, chordOf(kChords[static_cast<size_t>(bar)]), attack, idx++);
-      bar = end;
-    }
-  }
-
-  // Arpeggio.
-  if (mask & kArp) {
-    for (int bar = 0; bar < kBars; ++bar) {
-      char p = kArpPlan[static_cast<size_t>(bar)];
-      if (p == '-') continue;
-      Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
-      const auto &pat = kArpPatterns[static_cast<size_t>(p - '1')];
-      double lvl = bar < kSections.build ? 0.5 + 0.1 * (bar - 4) : 1.0;
-      if (bar >= kSections.brk && bar < kSections.ret) lvl = 0.75;
-      if (bar >= kSections.outro + 6) lvl = 1.0 - 0.15 * (bar - kSections.outro - 6);
-      // Every fourth bar the pattern climbs an octave higher in its second half,
-      // as far as the pluck stays sweet (E6).
-      int lift = (bar % 4 == 3) ? 12 : 0;
-      for (int s = 0; s < 16; ++s) {
-        int i = pat[static_cast<size_t>(s)];
-        int midi = c.pad[static_cast<size_t>(i % 3)] + 12 * (i / 3) + 12;
-        if (s >= 8 && midi + lift <= 88) midi += lift;
-        int64_t s0 = static_cast<int64_t>(bar) * 16 + s;
-        double v = ((s % 4) == 0 ? 1.0 : 0.72) * lvl;
-        Note n{stepTime(s0), kStep * 55 / 100, midi, v};
-        arpNote(b, n, (s & 1) ? 0.35 : -0.35);
-      }
-    }
-  }
-
-  // Stabs in the second half of the theme and through the return: a two-bar rhythm.
-  if (mask & kStabs) {
-    uint64_t idx = 0;
-    for (int bar = 0; bar < kBars; ++bar) {
-      bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
-      if (!on) continue;
-      Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
-      static constexpr std::array<int, 2> even = {6, 14};
-      static constexpr std::array<int, 3> odd = {3, 6, 11};
-      int64_t s0 = static_cast<int64_t>(bar) * 16;
-      if (bar % 2 == 0)
-        for (int s : even) stabChord(b, stepTime(s0 + s), c, 1.0, idx++);
-      else
-        for (int s : odd) stabChord(b, stepTime(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
-    }
-  }
-
-  // Lead in the return.
-  if (mask & kLead) {
-    std::vector<Note> notes;
-    for (size_t k = 0; k < kLeadTune.size(); ++k)
-      parseBar(kLeadTune[k], kSections.ret + static_cast<int>(k), 1.0, notes);
-    for (const Note &n : notes) leadNote(b, {n.start, n.len - kStep / 4, n.note, n.vel});
-  }
-
-  // Bell in the break and an echo of the theme in the outro.
-  if (mask & kBell) {
-    std::vector<Note> notes;
-    for (size_t k = 0; k < kBellBreak.size(); ++k)
-      parseBar(kBellBreak[k], kSections.brk + static_cast<int>(k), 1.0, notes);
-    for (size_t k = 0; k < kBellOutro.size(); ++k)
-      parseBar(kBellOutro[k], kSections.outro + 4 + static_cast<int>(k), 0.7, notes);
-    for (const Note &n : notes) bellNote(b, n);
-  }
+// Buses of the whole piece's length, all silent.
+static Buses silentBuses() {
+  const size_t n = static_cast<size_t>(kTotal);
+  Buses b;
+  for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(n, 0.0);
+  return b;
 }
 
 // Sidechain shape first, then every track, then the delay and the reverb returns.
 void renderSong(Mix &out, unsigned mask) {
-  Buses b;
-  const size_t n = static_cast<size_t>(kTotal);
-  b.l.assign(n, 0.0);
-  b.r.assign(n, 0.0);
-  b.dly.assign(n, 0.0);
-  b.rev.assign(n, 0.0);
-  b.duck.assign(n, 0.0);
+  Buses b = silentBuses();
   // The ducking shape is made from the kick plan even when the kick itself is muted.
   {
-    Buses shape;
-    shape.l.assign(n, 0.0);
-    shape.r.assign(n, 0.0);
-    shape.dly.assign(n, 0.0);
-    shape.rev.assign(n, 0.0);
-    shape.duck.assign(n, 0.0);
+    Buses shape = silentBuses();
     uint64_t hits = 0;
     for (int bar = 0; bar < kBars; ++bar) drumBar(shape, bar, kKick, hits);
     b.duck.swap(shape.duck);
