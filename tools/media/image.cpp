@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 
+#include "bytes.h"
 #include "pngwrite.h"
 
 Picture pictureNew(int w, int h, Rgb fill, float alpha) {
@@ -69,64 +70,73 @@ float fbmTile(float x, float y, int period, int octaves, uint32_t seed) {
   return sum / norm;
 }
 
+// One distinct colour of a picture, with its pixel count and its 24-bit key.
+struct Col {
+  int c[3];
+  uint32_t n;
+  uint32_t key;
+};
+
 // One box of colours for the median cut.
 struct Box {
   size_t begin, end;
 };
 
-Indexed quantize(const Picture &pic, int colours) {
-  // Distinct 8-bit colours with their counts, in a fixed (sorted) order.
+// The 24-bit key of a colour, 8 bits per channel.
+static uint32_t colourKey(Rgb c) {
+  return uint32_t(std::lround(clamp01(c.r) * 255)) << 16 | uint32_t(std::lround(clamp01(c.g) * 255)) << 8 |
+         uint32_t(std::lround(clamp01(c.b) * 255));
+}
+
+// The distinct colours of the keys with their counts, in a fixed (sorted) order.
+static std::vector<Col> distinctColours(const std::vector<uint32_t> &keys) {
   std::map<uint32_t, uint32_t> hist;
-  std::vector<uint32_t> keys(pic.px.size());
-  for (size_t i = 0; i < pic.px.size(); i++) {
-    const Rgb c = pic.px[i];
-    const uint32_t k = uint32_t(std::lround(clamp01(c.r) * 255)) << 16 | uint32_t(std::lround(clamp01(c.g) * 255)) << 8 |
-                       uint32_t(std::lround(clamp01(c.b) * 255));
-    keys[i] = k;
-    hist[k]++;
-  }
-  struct Col {
-    int c[3];
-    uint32_t n;
-    uint32_t key;
-  };
+  for (uint32_t k : keys) hist[k]++;
   std::vector<Col> cols;
   for (auto [k, n] : hist) cols.push_back({{int(k >> 16), int(k >> 8 & 255), int(k & 255)}, n, k});
-  std::vector<Box> boxes{{0, cols.size()}};
-  while (int(boxes.size()) < colours) {
-    // Split the box with the widest spread weighted by its pixel count.
-    int best = -1, bestAxis = 0;
-    double bestScore = 0;
-    for (size_t b = 0; b < boxes.size(); b++) {
-      if (boxes[b].end - boxes[b].begin < 2) continue;
-      int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-      double n = 0;
-      for (size_t i = boxes[b].begin; i < boxes[b].end; i++) {
-        for (int a = 0; a < 3; a++) lo[a] = std::min(lo[a], cols[i].c[a]), hi[a] = std::max(hi[a], cols[i].c[a]);
-        n += cols[i].n;
-      }
-      for (int a = 0; a < 3; a++) {
-        const double score = double(hi[a] - lo[a]) * std::sqrt(n);
-        if (score > bestScore) bestScore = score, best = int(b), bestAxis = a;
-      }
+  return cols;
+}
+
+// The box with the widest spread weighted by its pixel count, and its widest axis; -1 when no
+// box holds two colours.
+static int widestBox(const std::vector<Col> &cols, const std::vector<Box> &boxes, int &axis) {
+  int best = -1;
+  double bestScore = 0;
+  for (size_t b = 0; b < boxes.size(); b++) {
+    if (boxes[b].end - boxes[b].begin < 2) continue;
+    int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+    double n = 0;
+    for (size_t i = boxes[b].begin; i < boxes[b].end; i++) {
+      for (int a = 0; a < 3; a++) lo[a] = std::min(lo[a], cols[i].c[a]), hi[a] = std::max(hi[a], cols[i].c[a]);
+      n += cols[i].n;
     }
-    if (best < 0) break;
-    Box box = boxes[size_t(best)];
-    std::stable_sort(cols.begin() + long(box.begin), cols.begin() + long(box.end),
-                     [&](const Col &x, const Col &y) { return x.c[bestAxis] < y.c[bestAxis]; });
-    double total = 0;
-    for (size_t i = box.begin; i < box.end; i++) total += cols[i].n;
-    double run = 0;
-    size_t cut = box.begin + 1;
-    for (size_t i = box.begin; i < box.end - 1; i++) {
-      run += cols[i].n;
-      cut = i + 1;
-      if (run >= total / 2) break;
+    for (int a = 0; a < 3; a++) {
+      const double score = double(hi[a] - lo[a]) * std::sqrt(n);
+      if (score > bestScore) bestScore = score, best = int(b), axis = a;
     }
-    boxes[size_t(best)] = {box.begin, cut};
-    boxes.push_back({cut, box.end});
   }
-  // Palette: the weighted mean of each box, ordered by brightness.
+  return best;
+}
+
+// Sorts a box's colours along the axis and cuts it where half of its pixels lie on each side;
+// returns the first index of the upper half.
+static size_t cutBox(std::vector<Col> &cols, Box box, int axis) {
+  std::stable_sort(cols.begin() + long(box.begin), cols.begin() + long(box.end),
+                   [&](const Col &x, const Col &y) { return x.c[axis] < y.c[axis]; });
+  double total = 0;
+  for (size_t i = box.begin; i < box.end; i++) total += cols[i].n;
+  double run = 0;
+  size_t cut = box.begin + 1;
+  for (size_t i = box.begin; i < box.end - 1; i++) {
+    run += cols[i].n;
+    cut = i + 1;
+    if (run >= total / 2) break;
+  }
+  return cut;
+}
+
+// The palette: the weighted mean of each box, ordered by brightness.
+static std::vector<std::array<uint8_t, 3>> boxPalette(const std::vector<Col> &cols, const std::vector<Box> &boxes) {
   std::vector<std::array<uint8_t, 3>> pal;
   for (const Box &b : boxes) {
     double s[3] = {0, 0, 0}, n = 0;
@@ -139,20 +149,40 @@ Indexed quantize(const Picture &pic, int colours) {
   std::stable_sort(pal.begin(), pal.end(), [](const auto &x, const auto &y) {
     return 2 * x[0] + 5 * x[1] + x[2] < 2 * y[0] + 5 * y[1] + y[2];
   });
-  std::map<uint32_t, uint8_t> nearest;
-  for (const Col &c : cols) {
-    int bi = 0, bd = 1 << 30;
-    for (size_t p = 0; p < pal.size(); p++) {
-      const int dr = c.c[0] - pal[p][0], dg = c.c[1] - pal[p][1], db = c.c[2] - pal[p][2];
-      const int d = 2 * dr * dr + 4 * dg * dg + db * db;
-      if (d < bd) bd = d, bi = int(p);
-    }
-    nearest[c.key] = uint8_t(bi);
+  return pal;
+}
+
+// The palette entry nearest to a colour, by a distance weighted towards green.
+static uint8_t nearestEntry(const std::vector<std::array<uint8_t, 3>> &pal, const int c[3]) {
+  int bi = 0, bd = 1 << 30;
+  for (size_t p = 0; p < pal.size(); p++) {
+    const int dr = c[0] - pal[p][0], dg = c[1] - pal[p][1], db = c[2] - pal[p][2];
+    const int d = 2 * dr * dr + 4 * dg * dg + db * db;
+    if (d < bd) bd = d, bi = int(p);
+  }
+  return uint8_t(bi);
+}
+
+Indexed quantize(const Picture &pic, int colours) {
+  std::vector<uint32_t> keys(pic.px.size());
+  for (size_t i = 0; i < pic.px.size(); i++) keys[i] = colourKey(pic.px[i]);
+  std::vector<Col> cols = distinctColours(keys);
+  std::vector<Box> boxes{{0, cols.size()}};
+  while (int(boxes.size()) < colours) {
+    int axis = 0;
+    const int best = widestBox(cols, boxes, axis);
+    if (best < 0) break;
+    const Box box = boxes[size_t(best)];
+    const size_t cut = cutBox(cols, box, axis);
+    boxes[size_t(best)] = {box.begin, cut};
+    boxes.push_back({cut, box.end});
   }
   Indexed out;
   out.w = pic.w;
   out.h = pic.h;
-  out.pal = pal;
+  out.pal = boxPalette(cols, boxes);
+  std::map<uint32_t, uint8_t> nearest;
+  for (const Col &c : cols) nearest[c.key] = nearestEntry(out.pal, c.c);
   out.idx.resize(keys.size());
   for (size_t i = 0; i < keys.size(); i++) out.idx[i] = nearest[keys[i]];
   return out;
@@ -210,7 +240,7 @@ static void idatStats(const std::vector<uint8_t> &f, int &chunks, size_t &bytes)
   bytes = 0;
   size_t p = 8;
   while (p + 12 <= f.size()) {
-    const size_t len = size_t(f[p]) << 24 | size_t(f[p + 1]) << 16 | size_t(f[p + 2]) << 8 | f[p + 3];
+    const size_t len = getBe32(&f[p]);
     if (std::memcmp(&f[p + 4], "IDAT", 4) == 0) chunks++, bytes += len;
     p += 12 + len;
   }
@@ -265,14 +295,12 @@ std::vector<uint8_t> pngRgb(int w, int h, const std::vector<uint8_t> &rgb) {
 }
 
 std::vector<uint8_t> tga32(const Picture &pic) {
-  std::vector<uint8_t> f(18, 0);
-  f[2] = 2;
-  f[12] = uint8_t(pic.w & 255);
-  f[13] = uint8_t(pic.w >> 8);
-  f[14] = uint8_t(pic.h & 255);
-  f[15] = uint8_t(pic.h >> 8);
-  f[16] = 32;
-  f[17] = 0x28;  // 8 alpha bits, top-left origin for ordinary viewers; the demo's loader ignores it
+  std::vector<uint8_t> f(12, 0);
+  f[2] = 2;  // uncompressed true colour; both origin fields stay 0
+  putLe16(f, uint16_t(pic.w));
+  putLe16(f, uint16_t(pic.h));
+  f.push_back(32);
+  f.push_back(0x28);  // 8 alpha bits, top-left origin for ordinary viewers; the demo's loader ignores it
   const std::vector<uint8_t> rgba = toRgba8(pic);
   for (size_t i = 0; i < rgba.size(); i += 4) {
     f.push_back(rgba[i + 2]);
@@ -287,7 +315,7 @@ std::vector<uint8_t> tga32(const Picture &pic) {
 static void putFloat(std::vector<uint8_t> &out, float v) {
   uint32_t u;
   std::memcpy(&u, &v, 4);
-  for (int i = 0; i < 4; i++) out.push_back(uint8_t(u >> (8 * i)));
+  putLe32(out, u);
 }
 
 std::vector<uint8_t> oiaFile(int mode, const std::vector<Vertex> &verts) {
@@ -330,18 +358,23 @@ void fontClose() {
   if (ftLib) FT_Done_FreeType(ftLib), ftLib = nullptr;
 }
 
+// Blends one glyph into a picture by its coverage, its origin on the baseline at (x, y).
+static void drawGlyph(Picture &pic, const GlyphMap &g, int x, int y, Rgb colour, float opacity) {
+  for (int gy = 0; gy < g.h; gy++)
+    for (int gx = 0; gx < g.w; gx++) {
+      const int px = x + g.left + gx, py = y - g.top + gy;
+      if (px < 0 || py < 0 || px >= pic.w || py >= pic.h) continue;
+      const size_t i = size_t(py) * pic.w + px;
+      pic.px[i] = mix(pic.px[i], colour, g.cov[size_t(gy) * g.w + gx] * opacity);
+    }
+}
+
 int fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour, float opacity) {
   int pen = x;
   for (unsigned char ch : text) {
     GlyphMap g;
     if (!fontGlyph(ch, g)) continue;
-    for (int gy = 0; gy < g.h; gy++)
-      for (int gx = 0; gx < g.w; gx++) {
-        const int px = pen + g.left + gx, py = y - g.top + gy;
-        if (px < 0 || py < 0 || px >= pic.w || py >= pic.h) continue;
-        const size_t i = size_t(py) * pic.w + px;
-        pic.px[i] = mix(pic.px[i], colour, g.cov[size_t(gy) * g.w + gx] * opacity);
-      }
+    drawGlyph(pic, g, pen, y, colour, opacity);
     pen += g.advance;
   }
   return pen - x;

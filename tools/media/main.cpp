@@ -5,24 +5,22 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+
+#include "files.h"
 
 namespace fs = std::filesystem;
 
-// Writes a file below the root; false (with a message) on failure.
+// Writes a file below the root, complete or not at all; false (with a message) on failure.
 static bool put(const fs::path &root, const std::string &name, const std::vector<uint8_t> &bytes) {
   if (bytes.empty()) {
     std::fprintf(stderr, "zmedia: %s: could not be made at its fixed length\n", name.c_str());
     return false;
   }
-  const fs::path path = root / name;
-  std::error_code ec;
-  fs::create_directories(path.parent_path(), ec);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-  if (!out) {
-    std::fprintf(stderr, "zmedia: cannot write %s\n", path.c_str());
+  const std::string path = (root / name).string();
+  std::string error;
+  if (!fileMakeParentDirs(path, error) || !fileWrite(path, bytes, error)) {
+    std::fprintf(stderr, "zmedia: %s\n", error.c_str());
     return false;
   }
   return true;

@@ -78,24 +78,30 @@ std::vector<Vertex> meshThing() {
   return m;
 }
 
+// The z component of (b - a) x (c - a): positive when a, b, c turn counter-clockwise.
+static float crossz(V3 a, V3 b, V3 c) { return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x); }
+
+// True when the corner ib between ia and ic is an ear of the remaining polygon: convex, with no
+// other remaining corner inside its triangle.
+static bool isEar(const std::vector<V3> &poly, const std::vector<int> &idx, int ia, int ib, int ic) {
+  const V3 A = poly[size_t(ia)], B = poly[size_t(ib)], Cc = poly[size_t(ic)];
+  if (crossz(A, B, Cc) <= 1e-6f) return false;
+  for (int j : idx) {
+    const V3 P = poly[size_t(j)];
+    if (j != ia && j != ib && j != ic && crossz(A, B, P) >= 0 && crossz(B, Cc, P) >= 0 && crossz(Cc, A, P) >= 0) return false;
+  }
+  return true;
+}
+
 // Triangulates a simple counter-clockwise polygon by ear clipping into index triples.
 static std::vector<int> earClip(const std::vector<V3> &poly) {
   std::vector<int> idx(poly.size()), out;
   for (size_t i = 0; i < poly.size(); i++) idx[i] = int(i);
-  auto crossz = [](V3 a, V3 b, V3 c) { return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x); };
   while (idx.size() > 3) {
     bool clipped = false;
     for (size_t i = 0; i < idx.size(); i++) {
       const int ia = idx[(i + idx.size() - 1) % idx.size()], ib = idx[i], ic = idx[(i + 1) % idx.size()];
-      const V3 A = poly[size_t(ia)], B = poly[size_t(ib)], Cc = poly[size_t(ic)];
-      if (crossz(A, B, Cc) <= 1e-6f) continue;
-      bool inside = false;
-      for (int j : idx) {
-        if (j == ia || j == ib || j == ic) continue;
-        const V3 P = poly[size_t(j)];
-        if (crossz(A, B, P) >= 0 && crossz(B, Cc, P) >= 0 && crossz(Cc, A, P) >= 0) inside = true;
-      }
-      if (inside) continue;
+      if (!isEar(poly, idx, ia, ib, ic)) continue;
       out.insert(out.end(), {ia, ib, ic});
       idx.erase(idx.begin() + long(i));
       clipped = true;
@@ -122,12 +128,22 @@ static std::vector<V3> inset(const std::vector<V3> &poly, float d) {
   return out;
 }
 
-// The logo: a bevelled letter Z inside a rounded ring, a flat slab facing +z within 2 units of
-// its centre. Back faces and sides come first and the front last, since the logo is drawn
-// without depth testing.
-std::vector<Vertex> meshLogo() {
+// The logo's three layers, drawn in this order: back faces, sides, then the front.
+namespace {
+struct LogoParts {
   std::vector<Vertex> back, sides, front;
-  const float zb = -0.08f, zf = 0.08f, rise = 0.12f, bevel = 0.12f;
+};
+}  // namespace
+
+// The logo slab's back and front planes; the ring's radii, its rise and its steps.
+constexpr float kLogoBack = -0.08f, kLogoFront = 0.08f;
+constexpr float kRingInner = 1.6f, kRingOuter = 1.95f, kRingRise = 0.16f;
+constexpr int kRingAround = 96, kRingAcross = 8;
+
+// The letter Z of the logo: a flat back, straight sides, and a domed face raised on a bevel.
+static LogoParts logoLetter() {
+  LogoParts z;
+  const float zb = kLogoBack, zf = kLogoFront, rise = 0.12f, bevel = 0.12f;
   // The Z, counter-clockwise.
   const float s = 1.02f / 1.6f;
   const float zpts[10][2] = {{-1.6f, -1.6f}, {1.6f, -1.6f}, {1.6f, -1.0f}, {-0.55f, -1.0f}, {1.6f, 1.0f},
@@ -136,60 +152,75 @@ std::vector<Vertex> meshLogo() {
   for (auto &q : zpts) outer.push_back({q[0] * s, q[1] * s, 0});
   const std::vector<V3> inner = inset(outer, bevel);
   const std::vector<int> tris = earClip(outer), trisIn = earClip(inner);
-  for (size_t i = 0; i + 2 < tris.size() + 0; i += 3)
-    tri(back, vtx({outer[size_t(tris[i])].x, outer[size_t(tris[i])].y, zb}, {0, 0, -1}),
-        vtx({outer[size_t(tris[i + 1])].x, outer[size_t(tris[i + 1])].y, zb}, {0, 0, -1}),
-        vtx({outer[size_t(tris[i + 2])].x, outer[size_t(tris[i + 2])].y, zb}, {0, 0, -1}), {0, 0, -1});
+  auto flat = [&](int k) { return vtx({outer[size_t(k)].x, outer[size_t(k)].y, zb}, {0, 0, -1}); };
+  for (size_t i = 0; i + 2 < tris.size(); i += 3) tri(z.back, flat(tris[i]), flat(tris[i + 1]), flat(tris[i + 2]), {0, 0, -1});
   // The face carries the normals of a shallow dome, so that the sphere map sweeps across it
   // instead of painting it in one colour.
   auto domed = [&](V3 p) { return vtx({p.x, p.y, zf + rise}, norm({p.x * 0.3f, p.y * 0.3f, 1})); };
   for (size_t i = 0; i + 2 < trisIn.size(); i += 3)
-    tri(front, domed(inner[size_t(trisIn[i])]), domed(inner[size_t(trisIn[i + 1])]), domed(inner[size_t(trisIn[i + 2])]), {0, 0, 1});
+    tri(z.front, domed(inner[size_t(trisIn[i])]), domed(inner[size_t(trisIn[i + 1])]), domed(inner[size_t(trisIn[i + 2])]), {0, 0, 1});
   for (size_t i = 0; i < outer.size(); i++) {
     const size_t j = (i + 1) % outer.size();
     const V3 e = norm(sub(outer[j], outer[i]));
     const V3 out{e.y, -e.x, 0};
     const V3 a0{outer[i].x, outer[i].y, zb}, b0{outer[j].x, outer[j].y, zb};
     const V3 a1{outer[i].x, outer[i].y, zf}, b1{outer[j].x, outer[j].y, zf};
-    tri(sides, vtx(a0, out), vtx(b0, out), vtx(b1, out), out);
-    tri(sides, vtx(a0, out), vtx(b1, out), vtx(a1, out), out);
+    tri(z.sides, vtx(a0, out), vtx(b0, out), vtx(b1, out), out);
+    tri(z.sides, vtx(a0, out), vtx(b1, out), vtx(a1, out), out);
     // The chamfer from the outer edge up to the inset face.
     const V3 bn = norm({out.x * rise, out.y * rise, bevel});
     const V3 c0{inner[i].x, inner[i].y, zf + rise}, c1{inner[j].x, inner[j].y, zf + rise};
-    tri(front, vtx(a1, bn), vtx(b1, bn), vtx(c1, bn), bn);
-    tri(front, vtx(a1, bn), vtx(c1, bn), vtx(c0, bn), bn);
+    tri(z.front, vtx(a1, bn), vtx(b1, bn), vtx(c1, bn), bn);
+    tri(z.front, vtx(a1, bn), vtx(c1, bn), vtx(c0, bn), bn);
   }
-  // The ring: a half-round profile from radius 1.6 to 1.95, 96 steps around, 8 across.
-  const int NA = 96, NP = 8;
-  const float r0 = 1.6f, r1 = 1.95f, h = 0.16f;
-  std::vector<Vertex> ringBack, ringSides, ringFront;
-  for (int k = 0; k < NA; k++) {
-    const float a0 = 6.28318531f * k / NA, a1 = 6.28318531f * (k + 1) / NA;
+  return z;
+}
+
+// The point at radius r and height z in direction d.
+static V3 ringAt(V3 d, float r, float z) { return V3{d.x * r, d.y * r, z}; }
+
+// Step jj of the ring's half-round profile in direction d, with its normal.
+static Vertex ringProfile(V3 d, int jj) {
+  const float r0 = kRingInner, r1 = kRingOuter, h = kRingRise;
+  const float q = float(jj) / kRingAcross, ang = 3.14159265f * q;
+  const float r = r0 + (r1 - r0) * q, z = kLogoFront + h * std::sin(ang);
+  // Slope of the profile: dz/dr = h * pi / (r1 - r0) * cos(ang).
+  const float slope = h * 3.14159265f / (r1 - r0) * std::cos(ang);
+  return vtx(ringAt(d, r, z), norm({-d.x * slope, -d.y * slope, 1}));
+}
+
+// The ring around the Z: a half-round profile from radius 1.6 to 1.95, 96 steps around, 8 across.
+static LogoParts logoRing() {
+  LogoParts ring;
+  const float r0 = kRingInner, r1 = kRingOuter, zb = kLogoBack, zf = kLogoFront;
+  const V3 down{0, 0, -1};
+  for (int k = 0; k < kRingAround; k++) {
+    const float a0 = 6.28318531f * k / kRingAround, a1 = 6.28318531f * (k + 1) / kRingAround;
     const V3 d0{std::cos(a0), std::sin(a0), 0}, d1{std::cos(a1), std::sin(a1), 0};
-    auto at = [](V3 d, float r, float z) { return V3{d.x * r, d.y * r, z}; };
-    tri(ringBack, vtx(at(d0, r0, zb), {0, 0, -1}), vtx(at(d1, r0, zb), {0, 0, -1}), vtx(at(d1, r1, zb), {0, 0, -1}), {0, 0, -1});
-    tri(ringBack, vtx(at(d0, r0, zb), {0, 0, -1}), vtx(at(d1, r1, zb), {0, 0, -1}), vtx(at(d0, r1, zb), {0, 0, -1}), {0, 0, -1});
+    tri(ring.back, vtx(ringAt(d0, r0, zb), down), vtx(ringAt(d1, r0, zb), down), vtx(ringAt(d1, r1, zb), down), down);
+    tri(ring.back, vtx(ringAt(d0, r0, zb), down), vtx(ringAt(d1, r1, zb), down), vtx(ringAt(d0, r1, zb), down), down);
     for (int side = 0; side < 2; side++) {
       const float r = side ? r1 : r0, sg = side ? 1.0f : -1.0f;
       const V3 n0{d0.x * sg, d0.y * sg, 0}, n1{d1.x * sg, d1.y * sg, 0};
-      tri(ringSides, vtx(at(d0, r, zb), n0), vtx(at(d1, r, zb), n1), vtx(at(d1, r, zf), n1), n0);
-      tri(ringSides, vtx(at(d0, r, zb), n0), vtx(at(d1, r, zf), n1), vtx(at(d0, r, zf), n0), n0);
+      tri(ring.sides, vtx(ringAt(d0, r, zb), n0), vtx(ringAt(d1, r, zb), n1), vtx(ringAt(d1, r, zf), n1), n0);
+      tri(ring.sides, vtx(ringAt(d0, r, zb), n0), vtx(ringAt(d1, r, zf), n1), vtx(ringAt(d0, r, zf), n0), n0);
     }
-    for (int j = 0; j < NP; j++) {
-      auto prof = [&](V3 d, int jj) {
-        const float q = float(jj) / NP, ang = 3.14159265f * q;
-        const float r = r0 + (r1 - r0) * q, z = zf + h * std::sin(ang);
-        // Slope of the profile: dz/dr = h * pi / (r1 - r0) * cos(ang).
-        const float slope = h * 3.14159265f / (r1 - r0) * std::cos(ang);
-        return vtx(at(d, r, z), norm({-d.x * slope, -d.y * slope, 1}));
-      };
-      const Vertex q00 = prof(d0, j), q01 = prof(d0, j + 1), q10 = prof(d1, j), q11 = prof(d1, j + 1);
-      tri(ringFront, q00, q01, q11, {0, 0, 1});
-      tri(ringFront, q00, q11, q10, {0, 0, 1});
+    for (int j = 0; j < kRingAcross; j++) {
+      const Vertex q00 = ringProfile(d0, j), q01 = ringProfile(d0, j + 1), q10 = ringProfile(d1, j), q11 = ringProfile(d1, j + 1);
+      tri(ring.front, q00, q01, q11, {0, 0, 1});
+      tri(ring.front, q00, q11, q10, {0, 0, 1});
     }
   }
+  return ring;
+}
+
+// The logo: a bevelled letter Z inside a rounded ring, a flat slab facing +z within 2 units of
+// its centre. Back faces and sides come first and the front last, since the logo is drawn
+// without depth testing.
+std::vector<Vertex> meshLogo() {
+  const LogoParts z = logoLetter(), ring = logoRing();
   std::vector<Vertex> m;
-  for (auto *part : {&ringBack, &back, &ringSides, &sides, &ringFront, &front}) m.insert(m.end(), part->begin(), part->end());
+  for (auto *part : {&ring.back, &z.back, &ring.sides, &z.sides, &ring.front, &z.front}) m.insert(m.end(), part->begin(), part->end());
   return m;
 }
 

@@ -103,6 +103,21 @@ Indexed makeOrgan() {
   return fitDetail(make, 182000, 185300);
 }
 
+// The cow sphere map's levels at (dx, dy) in the unit disc, before grain: hide from 0 (white)
+// to 1 (black patch), and sky from 0 to 1 towards the rim; outside the disc all sky.
+static void cowLevels(float dx, float dy, float &hide, float &sky) {
+  const float rr = std::sqrt(dx * dx + dy * dy);
+  hide = 0, sky = 1;
+  if (rr >= 1) return;
+  // Bulge the pattern towards the rim as a reflection in a ball would.
+  const float k = 1.0f / (1.25f - 0.55f * rr * rr);
+  const float n = fbmTile(dx * k * 6.5f + 7, dy * k * 6.5f + 7, 64, 3, 9);
+  hide = smooth(0.55f, 0.62f, n);
+  const float hl = std::exp(-((dx + 0.35f) * (dx + 0.35f) + (dy - 0.38f) * (dy - 0.38f)) / 0.03f);
+  hide *= 1 - 0.8f * hl;
+  sky = smooth(0.74f, 1.0f, rr) + 0.15f * (dy < 0 ? 0 : dy) * (1 - rr);
+}
+
 // Logo sphere map: cow hide on a mirror ball, black patches with soft edges on white, a sky-blue
 // rim and a soft key highlight; 16 levels of hide times 16 of sky make the 256 entries.
 Indexed makeCowEnv() {
@@ -121,18 +136,8 @@ Indexed makeCowEnv() {
     SplitMix r{5};
     for (int y = 0; y < W; y++)
       for (int x = 0; x < W; x++) {
-        const float dx = (x + 0.5f) / (W / 2.0f) - 1, dy = 1 - (y + 0.5f) / (W / 2.0f);
-        const float rr = std::sqrt(dx * dx + dy * dy);
-        float hide = 0, sky = 1;
-        if (rr < 1) {
-          // Bulge the pattern towards the rim as a reflection in a ball would.
-          const float k = 1.0f / (1.25f - 0.55f * rr * rr);
-          const float n = fbmTile(dx * k * 6.5f + 7, dy * k * 6.5f + 7, 64, 3, 9);
-          hide = smooth(0.55f, 0.62f, n);
-          const float hl = std::exp(-((dx + 0.35f) * (dx + 0.35f) + (dy - 0.38f) * (dy - 0.38f)) / 0.03f);
-          hide *= 1 - 0.8f * hl;
-          sky = smooth(0.74f, 1.0f, rr) + 0.15f * (dy < 0 ? 0 : dy) * (1 - rr);
-        }
+        float hide, sky;
+        cowLevels((x + 0.5f) / (W / 2.0f) - 1, 1 - (y + 0.5f) / (W / 2.0f), hide, sky);
         hide += detail * 0.12f * (splitMixUniform(r) - 0.5f);
         const int hi = std::clamp(int(std::lround(clamp01(hide) * 15)), 0, 15);
         const int si = std::clamp(int(std::lround(clamp01(sky) * 15)), 0, 15);
@@ -186,104 +191,172 @@ static void textCentred(Picture &p, int cx, int baseline, int px, const std::str
   fontDraw(p, cx - fontTextWidth(s) / 2, baseline, s, c);
 }
 
-// Car-park signage atlas: 4 x 4 tiles of 128 pixels, tile 0 at the top left.
-Indexed makeTexPark() {
-  const Rgb yellow = rgb8(250, 204, 20), black = rgb8(20, 20, 22), white = rgb8(245, 245, 240);
-  const Rgb blue = rgb8(20, 70, 170), green = rgb8(0, 130, 70), red = rgb8(200, 20, 30), asphalt = rgb8(46, 48, 54);
-  auto make = [&](float detail) {
-    Picture p = pictureNew(512, 512, asphalt);
-    for (int t = 0; t < 16; t++) concrete(p, (t % 4) * 128, (t / 4) * 128, 128, detail, 100 + t, t == 10 ? 0.45f : 1.0f);
-    auto X = [](int t) { return (t % 4) * 128; };
-    auto Y = [](int t) { return (t / 4) * 128; };
-    // 0: the P sign.
-    fillShape(p, X(0), Y(0), X(0) + 128, Y(0) + 128, [&](float x, float y) { return sdRoundBox(x, y, X(0) + 64, Y(0) + 64, 52, 52, 12); }, white);
-    fillShape(p, X(0), Y(0), X(0) + 128, Y(0) + 128, [&](float x, float y) { return sdRoundBox(x, y, X(0) + 64, Y(0) + 64, 47, 47, 9); }, blue);
-    textCentred(p, X(0) + 64, Y(0) + 100, 88, "P", white);
-    // 1, 2, 3: level numbers, yellow on concrete with a band.
-    const char *levels[] = {"1", "2", "U1"};
-    for (int k = 0; k < 3; k++) {
-      const int t = 1 + k;
-      fillRect(p, X(t), Y(t) + 8, X(t) + 128, Y(t) + 30, yellow);
-      textCentred(p, X(t) + 64, Y(t) + 26, 17, "EBENE", black);
-      textCentred(p, X(t) + 64, Y(t) + 112, k == 2 ? 64 : 78, levels[k], yellow);
-    }
-    // 4: arrow right; 5: arrow up, white on dark asphalt.
-    for (int k = 0; k < 2; k++) {
-      const int t = 4 + k, cx = X(t) + 64, cy = Y(t) + 64;
-      fillRect(p, X(t) + 8, Y(t) + 8, X(t) + 120, Y(t) + 120, asphalt);
-      fillShape(p, X(t), Y(t), X(t) + 128, Y(t) + 128, [&](float x, float y) {
-        float u = x - cx, v = y - cy;
-        if (k == 1) std::swap(u, v), u = -u;  // turn the right arrow to point up
-        const float shaft = sdRoundBox(u, v, -12, 0, 30, 11, 2);
-        const float head = std::max({u - 42, -(u - 6) - std::fabs(v) * 0.0f, std::fabs(v) - (42 - u) * 0.9f});
-        return std::min(shaft, head);
-      }, white);
-    }
-    // 6: hazard stripes.
-    fillShape(p, X(6), Y(6), X(6) + 128, Y(6) + 128, [&](float x, float y) {
-      const float d = std::fmod(x - X(6) + y - Y(6) + 256.0f, 45.2548f) - 22.6274f;
-      return (std::fabs(d) - 11.3137f) * 0.7071f;
-    }, yellow);
-    for (int y = Y(6); y < Y(6) + 128; y++)
-      for (int x = X(6); x < X(6) + 128; x++) {
-        Rgb &c = p.px[size_t(y) * 512 + x];
-        if (c.r < 0.9f) c = mix(black, c, 0.25f);
-      }
-    // 7: bare concrete with a crack.
-    fillShape(p, X(7), Y(7), X(7) + 128, Y(7) + 128, [&](float x, float y) {
-      const float u = (x - X(7)) / 128, v = (y - Y(7)) / 128;
-      return std::fabs(v - 0.3f - 0.4f * u - 0.12f * (fbmTile(u * 5, v * 5, 5, 3, 55) - 0.5f)) * 128 - 0.6f;
-    }, rgb8(30, 32, 38));
-    // 8: exit sign.
-    fillRect(p, X(8) + 6, Y(8) + 30, X(8) + 122, Y(8) + 98, green);
-    fillRect(p, X(8) + 6, Y(8) + 30, X(8) + 122, Y(8) + 33, white);
-    fillRect(p, X(8) + 6, Y(8) + 95, X(8) + 122, Y(8) + 98, white);
-    textCentred(p, X(8) + 50, Y(8) + 75, 30, "EXIT", white);
-    fillShape(p, X(8), Y(8), X(8) + 128, Y(8) + 128, [&](float x, float y) {
-      const float u = x - (X(8) + 104), v = y - (Y(8) + 64);
-      return std::min(sdRoundBox(u, v, -6, 0, 8, 4, 1), std::max({u - 10, -u - 4, std::fabs(v) - (10 - u) * 0.9f}));
-    }, white);
-    // 9: drain grate.
-    fillShape(p, X(9), Y(9), X(9) + 128, Y(9) + 128, [&](float x, float y) { return sdRoundBox(x, y, X(9) + 64, Y(9) + 64, 44, 44, 4); }, rgb8(70, 74, 82));
-    for (int k = 0; k < 7; k++)
-      fillShape(p, X(9), Y(9), X(9) + 128, Y(9) + 128, [&](float x, float y) { return sdRoundBox(x, y, X(9) + 64, Y(9) + 29 + 11.7f * k, 36, 3, 3); }, rgb8(8, 8, 10));
-    // 10: parking bay on asphalt with its number.
-    fillRect(p, X(10) + 10, Y(10), X(10) + 16, Y(10) + 128, white);
-    fillRect(p, X(10) + 112, Y(10), X(10) + 118, Y(10) + 128, white);
-    textCentred(p, X(10) + 64, Y(10) + 84, 44, "42", white);
-    // 11: pillar foot with hazard band.
-    for (int y = Y(11) + 80; y < Y(11) + 128; y++)
-      for (int x = X(11); x < X(11) + 128; x++) {
-        const float d = std::fmod(x - X(11) - y + 512.0f, 32.0f);
-        p.px[size_t(y) * 512 + x] = d < 16 ? yellow : black;
-      }
-    fillRect(p, X(11), Y(11) + 78, X(11) + 128, Y(11) + 80, black);
-    // 12: height limit sign.
-    fillShape(p, X(12), Y(12), X(12) + 128, Y(12) + 128, [&](float x, float y) { return std::hypot(x - X(12) - 64, y - Y(12) - 64) - 54; }, red);
-    fillShape(p, X(12), Y(12), X(12) + 128, Y(12) + 128, [&](float x, float y) { return std::hypot(x - X(12) - 64, y - Y(12) - 64) - 42; }, white);
-    textCentred(p, X(12) + 64, Y(12) + 76, 30, "2,1m", black);
-    // 13: no entry.
-    fillShape(p, X(13), Y(13), X(13) + 128, Y(13) + 128, [&](float x, float y) { return std::hypot(x - X(13) - 64, y - Y(13) - 64) - 54; }, red);
-    fillShape(p, X(13), Y(13), X(13) + 128, Y(13) + 128, [&](float x, float y) { return sdRoundBox(x, y, X(13) + 64, Y(13) + 64, 38, 10, 2); }, white);
-    // 14: sodium lamp on a dark ceiling.
-    for (int y = Y(14); y < Y(14) + 128; y++)
-      for (int x = X(14); x < X(14) + 128; x++) {
-        const float d = std::hypot((x - X(14) - 64) / 2.2f, float(y - Y(14) - 64));
-        Rgb &c = p.px[size_t(y) * 512 + x];
-        c = mix(mix(c, black, 0.7f), rgb8(255, 170, 60), std::exp(-d * d / 900.0f));
-      }
-    fillShape(p, X(14), Y(14), X(14) + 128, Y(14) + 128, [&](float x, float y) { return sdRoundBox(x, y, X(14) + 64, Y(14) + 64, 44, 7, 6); }, rgb8(255, 236, 180));
-    // 15: a patch of cow hide, for the credits.
-    for (int y = Y(15); y < Y(15) + 128; y++)
-      for (int x = X(15); x < X(15) + 128; x++) {
-        const float n = fbmTile((x - X(15)) / 40.0f, (y - Y(15)) / 40.0f, 64, 3, 15);
-        p.px[size_t(y) * 512 + x] = mix(black, white, smooth(0.5f, 0.54f, n));
-      }
-    return quantize(p, 64);
-  };
-  // 64 entries leave 30518 bytes for the image data in four chunks, and room for the filler.
-  return fitDetail(make, 27000, 30450);
+// The signage atlas's colours.
+static const Rgb kYellow = rgb8(250, 204, 20), kBlack = rgb8(20, 20, 22), kWhite = rgb8(245, 245, 240);
+static const Rgb kBlue = rgb8(20, 70, 170), kGreen = rgb8(0, 130, 70), kRed = rgb8(200, 20, 30);
+static const Rgb kAsphalt = rgb8(46, 48, 54);
+
+// The top left corner of atlas tile t: 4 x 4 tiles of 128 pixels, tile 0 at the top left.
+static int tileX(int t) { return (t % 4) * 128; }
+static int tileY(int t) { return (t / 4) * 128; }
+
+// Paints a shape given by its signed distance anywhere in tile t.
+static void tileShape(Picture &p, int t, const std::function<float(float, float)> &sd, Rgb c) {
+  fillShape(p, tileX(t), tileY(t), tileX(t) + 128, tileY(t) + 128, sd, c);
 }
+
+// Tile 0: the P sign, a white-rimmed blue square.
+static void tileParkSign(Picture &p) {
+  const int x = tileX(0), y = tileY(0);
+  tileShape(p, 0, [&](float u, float v) { return sdRoundBox(u, v, x + 64, y + 64, 52, 52, 12); }, kWhite);
+  tileShape(p, 0, [&](float u, float v) { return sdRoundBox(u, v, x + 64, y + 64, 47, 47, 9); }, kBlue);
+  textCentred(p, x + 64, y + 100, 88, "P", kWhite);
+}
+
+// Tiles 1, 2, 3: level numbers, yellow on concrete with a band.
+static void tileLevels(Picture &p) {
+  const char *levels[] = {"1", "2", "U1"};
+  for (int k = 0; k < 3; k++) {
+    const int x = tileX(1 + k), y = tileY(1 + k);
+    fillRect(p, x, y + 8, x + 128, y + 30, kYellow);
+    textCentred(p, x + 64, y + 26, 17, "EBENE", kBlack);
+    textCentred(p, x + 64, y + 112, k == 2 ? 64 : 78, levels[k], kYellow);
+  }
+}
+
+// An arrow pointing right, centred on the origin.
+static float sdArrowRight(float u, float v) {
+  const float shaft = sdRoundBox(u, v, -12, 0, 30, 11, 2);
+  const float head = std::max({u - 42, -(u - 6), std::fabs(v) - (42 - u) * 0.9f});
+  return std::min(shaft, head);
+}
+
+// Tile 4: an arrow right; tile 5: an arrow up; white on dark asphalt.
+static void tileArrows(Picture &p) {
+  for (int k = 0; k < 2; k++) {
+    const int t = 4 + k, cx = tileX(t) + 64, cy = tileY(t) + 64;
+    fillRect(p, tileX(t) + 8, tileY(t) + 8, tileX(t) + 120, tileY(t) + 120, kAsphalt);
+    tileShape(p, t, [&](float x, float y) { return k == 1 ? sdArrowRight(cy - y, x - cx) : sdArrowRight(x - cx, y - cy); }, kWhite);
+  }
+}
+
+// Tile 6: yellow and black hazard stripes.
+static void tileHazard(Picture &p) {
+  const int x0 = tileX(6), y0 = tileY(6);
+  tileShape(p, 6, [&](float x, float y) {
+    const float d = std::fmod(x - x0 + y - y0 + 256.0f, 45.2548f) - 22.6274f;
+    return (std::fabs(d) - 11.3137f) * 0.7071f;
+  }, kYellow);
+  for (int y = y0; y < y0 + 128; y++)
+    for (int x = x0; x < x0 + 128; x++) {
+      Rgb &c = p.px[size_t(y) * 512 + x];
+      if (c.r < 0.9f) c = mix(kBlack, c, 0.25f);
+    }
+}
+
+// Tile 7: bare concrete with a crack.
+static void tileCrack(Picture &p) {
+  const int x0 = tileX(7), y0 = tileY(7);
+  tileShape(p, 7, [&](float x, float y) {
+    const float u = (x - x0) / 128, v = (y - y0) / 128;
+    return std::fabs(v - 0.3f - 0.4f * u - 0.12f * (fbmTile(u * 5, v * 5, 5, 3, 55) - 0.5f)) * 128 - 0.6f;
+  }, rgb8(30, 32, 38));
+}
+
+// Tile 8: the exit sign, white on green with an arrow.
+static void tileExit(Picture &p) {
+  const int x0 = tileX(8), y0 = tileY(8);
+  fillRect(p, x0 + 6, y0 + 30, x0 + 122, y0 + 98, kGreen);
+  fillRect(p, x0 + 6, y0 + 30, x0 + 122, y0 + 33, kWhite);
+  fillRect(p, x0 + 6, y0 + 95, x0 + 122, y0 + 98, kWhite);
+  textCentred(p, x0 + 50, y0 + 75, 30, "EXIT", kWhite);
+  tileShape(p, 8, [&](float x, float y) {
+    const float u = x - (x0 + 104), v = y - (y0 + 64);
+    return std::min(sdRoundBox(u, v, -6, 0, 8, 4, 1), std::max({u - 10, -u - 4, std::fabs(v) - (10 - u) * 0.9f}));
+  }, kWhite);
+}
+
+// Tile 9: a drain grate of seven slots.
+static void tileDrain(Picture &p) {
+  const int x0 = tileX(9), y0 = tileY(9);
+  tileShape(p, 9, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 44, 44, 4); }, rgb8(70, 74, 82));
+  for (int k = 0; k < 7; k++)
+    tileShape(p, 9, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 29 + 11.7f * k, 36, 3, 3); }, rgb8(8, 8, 10));
+}
+
+// Tile 10: a parking bay on dark asphalt with its number.
+static void tileBay(Picture &p) {
+  const int x0 = tileX(10), y0 = tileY(10);
+  fillRect(p, x0 + 10, y0, x0 + 16, y0 + 128, kWhite);
+  fillRect(p, x0 + 112, y0, x0 + 118, y0 + 128, kWhite);
+  textCentred(p, x0 + 64, y0 + 84, 44, "42", kWhite);
+}
+
+// Tile 11: a pillar foot with a hazard band.
+static void tilePillarFoot(Picture &p) {
+  const int x0 = tileX(11), y0 = tileY(11);
+  for (int y = y0 + 80; y < y0 + 128; y++)
+    for (int x = x0; x < x0 + 128; x++) {
+      const float d = std::fmod(x - x0 - y + 512.0f, 32.0f);
+      p.px[size_t(y) * 512 + x] = d < 16 ? kYellow : kBlack;
+    }
+  fillRect(p, x0, y0 + 78, x0 + 128, y0 + 80, kBlack);
+}
+
+// Tile 12: the height limit sign; tile 13: no entry.
+static void tileRoadSigns(Picture &p) {
+  const int x0 = tileX(12), y0 = tileY(12), x1 = tileX(13), y1 = tileY(13);
+  tileShape(p, 12, [&](float x, float y) { return std::hypot(x - x0 - 64, y - y0 - 64) - 54; }, kRed);
+  tileShape(p, 12, [&](float x, float y) { return std::hypot(x - x0 - 64, y - y0 - 64) - 42; }, kWhite);
+  textCentred(p, x0 + 64, y0 + 76, 30, "2,1m", kBlack);
+  tileShape(p, 13, [&](float x, float y) { return std::hypot(x - x1 - 64, y - y1 - 64) - 54; }, kRed);
+  tileShape(p, 13, [&](float x, float y) { return sdRoundBox(x, y, x1 + 64, y1 + 64, 38, 10, 2); }, kWhite);
+}
+
+// Tile 14: a sodium lamp on a dark ceiling.
+static void tileLamp(Picture &p) {
+  const int x0 = tileX(14), y0 = tileY(14);
+  for (int y = y0; y < y0 + 128; y++)
+    for (int x = x0; x < x0 + 128; x++) {
+      const float d = std::hypot((x - x0 - 64) / 2.2f, float(y - y0 - 64));
+      Rgb &c = p.px[size_t(y) * 512 + x];
+      c = mix(mix(c, kBlack, 0.7f), rgb8(255, 170, 60), std::exp(-d * d / 900.0f));
+    }
+  tileShape(p, 14, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 44, 7, 6); }, rgb8(255, 236, 180));
+}
+
+// Tile 15: a patch of cow hide, for the credits.
+static void tileCowPatch(Picture &p) {
+  const int x0 = tileX(15), y0 = tileY(15);
+  for (int y = y0; y < y0 + 128; y++)
+    for (int x = x0; x < x0 + 128; x++) {
+      const float n = fbmTile((x - x0) / 40.0f, (y - y0) / 40.0f, 64, 3, 15);
+      p.px[size_t(y) * 512 + x] = mix(kBlack, kWhite, smooth(0.5f, 0.54f, n));
+    }
+}
+
+// The signage atlas at one detail level: concrete under every tile, then each tile's drawing.
+static Indexed texParkAt(float detail) {
+  Picture p = pictureNew(512, 512, kAsphalt);
+  for (int t = 0; t < 16; t++) concrete(p, tileX(t), tileY(t), 128, detail, 100 + t, t == 10 ? 0.45f : 1.0f);
+  tileParkSign(p);
+  tileLevels(p);
+  tileArrows(p);
+  tileHazard(p);
+  tileCrack(p);
+  tileExit(p);
+  tileDrain(p);
+  tileBay(p);
+  tilePillarFoot(p);
+  tileRoadSigns(p);
+  tileLamp(p);
+  tileCowPatch(p);
+  return quantize(p, 64);
+}
+
+// Car-park signage atlas: sixteen tiles of signs and surfaces. 64 entries leave 30518 bytes for
+// the image data in four chunks, and room for the filler.
+Indexed makeTexPark() { return fitDetail(texParkAt, 27000, 30450); }
 
 // Second scene's background: a violet-tinted drain vortex, spiral arms in a grey ramp that the
 // scene's tint colours.
@@ -297,7 +370,6 @@ Indexed makeSuckBack() {
       const float rr = std::sqrt(dx * dx + dy * dy) + 1e-4f, a = std::atan2(dy, dx);
       const float arms = 0.5f + 0.5f * std::sin(5 * a + 9 * std::log(rr) + 2 * fbmTile(dx * 3 + 3, dy * 3 + 3, 64, 3, 7));
       float v = 0.18f + 0.62f * arms * smooth(0.02f, 0.5f, rr);
-      v += 0.35f * (1 - smooth(0.0f, 0.12f, rr)) * 0.0f;
       v *= 0.55f + 0.45f * smooth(0.0f, 1.1f, rr);
       base[size_t(y) * W + x] = v;
       grain[size_t(y) * W + x] = splitMixUniform(r) - 0.5f;
@@ -396,6 +468,14 @@ static void plot(Picture &p, int x, int y, Rgb c, float a) {
   p.alpha[i] = std::max(p.alpha[i], a);
 }
 
+// Draws the blueprint's three concentric rings into pixel i, at distance r from the centre.
+static void cubeRings(Picture &p, size_t i, float r, Rgb line) {
+  for (float ring : {30.0f, 52.0f, 80.0f}) {
+    const float a = clamp01(1.2f - std::fabs(r - ring));
+    if (a > 0) p.px[i] = mix(p.px[i], line, a), p.alpha[i] = std::max(p.alpha[i], 0.5f + 0.3f * a);
+  }
+}
+
 // The glass cube's faces: a blueprint panel (alpha about a half) with a fine grid, a drawing of
 // concentric rings, and a glowing frame of alpha 1 along the edges.
 Picture makeCubeTexture() {
@@ -413,10 +493,7 @@ Picture makeCubeTexture() {
       if (major) p.px[i] = mix(p.px[i], line, 0.6f), p.alpha[i] = 0.6f;
       // Rings and a cross-hair at the centre.
       const float r = std::hypot(u, v) * W;
-      for (float ring : {30.0f, 52.0f, 80.0f}) {
-        const float a = clamp01(1.2f - std::fabs(r - ring));
-        if (a > 0) p.px[i] = mix(p.px[i], line, a), p.alpha[i] = std::max(p.alpha[i], 0.5f + 0.3f * a);
-      }
+      cubeRings(p, i, r, line);
       if ((std::fabs(u * W) < 0.8f || std::fabs(v * W) < 0.8f) && r < 96) p.px[i] = mix(p.px[i], line, 0.8f), p.alpha[i] = 0.75f;
       // Edge frame: a solid glowing band, falling off inwards.
       const float e = float(std::min({x, y, W - 1 - x, W - 1 - y}));
@@ -425,7 +502,7 @@ Picture makeCubeTexture() {
       p.alpha[i] = std::max(p.alpha[i], std::max(band, 0.5f + 0.5f * halo));
       // Corner brackets.
       const float cx = std::min(float(x), float(W - 1 - x)), cy = std::min(float(y), float(W - 1 - y));
-      if (((cx >= 12 && cx < 16 && cy < 40) || (cy >= 12 && cy < 16 && cx < 40)) && cx >= 12 - 0.5f * 0 && std::min(cx, cy) >= 12)
+      if (((cx < 16 && cy < 40) || (cy < 16 && cx < 40)) && std::min(cx, cy) >= 12)
         p.px[i] = glow, p.alpha[i] = 0.95f;
     }
   // A drawing label in the corner.
@@ -459,15 +536,17 @@ Picture makeRedLightmap() {
   return p;
 }
 
-// The font: 16 x 16 cells of 32 pixels, glyph i of fontOrder in column i mod 16 and row i div 16
-// counted from the top, white with antialiased alpha, ink kept inside the middle 60 % of the cell
-// width and clear of the cell's top and bottom.
-Picture makeFont() {
-  const int W = 512, C = 32;
-  Picture p = pictureNew(W, W, {1, 1, 1}, 0.0f);
+// The font's glyph order: ASCII 0x20 to 0x7e with the two letter cases swapped.
+static std::string fontOrderText() {
   std::string order;
   for (int c = 0x20; c <= 0x7e; c++) order += char(c >= 'A' && c <= 'Z' ? c + 32 : c >= 'a' && c <= 'z' ? c - 32 : c);
-  // Measure at a trial size, then scale so the widest ink fits 19 pixels and the tallest 26.
+  return order;
+}
+
+// Opens the font at the size that fits every glyph of the order into its cell: measured at a
+// trial size, then scaled so that the widest ink is 18 pixels and the tallest 26. Returns the
+// baseline's row in the cell.
+static int fontOpenFitted(const std::string &order) {
   const int trial = 64;
   fontOpen(kFontPath, trial, trial);
   int maxW = 0, maxTop = 0, maxBottom = 0;
@@ -480,19 +559,32 @@ Picture makeFont() {
   }
   const int pxW = int(trial * 18.0f / maxW), pxH = int(trial * 26.0f / (maxTop + maxBottom));
   fontOpen(kFontPath, pxW, pxH);
-  const int baseline = 3 + int(std::lround(float(maxTop) * pxH / trial));
+  return 3 + int(std::lround(float(maxTop) * pxH / trial));
+}
+
+// Puts a glyph's coverage as alpha into the 32-pixel cell at (cx, cy), centred across it on the
+// baseline, and keeps it inside the cell's ink band even if its box rounds out by a pixel.
+static void placeGlyph(Picture &p, const GlyphMap &g, int cx, int cy, int baseline) {
+  const int C = 32, ox = cx + (C - g.w) / 2, oy = cy + baseline - g.top;
+  for (int y = 0; y < g.h; y++)
+    for (int x = 0; x < g.w; x++) {
+      const int px = ox + x, py = oy + y;
+      if (px < cx + 7 || px > cx + C - 8 || py < cy + 1 || py > cy + C - 2) continue;
+      p.alpha[size_t(py) * p.w + px] = std::min(1.0f, g.cov[size_t(y) * g.w + x] * 1.1f);
+    }
+}
+
+// The font: 16 x 16 cells of 32 pixels, glyph i of fontOrder in column i mod 16 and row i div 16
+// counted from the top, white with antialiased alpha, ink kept inside the middle 60 % of the cell
+// width and clear of the cell's top and bottom.
+Picture makeFont() {
+  const int W = 512, C = 32;
+  Picture p = pictureNew(W, W, {1, 1, 1}, 0.0f);
+  const std::string order = fontOrderText();
+  const int baseline = fontOpenFitted(order);
   for (size_t i = 0; i < order.size(); i++) {
     GlyphMap g;
-    if (!fontGlyph((unsigned char)order[i], g)) continue;
-    const int cx = int(i % 16) * C, cy = int(i / 16) * C;
-    const int ox = cx + (C - g.w) / 2, oy = cy + baseline - g.top;
-    for (int y = 0; y < g.h; y++)
-      for (int x = 0; x < g.w; x++) {
-        const int px = ox + x, py = oy + y;
-        // Keep the ink inside its cell band even if a glyph's box rounds out by a pixel.
-        if (px < cx + 7 || px > cx + C - 8 || py < cy + 1 || py > cy + C - 2) continue;
-        p.alpha[size_t(py) * W + px] = std::min(1.0f, g.cov[size_t(y) * g.w + x] * 1.1f);
-      }
+    if (fontGlyph((unsigned char)order[i], g)) placeGlyph(p, g, int(i % 16) * C, int(i / 16) * C, baseline);
   }
   return p;
 }
