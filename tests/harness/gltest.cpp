@@ -1,15 +1,14 @@
 // The GL test harness and the main() of every GL test binary.
 #include "gltest.h"
 
-#include <png.h>
-
 #include <cstdio>
+#include <cstdlib>
 
+#include "files.h"
 #include "globals.h"
-
-static int gArgc = 1;
-static char gArg0[] = "parkhaus-test";
-static char *gArgv[] = {gArg0, nullptr};
+#include "main.h"
+#include "pngwrite.h"
+#include "xvfb.h"
 
 void gltestResetGlobals() {
   t = 0.0f;
@@ -19,6 +18,9 @@ void gltestResetGlobals() {
   cam[2] = 5.0f;
   shadeModel = GL_SMOOTH;
   aspect = 1.0;
+  for (GLuint &name : texture) name = 0;
+  texLogo = texParkhaus = 0;
+  object = object2 = object3 = nullptr;
 }
 
 void GlTest::SetUp() {
@@ -26,7 +28,8 @@ void GlTest::SetUp() {
   glutInitWindowSize(kGlTestWidth, kGlTestHeight);
   glutInitWindowPosition(0, 0);
   window = glutCreateWindow("parkhaus-test");
-  glutSetWindow(window);
+  glutDisplayFunc([] {});
+  glutMainLoopEvent();
   glViewport(0, 0, kGlTestWidth, kGlTestHeight);
   gltestResetGlobals();
 }
@@ -36,6 +39,7 @@ void GlTest::TearDown() {
   if (window) glutDestroyWindow(window);
   glutMainLoopEvent();
   window = 0;
+  gltestResetGlobals();
 }
 
 std::vector<uint8_t> gltestReadPixels(GLenum buffer, int x, int y, int w, int h) {
@@ -47,43 +51,72 @@ std::vector<uint8_t> gltestReadPixels(GLenum buffer, int x, int y, int w, int h)
   return rgba;
 }
 
-std::array<uint8_t, 4> gltestPixel(GLenum buffer, int x, int y) {
-  auto p = gltestReadPixels(buffer, x, y, 1, 1);
-  return {p[0], p[1], p[2], p[3]};
-}
-
 std::array<float, 16> gltestMatrix(GLenum which) {
   std::array<float, 16> m{};
   glGetFloatv(which, m.data());
   return m;
 }
 
-bool gltestWritePng(const std::string &path, const std::vector<uint8_t> &rgba, int w, int h) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(w);
-  image.height = static_cast<png_uint_32>(h);
-  image.format = PNG_FORMAT_RGBA;
-  // Negative stride: GL's rows run bottom to top; libpng itself starts at the last
-  // row in memory, so the buffer is passed from its first byte.
-  if (rgba.size() < static_cast<size_t>(w) * h * 4) return false;
-  return png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), -w * 4, nullptr) != 0;
-}
-
-std::vector<float> gltestFeedback(void (*draw)(), GLenum type) {
+std::vector<float> gltestFeedback(void (*draw)()) {
   std::vector<float> buffer(1 << 20);
-  glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), type, buffer.data());
+  glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR_TEXTURE, buffer.data());
   glRenderMode(GL_FEEDBACK);
   draw();
-  GLint n = glRenderMode(GL_RENDER);
-  if (n < 0) n = 0;
-  buffer.resize(static_cast<size_t>(n));
+  const GLint n = glRenderMode(GL_RENDER);
+  buffer.resize(static_cast<size_t>(n < 0 ? 0 : n));
   return buffer;
 }
 
+void gltestStartDemo() {
+  glInit();
+  reshapeCallBack(kGlTestWidth, kGlTestHeight);
+}
+
+// The swap copies the back buffer to the window; under Mesa's software rasteriser the front
+// buffer then reads back black, so the picture is read from the back buffer.
+std::vector<uint8_t> gltestDrawFrame(float at) {
+  t = at;
+  displayCallBack();
+  return gltestReadPixels(GL_BACK, 0, 0, kGlTestWidth, kGlTestHeight);
+}
+
+std::array<int, 4> gltestAt(const std::vector<uint8_t> &rgba, int x, int y) {
+  const size_t i = (static_cast<size_t>(y) * kGlTestWidth + x) * 4;
+  return {rgba[i], rgba[i + 1], rgba[i + 2], rgba[i + 3]};
+}
+
+std::string gltestDump(const std::vector<uint8_t> &rgba, const std::string &name) {
+  PngSpec spec;
+  spec.width = kGlTestWidth;
+  spec.height = kGlTestHeight;
+  spec.pixels = PngPixels::Rgba;
+  std::vector<const uint8_t *> rows;
+  for (int y = kGlTestHeight - 1; y >= 0; y--) rows.push_back(&rgba[static_cast<size_t>(y) * kGlTestWidth * 4]);
+  Bytes png;
+  std::string path = ::testing::TempDir() + "frame-" + name + ".png", error;
+  if (!pngEncodeRows(spec, rows.data(), png) || !fileWrite(path, png, error)) return "(not written)";
+  return path;
+}
+
+// Starts an Xvfb of the binary's own, so tests never draw on a user's screen and parallel
+// test binaries cannot disturb each other's windows and keys.
 int main(int argc, char **argv) {
-  glutInit(&gArgc, gArgv);
-  glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  XvfbServer server;
+  std::string error;
+  if (!xvfbStart(kGlTestWidth, kGlTestHeight, server, error)) {
+    fprintf(stderr, "GL tests need an X server: %s\n", error.c_str());
+    return 1;
+  }
+  setenv("DISPLAY", server.display.c_str(), 1);
+  static int glutArgc = 1;
+  static char arg0[] = "parkhaus-test";
+  static char *glutArgv[] = {arg0, nullptr};
+  glutInit(&glutArgc, glutArgv);
+  xvfbReleaseDisplay();
+  glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
+  const int failed = RUN_ALL_TESTS();
+  glutExit();
+  xvfbStop(server);
+  return failed;
 }

@@ -1,4 +1,5 @@
-// Test harness: a real GL context (a GLUT window under the X display), fresh for every test.
+// The GL test harness: every GL test binary runs on an Xvfb of its own, and every test gets a
+// fresh GLUT window with its own GL context and the demo's globals at their initial values.
 #ifndef PARKHAUS_GLTEST_H
 #define PARKHAUS_GLTEST_H
 
@@ -10,12 +11,10 @@
 #include <string>
 #include <vector>
 
-// Size of the harness window, the same as the demo's screen.
+// Size of the harness window and of its X screen, the same as the demo's screen.
 constexpr int kGlTestWidth = 640;
 constexpr int kGlTestHeight = 480;
 
-// Fixture: each test gets a new window with its own GL context at GL's default state,
-// and the demo's globals (time, camera, shading, aspect) back at their initial values.
 class GlTest : public ::testing::Test {
 protected:
   void SetUp() override;
@@ -23,22 +22,29 @@ protected:
   int window = 0;
 };
 
-// Puts the demo's host globals back to their initial values.
+// Puts the demo's globals (time, camera, shading, aspect, textures, meshes) back to their start values.
 void gltestResetGlobals();
 
-// Reads a rectangle of the given colour buffer (GL_BACK or GL_FRONT) as RGBA bytes, bottom row first.
+// Reads a rectangle of a colour buffer as RGBA bytes, bottom row first.
 std::vector<uint8_t> gltestReadPixels(GLenum buffer, int x, int y, int w, int h);
 
-// One RGBA pixel of the given buffer.
-std::array<uint8_t, 4> gltestPixel(GLenum buffer, int x, int y);
-
-// The current matrix of GL_MODELVIEW_MATRIX or GL_PROJECTION_MATRIX, column-major.
+// The current GL_MODELVIEW_MATRIX or GL_PROJECTION_MATRIX, column-major.
 std::array<float, 16> gltestMatrix(GLenum which);
 
-// Writes RGBA rows (bottom row first, as GL reads them) to a PNG file; for looking at failures.
-bool gltestWritePng(const std::string &path, const std::vector<uint8_t> &rgba, int w, int h);
+// Runs draw() in feedback mode (GL_3D_COLOR_TEXTURE) and returns the raw buffer.
+std::vector<float> gltestFeedback(void (*draw)());
 
-// Runs a feedback-mode pass around draw() and returns the raw feedback buffer (GL_3D_COLOR_TEXTURE).
-std::vector<float> gltestFeedback(void (*draw)(), GLenum type = GL_3D_COLOR_TEXTURE);
+// Sets the fixed GL state and the viewport as the demo's start-up and first reshape do.
+void gltestStartDemo();
+
+// Draws one frame at time `at` through the demo's display callback and returns the whole
+// picture as it is shown (RGBA, bottom row first).
+std::vector<uint8_t> gltestDrawFrame(float at);
+
+// Pixel (x, y) of a whole-window picture, bottom row first.
+std::array<int, 4> gltestAt(const std::vector<uint8_t> &rgba, int x, int y);
+
+// Writes a whole-window picture to the test's temporary folder, for looking at a failure.
+std::string gltestDump(const std::vector<uint8_t> &rgba, const std::string &name);
 
 #endif

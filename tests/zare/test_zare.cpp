@@ -1,0 +1,500 @@
+// The library: context and trace window, pack lookup and memory files, and the PNG decoder
+// checked against libpng, on damaged files and through its failure table.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <cstring>
+#include <functional>
+#include <tuple>
+
+#include "data.h"
+#include "files.h"
+#include "memfile.h"
+#include "png.h"
+#include "zaretest.h"
+#include "zarelib_internal.h"
+
+namespace {
+
+zl_t *zl(zare_lib_t *lib) { return reinterpret_cast<zl_t *>(lib); }
+
+// The text at the end of the trace, as long as want, for tests of the last events.
+std::string tail(const std::string &trace, const std::string &want) {
+  return trace.size() < want.size() ? trace : trace.substr(trace.size() - want.size());
+}
+
+TEST(ZareTrace, WindowKeepsTheLastTenTextsOldestFirst) {
+  Lib c({});
+  EXPECT_EQ(zare_lastError(c.lib), 0);
+  EXPECT_EQ(c.trace(), "Started");
+  std::string want = "Started";
+  for (int i = 0; i < 9; ++i) {
+    zl_trace(zl(c.lib), ZL_MSG_FOUND, i);
+    want += "found @ " + std::to_string(i);
+    EXPECT_EQ(c.trace(), want);
+    if (i < 8) {
+      EXPECT_EQ(zl(c.lib)->traceFmt[7 - i], nullptr);
+    }
+  }
+  zl_trace(zl(c.lib), ZL_MSG_FOUND, 9);
+  EXPECT_EQ(c.trace(), want.substr(7) + "found @ 9");
+  // Texts that leave the window and those left in it at delete are released (LeakSanitizer).
+  for (int i = 10; i < 500; ++i) zl_trace(zl(c.lib), ZL_MSG_FOUND, i);
+  EXPECT_EQ(c.trace().substr(0, 11), "found @ 490");
+  for (int32_t v : zl(c.lib)->traceValue) EXPECT_EQ(v, 0);
+  EXPECT_EQ(zare_delete(nullptr), 0);
+}
+
+TEST(ZareTrace, EachMessageFormatsItsOneValue) {
+  Lib c({});
+  int local = 0;
+  char address[64];
+  snprintf(address, sizeof address, "png new: %08" PRIxPTR, reinterpret_cast<uintptr_t>(&local));
+  const std::string longName(300, 'n');
+  const struct {
+    int msg;
+    intptr_t value;
+    std::string text;
+  } cases[] = {
+      {ZL_MSG_SEARCHING, reinterpret_cast<intptr_t>("data/organ.png"), "searching data/organ.png"},
+      {ZL_MSG_COULDNT_FIND, reinterpret_cast<intptr_t>("x.png"), "couldn't find x.png"},
+      {ZL_MSG_PNG_NEW, reinterpret_cast<intptr_t>(&local), address},
+      {ZL_MSG_PNG_NEW, 0x1f, "png new: 0000001f"},
+      {ZL_MSG_IMAGE, intptr_t(0x7f12345678abLL), "image 7f12345678ab"},
+      {ZL_MSG_PNG_LOADFROMMEM, -1, "png loadFromMem -1"},
+      {ZL_MSG_PNG_LOADFROMMEM, 4097, "png loadFromMem 4097"},
+      {ZL_MSG_SIZE, intptr_t(3000000000LL), "Size: 3000000000"},
+      {ZL_MSG_DATA_OFFSET_FOUND, 17, "data offset: 17"},
+      {ZL_MSG_SOMETHING_WRONG, 2771670, "somthing is wrong pos was 2771670"},
+      {ZL_MSG_IDAT, 12345, "IDAT"},
+      {ZL_MSG_SEARCHING, reinterpret_cast<intptr_t>(longName.c_str()), "searching " + longName.substr(0, 89)},
+  };
+  for (const auto &k : cases) {
+    EXPECT_EQ(zl_trace(zl(c.lib), k.msg, k.value), int32_t(k.text.size())) << k.text;
+    EXPECT_EQ(zl(c.lib)->traceFmt[9], k.text);
+  }
+  for (int i = 0; i < 10; ++i) zl_trace(zl(c.lib), ZL_MSG_SEARCHING, reinterpret_cast<intptr_t>(longName.c_str()));
+  EXPECT_EQ(c.trace().size(), 990u);
+  EXPECT_EQ(zl_trace(zl(c.lib), ZL_NUM_MSGS, 0), -1);
+  EXPECT_EQ(zl_trace(zl(c.lib), -1, 0), -1);
+  // One buffer serves every context and the next call overwrites it.
+  Lib other({});
+  zl_trace(zl(other.lib), ZL_MSG_IHDR, 0);
+  zl_trace(zl(other.lib), ZL_MSG_PLTE, 0);
+  char *first = zare_getTrace(c.lib);
+  EXPECT_EQ(zare_getTrace(other.lib), first);
+  EXPECT_STREQ(first, "StartedIHDRPLTE");
+}
+
+const std::vector<std::pair<std::string, Bytes>> kFiles = {
+    {"data/organ.png", {1, 2, 3, 4, 5}}, {"data/tune.mp3", Bytes(40, 7)}, {"data/tex-cow-env.png", {9}}};
+
+TEST(ZarePack, FindsEachFileInPlaceAndTracesTheLookup) {
+  Lib c(kFiles);
+  for (size_t k = 0; k < kFiles.size(); ++k) {
+    zare_memfile_t *mf = zare_memfile_new(c.lib);
+    ASSERT_TRUE(mf && !mf->pData && !mf->iSize && !mf->iPos);
+    mf->iPos = 3;
+    ASSERT_EQ(zare_memfile_load(c.lib, mf, kFiles[k].first.c_str()), 0);
+    EXPECT_EQ(mf->pData, c.pack.data() + entryOffset(c.pack, k) + 7);
+    EXPECT_EQ(Bytes(mf->pData, mf->pData + mf->iSize), kFiles[k].second);
+    EXPECT_EQ(mf->iPos, 0);
+    free(mf);
+    if (k != 1) continue;
+    // Exactly ten texts: the search, the pack's three fields, two per record examined, the match.
+    const std::string a = std::to_string(entryOffset(c.pack, 0)), b = std::to_string(entryOffset(c.pack, 1));
+    EXPECT_EQ(c.trace(), "searching data/tune.mp3Size: " + std::to_string(c.pack.size()) + "Dir offset: " +
+                             std::to_string(getLe32(&c.pack[c.pack.size() - 4])) + "Dir entries: 3data offset: " +
+                             a + "name offset: 0data offset: " + b + "name offset: 15data offset: " + b +
+                             "found @ " + b);
+  }
+  EXPECT_EQ(zare_lastError(c.lib), 0);
+}
+
+// A failed load leaves the memory file as it was.
+bool refused(zare_lib_t *lib, const char *name) {
+  int marker = 0;
+  zare_memfile_t mf = {reinterpret_cast<unsigned char *>(&marker), 7, 3};
+  const int32_t rc = zare_memfile_load(lib, &mf, name);
+  return rc == -1 && mf.pData == reinterpret_cast<unsigned char *>(&marker) && mf.iSize == 7 && mf.iPos == 3;
+}
+
+TEST(ZarePack, NamesMustMatchExactlyInTheFirstPack) {
+  Lib c(kFiles);
+  for (const char *name : {"Data/organ.png", "organ.png", "data/organ.png ", "data/organ.pn", ""}) {
+    EXPECT_TRUE(refused(c.lib, name)) << name;
+    EXPECT_EQ(tail(c.trace(), std::string("couldn't find ") + name), std::string("couldn't find ") + name);
+  }
+  Lib dup({{"a", {1}}, {"b", {2}}, {"a", {3}}});
+  zare_memfile_t mf{};
+  ASSERT_EQ(zare_memfile_load(dup.lib, &mf, "a"), 0);
+  EXPECT_EQ(mf.pData[0], 1);
+  // Only the first registered pack is searched; a 17th pack is refused.
+  for (int i = 1; i < 16; ++i) EXPECT_EQ(zare_dar_add(dup.lib, reinterpret_cast<zare_data_t *>(c.pack.data())), 0);
+  EXPECT_TRUE(refused(dup.lib, "data/tune.mp3"));
+  EXPECT_EQ(zare_dar_add(dup.lib, reinterpret_cast<zare_data_t *>(c.pack.data())), -1);
+  EXPECT_EQ(zl(dup.lib)->iNumZdar, 16);
+  zare_lib_t *bare = zare_new();
+  EXPECT_TRUE(refused(bare, "x"));
+  EXPECT_STREQ(zare_getTrace(bare), "Startedsearching xcouldn't find x");
+  zare_delete(bare);
+  EXPECT_EQ(zare_memfile_load(c.lib, nullptr, "x"), -1);
+  EXPECT_EQ(zare_memfile_load(nullptr, &mf, "x"), -1);
+}
+
+TEST(ZarePack, DamagedPacksAreRefusedWithoutReadingPastThem) {
+  const Bytes good = makePack(kFiles);
+  const uint32_t dir = getLe32(&good[good.size() - 4]);
+  const uint32_t size = uint32_t(good.size());
+  const struct {
+    std::function<void(Bytes &)> damage;
+    const char *name;
+    std::string traceEnd;  // empty: the load succeeds
+  } cases[] = {
+      {[](Bytes &p) { p[0] = 'z'; }, "data/organ.png", "Startedsearching data/organ.pngcouldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe32(&p[size - 4], size); }, "data/organ.png", "Dir offset: " + std::to_string(size) + "couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe32(&p[size - 4], size - 4); }, "data/organ.png", "couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe32(&p[size - 4], 0xFFFFFFF0u); }, "data/organ.png", "couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe32(&p[size - 4], dir + 1); }, "data/organ.png", "couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe16(&p[dir + 3], 0xFFFF); }, "data/organ.png", "Dir entries: 65535couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe16(&p[dir + 9], 0xFFFF); }, "data/organ.png", "name offset: 65535data offset: " + std::to_string(entryOffset(good, 1)) + "name offset: 15data offset: " + std::to_string(entryOffset(good, 2)) + "name offset: 29couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe16(&p[dir + 9], 0xFFFF); }, "data/tune.mp3", ""},
+      {[&](Bytes &p) { setLe32(&p[dir + 5], size + 1); }, "data/organ.png", "found @ " + std::to_string(size + 1) + "somthing is wrong pos was " + std::to_string(size + 1)},
+      {[&](Bytes &p) { setLe32(&p[dir + 5], size); }, "data/organ.png", "found @ " + std::to_string(size) + "couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe32(&p[dir + 5], size - 6); }, "data/organ.png", "couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe32(&p[dir + 5], 0x80000000u); }, "data/organ.png", "couldn't find data/organ.png"},
+      {[&](Bytes &p) { setLe32(&p[entryOffset(good, 2) + 3], size - entryOffset(good, 2) - 6); }, "data/tex-cow-env.png", "couldn't find data/tex-cow-env.png"},
+      {[&](Bytes &p) { setLe32(&p[entryOffset(good, 2) + 3], size - entryOffset(good, 2) - 7); }, "data/tex-cow-env.png", ""},
+      {[&](Bytes &p) { p[size - 7] = 'X'; }, "data/tex-cow-env.png", ""},
+      {[](Bytes &p) { p.resize(8); setLe32(&p[4], 5); }, "a", "Size: 5couldn't find a"},
+  };
+  for (const auto &k : cases) {
+    Bytes pack = good;
+    k.damage(pack);
+    pack.shrink_to_fit();  // exactly the pack's bytes, so AddressSanitizer sees any read past them
+    zare_lib_t *lib = zare_new();
+    zare_dar_add(lib, reinterpret_cast<zare_data_t *>(pack.data()));
+    const std::string what = k.name + (" after damage ending " + k.traceEnd);
+    if (k.traceEnd.empty()) {
+      zare_memfile_t mf{};
+      EXPECT_EQ(zare_memfile_load(lib, &mf, k.name), 0) << what;
+    } else {
+      EXPECT_TRUE(refused(lib, k.name)) << what;
+      EXPECT_EQ(tail(zare_getTrace(lib), k.traceEnd), k.traceEnd);
+    }
+    zare_delete(lib);
+  }
+}
+
+TEST(ZarePack, EntryFieldsAreReadOnlyInsideThePack) {
+  // A pack of exactly 65536 bytes: read at offset -1, its length field would say 21057.
+  Bytes exact = makePack({{"a", Bytes(65500, 1)}});
+  ASSERT_EQ(exact.size(), 65536u);
+  EXPECT_EQ(zare_dar_getSize(exact.data(), -1), -1);
+  EXPECT_EQ(zare_dar_getData(exact.data(), -1), nullptr);
+  EXPECT_EQ(zare_dar_getSize(exact.data(), 8), 65500);
+  EXPECT_EQ(zare_dar_getData(exact.data(), 8), exact.data() + 15);
+  // An entry whose data ends exactly at the pack's end fits; one byte more does not.
+  setLe32(&exact[11], 65536 - 15);
+  EXPECT_EQ(zare_dar_getSize(exact.data(), 8), 65536 - 15);
+  setLe32(&exact[11], 65536 - 14);
+  EXPECT_EQ(zare_dar_getSize(exact.data(), 8), -1);
+  EXPECT_EQ(zare_dar_getData(exact.data(), 8), nullptr);
+  EXPECT_EQ(zare_dar_getSize(exact.data(), 65536 - 6), -1);
+  const Bytes empty = makePack({{"a", {1}}, {"b", {}}});
+  EXPECT_EQ(zare_dar_getSize(empty.data(), int32_t(entryOffset(empty, 1))), 0);
+}
+
+// Decodes png as "data/img.png" of a pack; checks it against libpng's reading of the same bytes.
+void expectSameAsLibpng(const Bytes &png, const std::string &what) {
+  Indexed ref;
+  ASSERT_TRUE(readPng(png, ref)) << what;
+  Lib c({{"data/img.png", png}});
+  zare_image_t *img = zare_imageFromPNG(c.lib, "data/img.png");
+  ASSERT_NE(img, nullptr) << what << ": " << c.trace();
+  EXPECT_EQ(zare_lastError(c.lib), 0);
+  EXPECT_EQ(img->width, ref.width) << what;
+  EXPECT_EQ(img->height, ref.height) << what;
+  EXPECT_EQ(img->mode, 1);
+  EXPECT_EQ(Bytes(img->data, img->data + ref.indices.size()), ref.indices) << what;
+  EXPECT_EQ(img->palette->num, ref.palette.size() / 3) << what;
+  for (size_t i = 0; i < 768; ++i) {
+    ASSERT_EQ(img->palette->data[i], i < ref.palette.size() ? ref.palette[i] : 0) << what << " palette " << i;
+  }
+  zare_image_delete(c.lib, &img);
+  EXPECT_EQ(img, nullptr);
+}
+
+// The PNG with its image data in IDAT chunks of at most `size` bytes.
+Bytes rechunk(const Bytes &png, size_t size) {
+  Bytes stream;
+  std::vector<Chunk> out;
+  for (const Chunk &c : splitChunks(png)) {
+    if (c.type == "IDAT") stream.insert(stream.end(), c.data.begin(), c.data.end());
+  }
+  for (const Chunk &c : splitChunks(png)) {
+    if (c.type == "IEND") {
+      for (size_t i = 0; i < stream.size(); i += size) {
+        out.push_back({"IDAT", Bytes(stream.begin() + long(i), stream.begin() + long(std::min(stream.size(), i + size)))});
+      }
+    }
+    if (c.type != "IDAT") out.push_back(c);
+  }
+  return joinChunks(out);
+}
+
+TEST(ZarePng, DecodesEveryIndexedImageAsLibpngDoes) {
+  const struct {
+    uint32_t w, h;
+    int palette;
+    bool noisy;
+    size_t idat;
+    int level;
+  } cases[] = {
+      {1, 1, 1, false, 8192, 6},   {7, 3, 2, true, 8192, 6},     {16, 16, 18, false, 64, 6},
+      {64, 33, 256, true, 100, 6}, {33, 64, 255, true, 8192, 6}, {256, 256, 256, true, 8192, 6},
+      {512, 512, 256, false, 8192, 9}, {300, 7, 129, true, 1 << 20, 6}, {1, 500, 3, true, 37, 6},
+      {200, 150, 256, true, 8192, 0},  // stored blocks: more data than pixels, so the IDAT buffer grows
+  };
+  uint32_t seed = 1;
+  for (const auto &k : cases) {
+    const Indexed img = makeImage(k.w, k.h, k.palette, k.noisy, seed++);
+    const Bytes png = writePng(img, k.idat, k.level);
+    const std::string what = std::to_string(k.w) + "x" + std::to_string(k.h) + " idat " + std::to_string(k.idat);
+    expectSameAsLibpng(png, what);
+    Indexed back;
+    ASSERT_TRUE(readPng(png, back));
+    EXPECT_EQ(back.indices, img.indices) << what;
+  }
+  const Bytes png = writePng(makeImage(40, 30, 200, true, 7));
+  for (size_t split : {1, 5, 13, 1000}) expectSameAsLibpng(rechunk(png, split), "split " + std::to_string(split));
+  for (const auto &entry : std::filesystem::directory_iterator(std::string(PROJECT_ROOT) + "/data")) {
+    if (entry.path().extension() == ".png") expectSameAsLibpng(fileRead(entry.path().string()), entry.path().string());
+  }
+}
+
+TEST(ZarePng, OtherChunksBadCrcsAndChunksAfterIendAreReadAsTheyCome) {
+  const Indexed img = makeImage(30, 20, 5, true, 11);
+  std::vector<Chunk> chunks = splitChunks(rechunk(writePng(img), 100));
+  chunks.insert(chunks.begin() + 1, {{"tIME", Bytes(7, 1)}, {"bKGD", {0}}, {"idat", Bytes(3)}});
+  std::vector<Chunk> moved = chunks;
+  std::swap(moved[moved.size() - 1], moved[moved.size() - 2]);  // the last IDAT after IEND
+  Bytes badCrc = joinChunks(moved);
+  badCrc[29] ^= 0x55;  // the header's CRC
+  chunks.pop_back();     // no IEND at all
+  for (const Bytes &png : {badCrc, joinChunks(chunks)}) {
+    Lib c({{"data/img.png", png}});
+    zare_image_t *out = zare_imageFromPNG(c.lib, "data/img.png");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(Bytes(out->data, out->data + img.indices.size()), img.indices);
+    EXPECT_EQ(c.trace().find("tIME"), std::string::npos);
+    zare_image_delete(c.lib, &out);
+  }
+}
+
+// The bytes of image data of a PNG.
+size_t idatBytes(const Bytes &png) {
+  size_t n = 0;
+  for (const Chunk &c : splitChunks(png)) n += c.type == "IDAT" ? c.data.size() : 0;
+  return n;
+}
+
+TEST(ZarePng, TraceOfASuccessfulLoad) {
+  Indexed img = makeImage(256, 256, 256, false, 5);
+  img.palette[0] = img.palette[1] = img.palette[2] = 255;
+  Bytes png = writePng(img);
+  png = rechunk(png, (idatBytes(png) + 1) / 2);
+  ASSERT_EQ(splitChunks(png).size(), 5u);  // IHDR, PLTE, two IDAT, IEND
+  Lib c({{"data/img.png", png}});
+  zare_image_t *out = zare_imageFromPNG(c.lib, "data/img.png");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->palette->data[0] + out->palette->data[1] + out->palette->data[2], 3 * 255);
+  char image[64];
+  snprintf(image, sizeof image, "image %08" PRIxPTR, reinterpret_cast<uintptr_t>(out));
+  const std::string t = c.trace();
+  const std::string decoder = t.substr(12, t.find("IHDR") - 12);
+  EXPECT_EQ(t, "zare_png_new" + decoder + "IHDRPLTEIDATIDATIENDpng loadFromMem 0palette entries: 256" + image);
+  EXPECT_EQ(decoder.substr(0, 9), "png new: ");
+  EXPECT_GE(decoder.size(), 17u);
+  zare_image_delete(c.lib, &out);
+}
+
+// A failed load: no image, its result code, its printed message, its last trace texts.
+void expectFailure(const Bytes &png, const char *name, int32_t code, const std::string &printed,
+                   const std::string &traceEnd, const std::string &what) {
+  Lib c({{"data/img.png", png}, {"data/tune.mp3", {'I', 'D', '3', 4, 0, 0, 0, 0}}});
+  testing::internal::CaptureStdout();
+  zare_image_t *img = zare_imageFromPNG(c.lib, name);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), printed) << what;
+  EXPECT_EQ(img, nullptr) << what;
+  zare_image_delete(c.lib, &img);
+  EXPECT_EQ(zare_lastError(c.lib), code) << what;
+  EXPECT_NE(c.trace().find(traceEnd), std::string::npos) << what << ": " << c.trace();
+}
+
+TEST(ZarePng, EachFailureHasItsResultMessageAndTrace) {
+  const Indexed img = makeImage(16, 8, 4, true, 21);
+  const Bytes good = writePng(img);
+  const auto rows = [&](uint8_t filter, uint32_t count) {
+    Bytes raw;
+    for (uint32_t y = 0; y < count; ++y) {
+      raw.push_back(y == 3 ? filter : 0);
+      raw.insert(raw.end(), img.indices.begin() + y * 16, img.indices.begin() + (y + 1) * 16);
+    }
+    return withRows(good, raw);
+  };
+  std::vector<Chunk> zlibError = splitChunks(good);
+  zlibError[2].data[0] = 0x70;
+  expectFailure(good, "data/missing.png", 4097, "", "couldn't find data/missing.pngzare_png_newpng new: ", "missing");
+  expectFailure(good, "data/missing.png", 4097, "", "invalid png signaturepng loadFromMem 4097", "missing, end");
+  expectFailure(good, "data/tune.mp3", 4097, "", "invalid png signaturepng loadFromMem 4097", "not a PNG");
+  expectFailure(Bytes(good.begin(), good.begin() + 7), "data/img.png", 4097, "", "invalid png signature"
+                "png loadFromMem 4097", "7 bytes");
+  expectFailure(joinChunks(zlibError), "data/img.png", -1, "", "IENDpng loadFromMem -1", "zlib data error");
+  expectFailure(rows(0, 7), "data/img.png", -1, "", "IENDpng loadFromMem -1", "a row short");
+  for (uint8_t filter : {1, 4, 255}) {
+    expectFailure(rows(filter, 8), "data/img.png", -1,
+                  "Filter " + std::to_string(filter) + " for line 3 not supported ... yet.\n",
+                  "png loadFromMem -1", "filter");
+  }
+  expectSameAsLibpng(rows(0, 8), "filter 0 rows");
+  // An RGB image decodes in the decoder, but no indexed image record is made of it.
+  Bytes ihdr(13, 0);
+  setBe32(&ihdr[0], 5);
+  setBe32(&ihdr[4], 4);
+  ihdr[8] = 8;
+  ihdr[9] = 2;
+  const Bytes rgb = withRows(joinChunks({{"IHDR", ihdr}, {"IEND", {}}}), Bytes(4 * 16, 0));
+  expectFailure(rgb, "data/img.png", -1, "", "IHDRIDATIENDpng loadFromMem -1", "RGB");
+  zare_lib_t *lib = zare_new();
+  zare_png_t *png = zare_png_new(lib);
+  zare_memfile_t mf = {const_cast<uint8_t *>(rgb.data()), int32_t(rgb.size()), 0};
+  ASSERT_EQ(zare_png_loadFromMem(png, &mf), 0);
+  EXPECT_EQ(png->iSize, 60u);
+  zare_png_delete(&png);
+  EXPECT_EQ(png, nullptr);
+  zare_delete(lib);
+}
+
+// Every file of the damaged folder is refused without a read out of bounds; only those cut
+// before or in the signature count as no PNG, and only a row filter prints a message.
+TEST(ZarePng, EveryDamagedFileFails) {
+  int files = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(std::string(PROJECT_ROOT) + "/tests/zare/damaged")) {
+    const std::string name = entry.path().filename().string();
+    const bool notPng = name.rfind("not_png", 0) == 0;
+    const bool filter = name.find("filter_type") != std::string::npos;
+    Bytes data = fileRead(entry.path().string());
+    testing::internal::CaptureStdout();
+    Lib c({{"data/img.png", data}});
+    zare_image_t *img = zare_imageFromPNG(c.lib, "data/img.png");
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(img, nullptr) << name;
+    zare_image_delete(c.lib, &img);
+    EXPECT_EQ(zare_lastError(c.lib), notPng ? 4097 : -1) << name;
+    EXPECT_EQ(printed.empty(), !filter) << name << ": " << printed;
+    ++files;
+  }
+  EXPECT_GE(files, 25);
+}
+
+TEST(ZarePng, ChunkReaderStaysInsideTheData) {
+  const Bytes c = joinChunks({{"IDAT", {1, 2, 3}}});
+  zare_memfile_t mf = {const_cast<uint8_t *>(c.data()) + 8, int32_t(c.size() - 8), 0};
+  zare_png_chunk_t *pc = zare_png_chunkNext(&mf);
+  ASSERT_NE(pc, nullptr);
+  EXPECT_EQ(pc->length, 3u);
+  EXPECT_STREQ(pc->type, "IDAT");
+  EXPECT_EQ(Bytes(pc->pData, pc->pData + 3), (Bytes{1, 2, 3}));
+  EXPECT_EQ(mf.iPos, 15);
+  zare_png_chunkDelete(&pc);
+  EXPECT_EQ(pc, nullptr);
+  EXPECT_EQ(zare_png_chunkNext(&mf), nullptr);
+  for (size_t cut = 0; cut < c.size() - 8; ++cut) {
+    Bytes part(c.begin() + 8, c.begin() + 8 + long(cut));
+    zare_memfile_t m = {part.data(), int32_t(cut), 0};
+    EXPECT_EQ(zare_png_chunkNext(&m), nullptr) << cut;
+  }
+  for (auto [type, kind] : {std::pair{"IHDR", 1}, {"PLTE", 3}, {"IEND", 255}, {"IDAT", 2}, {"IDAt", 0}, {"tRNS", 0}}) {
+    Bytes e = joinChunks({{type, {}}});
+    zare_memfile_t m = {e.data() + 8, int32_t(e.size() - 8), 0};
+    pc = zare_png_chunkNext(&m);
+    ASSERT_NE(pc, nullptr);
+    EXPECT_EQ(pc->bType, kind) << type;
+    EXPECT_EQ(pc->pData, nullptr);
+    zare_png_chunkDelete(&pc);
+  }
+}
+
+TEST(ZarePng, HeaderPaletteAndDataRecords) {
+  Lib c({});
+  zare_png_t *png = zare_png_new(c.lib);
+  ASSERT_TRUE(png && !png->pIDAT && !png->pData && !png->iSize && png->ppcIDAT && png->pIHDR && png->pPLTE);
+  Bytes part(70, 5);
+  zare_png_chunk_t idat = {70, "IDAT", ZARE_PNG_IDAT, 0, part.data(), 0};
+  EXPECT_EQ(zare_png_addIDATFromChunk(png, &idat), -1);  // no header yet
+  Bytes ihdr = {0, 0, 0, 4, 0, 0, 0, 3, 8, 3, 1, 2, 4};
+  zare_png_chunk_t header = {12, "IHDR", ZARE_PNG_IHDR, 0, ihdr.data(), 0};
+  EXPECT_EQ(zare_png_addIHDRFromChunk(png, &header), -1);
+  header.length = 13;
+  ASSERT_EQ(zare_png_addIHDRFromChunk(png, &header), 0);
+  const zare_png_IHDR_t *h = png->pIHDR;
+  EXPECT_EQ((std::vector<unsigned>{h->width, h->height, h->bitDepth, h->colorType, h->compressionMethod,
+                                   h->filterMethod, h->interlaceMethod}),
+            (std::vector<unsigned>{4, 3, 8, 3, 1, 2, 4}));
+  Bytes joined;
+  for (int i = 0; i < 5; ++i) {
+    for (size_t j = 0; j < part.size(); ++j) part[j] = uint8_t(i * 70 + j);
+    ASSERT_EQ(zare_png_addIDATFromChunk(png, &idat), 0);
+    joined.insert(joined.end(), part.begin(), part.end());
+  }
+  EXPECT_EQ(Bytes(png->pIDAT->pData, png->pIDAT->pData + png->pIDAT->size), joined);
+  EXPECT_GE(png->pIDAT->iCapacity, 350);
+  // The palette's count is length / 3 - 1, and exactly (count + 1) x 3 bytes are copied.
+  Bytes pal(768);
+  for (size_t i = 0; i < pal.size(); ++i) pal[i] = uint8_t(i + 1);
+  zare_png_chunk_t plte = {0, "PLTE", ZARE_PNG_PLTE, 0, pal.data(), 0};
+  for (auto [length, result, num] : {std::tuple{768u, 0, 255}, {54u, 0, 17}, {56u, 0, 17}, {3u, 0, 0},
+                                     {2u, -1, 0xEE}, {769u, -1, 0xEE}}) {
+    memset(png->pPLTE, 0xEE, sizeof *png->pPLTE);
+    plte.length = length;
+    EXPECT_EQ(zare_png_addPLTEFromChunk(png, &plte), result) << length;
+    EXPECT_EQ(png->pPLTE->num, num) << length;
+    const size_t copied = result == 0 ? (size_t(num) + 1) * 3 : 0;
+    EXPECT_EQ(png->pPLTE->data[copied ? copied - 1 : 0], copied ? uint8_t(copied) : 0xEE) << length;
+    EXPECT_EQ(png->pPLTE->data[std::min<size_t>(copied, 767)], copied < 768 ? 0xEE : 0) << length;
+  }
+  zare_png_delete(&png);
+  EXPECT_EQ(zare_png_delete(&png), 0);
+}
+
+TEST(ZarePng, FileUtilities) {
+  const Indexed img = makeImage(33, 21, 40, true, 77);
+  const std::string dir = testing::TempDir(), path = dir + "zare-test.png", raw = dir + "zare-test.raw";
+  std::string error;
+  ASSERT_TRUE(fileWrite(path, writePng(img, 100), error));
+  Lib c({});
+  zare_png_t *p = zare_png_new(c.lib);
+  ASSERT_EQ(zare_png_loadFromFile(p, path.c_str()), 0);
+  ASSERT_EQ(zare_png_saveRAW(p, raw.c_str()), 0);
+  EXPECT_EQ(fileRead(raw), img.indices);
+  EXPECT_EQ(zare_png_saveRAW(p, (dir + "no/such/x.raw").c_str()), -1);
+  testing::internal::CaptureStdout();
+  zare_png_printInfo(p);
+  zare_png_printInfo(nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "\tWidth: 33\n\tHeight: 21\n\tBit depth: 8\n\tColor type: 3\n\tCompression method: 0\n"
+            "\tFilter method: 0\n\tInterlace method: 0\n");
+  zare_png_delete(&p);
+  p = zare_png_new(c.lib);
+  EXPECT_EQ(zare_png_loadFromFile(p, (dir + "no-such.png").c_str()), -1);
+  EXPECT_EQ(zare_png_saveRAW(p, raw.c_str()), -1);
+  EXPECT_EQ(zare_png_loadFromFile(p, raw.c_str()), 4097);
+  zare_png_delete(&p);
+  std::filesystem::remove(path);
+  std::filesystem::remove(raw);
+}
+
+}  // namespace
