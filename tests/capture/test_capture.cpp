@@ -1,304 +1,269 @@
-// The capture tool run as a user runs it: sameness of two runs, the music, the MP4, the failures.
-#include <gtest/gtest.h>
+// The capture tool run as a user runs it, on the harness's X display: its frames against the
+// frames the harness draws with the demo's own callbacks, its music against the decoded track,
+// its MP4 as ffprobe sees it, sameness of two runs, and every way it can fail.
+#include <png.h>
 #include <signal.h>
-#include <sys/stat.h>
 
-#include <cmath>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
-#include "capture_util.h"
+#include "files.h"
+#include "globals.h"
+#include "gltest.h"
+#include "main.h"
+#include "mp3decode.h"
+#include "process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// The back buffer of the frame being drawn, read in the demo's own swap while a test keeps it.
+bool gKeep = false;
+std::vector<uint8_t> gFrame;
+}  // namespace
+
+extern "C" void __real_glutSwapBuffers(void);
+extern "C" void __wrap_glutSwapBuffers(void) {
+  if (gKeep) gFrame = gltestReadPixels(GL_BACK, 0, 0, kGlTestWidth, kGlTestHeight);
+  __real_glutSwapBuffers();
+}
 
 namespace {
 
-// Each test gets a folder of its own, removed afterwards.
-class CaptureTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    dir = makeTempDir("run");
-    ASSERT_FALSE(dir.empty());
-  }
-  void TearDown() override { removeTree(dir); }
-  std::string dir;
-};
-
-// The music as libmpg123 decodes the loose track the pack is made from.
-const std::vector<int16_t> &tuneSamples() {
-  static std::vector<int16_t> pcm;
-  static bool done = false;
-  if (!done) {
-    done = true;
-    decodeMp3File(std::string(PROJECT_ROOT) + "/data/tune.mp3", pcm);
-  }
-  return pcm;
+// Runs the tool from the repository root; settings are NAME=value, "-NAME" removes a name.
+ProcResult capture(std::vector<std::string> args, const std::vector<std::string> &env = {}, rlim_t fileLimit = RLIM_INFINITY,
+                   int signal = 0) {
+  ProcSpec spec;
+  spec.argv = {CAPTURE_EXE};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.workdir = PROJECT_ROOT;
+  for (const std::string &e : env) (e[0] == '-' ? spec.unsetEnv : spec.setEnv).push_back(e[0] == '-' ? e.substr(1) : e);
+  spec.fileSizeLimit = fileLimit;
+  return procRun(spec, 300.0, signal, 3.0);
 }
 
-// ffprobe's answer for one entry, such as "stream=nb_read_frames" of the video stream.
-std::string probe(const std::string &file, const std::vector<std::string> &what) {
-  std::vector<std::string> args = {"-v", "error"};
-  args.insert(args.end(), what.begin(), what.end());
-  args.insert(args.end(), {"-of", "default=noprint_wrappers=1:nokey=1", file});
-  RunResult r = runProgram("/usr/bin/ffprobe", args);
-  std::string out = r.output;
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+// The names in a folder, sorted; empty when there is none.
+std::vector<std::string> names(const fs::path &dir) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto &e : fs::directory_iterator(dir, ec)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
   return out;
 }
 
-// Whether ffmpeg and ffprobe are installed, for the MP4 checks.
-bool haveFfmpeg() { return fileExists("/usr/bin/ffmpeg") && fileExists("/usr/bin/ffprobe"); }
+// A PNG decoded by libpng to RGBA, bottom row first like GL's pixels; empty when it does not decode.
+std::vector<uint8_t> readFrame(const fs::path &path, int &w, int &h) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  std::vector<uint8_t> rgba;
+  if (png_image_begin_read_from_file(&image, path.c_str())) {
+    image.format = PNG_FORMAT_RGBA;
+    rgba.resize(PNG_IMAGE_SIZE(image));
+    w = int(image.width), h = int(image.height);
+    if (!png_image_finish_read(&image, nullptr, rgba.data(), -w * 4, nullptr)) rgba.clear();
+  }
+  return rgba;
+}
 
-TEST_F(CaptureTest, TwoCapturesOfTheSameSpanAreByteForByteTheSame) {
-  for (const char *name : {"a", "b"}) {
-    RunResult r = runCapture({"--png", "--start", "1", "--duration", "0.25", "--out", dir + "/" + name});
-    ASSERT_EQ(r.status, 0) << r.output;
-    r = runCapture({"--wav", "--start", "1", "--duration", "0.25", "--out", dir + "/" + name + ".wav"});
-    ASSERT_EQ(r.status, 0) << r.output;
+// The samples of a 16-bit stereo 44.1 kHz WAV written by the tool; empty for any other form.
+std::vector<int16_t> readWav(const fs::path &path) {
+  const Bytes w = fileRead(path.string());
+  if (w.size() < 44 || getLe32(&w[4]) != w.size() - 8 || getLe16(&w[22]) != 2 || getLe32(&w[24]) != 44100 ||
+      getLe16(&w[34]) != 16 || getLe32(&w[40]) != w.size() - 44) {
+    return {};
   }
-  std::vector<std::string> frames = listDir(dir + "/a");
-  ASSERT_EQ(frames.size(), 15u);
-  EXPECT_EQ(frames.front(), "frame-000060.png");
-  EXPECT_EQ(frames, listDir(dir + "/b"));
-  for (const std::string &f : frames) {
-    std::string a = readFile(dir + "/a/" + f);
-    EXPECT_FALSE(a.empty());
-    EXPECT_TRUE(a == readFile(dir + "/b/" + f)) << f << " differs between the two runs";
+  std::vector<int16_t> s((w.size() - 44) / 2);
+  for (size_t i = 0; i < s.size(); i++) s[i] = int16_t(getLe16(&w[44 + 2 * i]));
+  return s;
+}
+
+// ffprobe's answer for the entries asked, one value a line.
+std::string probe(const fs::path &file, std::vector<std::string> what) {
+  ProcSpec spec;
+  spec.argv = {"ffprobe", "-v", "error"};
+  spec.argv.insert(spec.argv.end(), what.begin(), what.end());
+  spec.argv.insert(spec.argv.end(), {"-of", "default=noprint_wrappers=1:nokey=1", file.string()});
+  std::string out = procRun(spec, 60.0).output;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+class Capture : public GlTest {
+protected:
+  void SetUp() override {
+    GlTest::SetUp();
+    fs::create_directories(dir);
   }
-  EXPECT_EQ(readFile(dir + "/a.wav"), readFile(dir + "/b.wav"));
-  if (haveFfmpeg()) {
-    for (const char *name : {"a.mp4", "b.mp4"}) {
-      RunResult r = runCapture({"--start", "1", "--duration", "0.5", "--out", dir + "/" + name});
+  void TearDown() override {
+    fs::remove_all(dir);
+    GlTest::TearDown();
+  }
+  const fs::path dir = fs::temp_directory_path() / ("parkhaus-capture-test-" + std::to_string(getpid()));
+};
+
+// Frames written after frames drawn but not written (--start), and frames chosen with --frames,
+// are the pixels of the demo's own display callback drawn frame for frame from the first.
+TEST_F(Capture, FramesAreTheDemosFramesDrawnInSequence) {
+  ProcResult r = capture({"--png", "--fps", "30", "--start", "0.4", "--duration", "0.2", "--out", (dir / "span").string()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = capture({"--frames", "3,0.5s,2", "--fps", "30", "--out", (dir / "picks").string()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(names(dir / "span").front(), "frame-000012.png");
+  EXPECT_EQ(names(dir / "span").size(), 6u);
+  EXPECT_EQ(names(dir / "picks"), (std::vector<std::string>{"frame-000002.png", "frame-000003.png", "frame-000015.png"}));
+  glInit();
+  myInit();
+  reshapeCallBack(kGlTestWidth, kGlTestHeight);
+  int compared = 0;
+  for (int k = 0; k <= 17; k++) {
+    t = float(k / 30.0);
+    gKeep = true;
+    displayCallBack();
+    gKeep = false;
+    char name[32];
+    snprintf(name, sizeof name, "frame-%06d.png", k);
+    for (const char *folder : {"span", "picks"}) {
+      int w = 0, h = 0;
+      if (!fs::exists(dir / folder / name)) continue;
+      const std::vector<uint8_t> got = readFrame(dir / folder / name, w, h);
+      ASSERT_EQ(w * h, kGlTestWidth * kGlTestHeight) << name;
+      EXPECT_TRUE(got == gFrame) << folder << "/" << name << " differs; the harness drew " << gltestDump(gFrame, name);
+      compared++;
+    }
+  }
+  EXPECT_EQ(compared, 9);
+}
+
+TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
+  for (const std::string name : {"a", "b"}) {
+    for (const std::string &out : {name, name + ".wav", name + ".mp4"}) {
+      ProcResult r = capture({"--start", "1", "--duration", "0.25", "--out", (dir / out).string()});
       ASSERT_EQ(r.status, 0) << r.output;
     }
-    std::string a = readFile(dir + "/a.mp4");
-    EXPECT_GT(a.size(), 1000u);
-    EXPECT_TRUE(a == readFile(dir + "/b.mp4")) << "the two MP4s differ";
   }
-}
-
-TEST_F(CaptureTest, WavIsTheDecodedTrackOverTheSpan) {
-  const std::vector<int16_t> &tune = tuneSamples();
-  ASSERT_GT(tune.size(), 44100u * 2 * 4);
-  const int64_t tuneFrames = static_cast<int64_t>(tune.size() / 2);
-
-  // 24 frames per second: frame 12 starts at sample 22050, and 24 frames hold 44100 samples.
-  RunResult r = runCapture({"--wav", "--fps", "24", "--start", "0.5", "--duration", "1", "--out", dir + "/a.wav"});
-  ASSERT_EQ(r.status, 0) << r.output;
-  WavData wav;
+  EXPECT_EQ(names(dir / "a").size(), 15u);
+  EXPECT_EQ(names(dir / "a").front(), "frame-000060.png");
+  for (const std::string &f : names(dir / "a")) EXPECT_EQ(fileRead((dir / "a" / f).string()), fileRead((dir / "b" / f).string())) << f;
+  for (const char *f : {".wav", ".mp4"}) {
+    EXPECT_GT(fileRead((dir / ("a" + std::string(f))).string()).size(), 1000u);
+    EXPECT_EQ(fileRead((dir / ("a" + std::string(f))).string()), fileRead((dir / ("b" + std::string(f))).string())) << f;
+  }
+  std::vector<int16_t> tune;
   std::string error;
-  ASSERT_TRUE(readWav(dir + "/a.wav", wav, error)) << error;
-  EXPECT_EQ(wav.channels, 2);
-  EXPECT_EQ(wav.rate, 44100);
-  EXPECT_EQ(wav.bits, 16);
-  ASSERT_EQ(wav.samples.size(), 44100u * 2);
-  EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), tune.begin() + 22050 * 2));
-
-  // A span that runs past the end of the music: the music, then silence, at the full length.
-  const double tuneSeconds = static_cast<double>(tuneFrames) / 44100.0;
-  const int64_t startFrame = static_cast<int64_t>(std::floor(tuneSeconds * 60.0)) - 30;
-  char start[32];
-  snprintf(start, sizeof start, "%.6f", static_cast<double>(startFrame) / 60.0);
-  r = runCapture({"--wav", "--start", start, "--duration", "1", "--out", dir + "/end.wav"});
-  ASSERT_EQ(r.status, 0) << r.output;
-  ASSERT_TRUE(readWav(dir + "/end.wav", wav, error)) << error;
-  ASSERT_EQ(wav.samples.size(), 44100u * 2);
-  const int64_t from = startFrame * 735;
-  const size_t inTune = static_cast<size_t>(tuneFrames - from) * 2;
-  ASSERT_LT(inTune, wav.samples.size());
-  EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.begin() + static_cast<std::ptrdiff_t>(inTune),
-                         tune.begin() + from * 2));
-  EXPECT_TRUE(std::all_of(wav.samples.begin() + static_cast<std::ptrdiff_t>(inTune), wav.samples.end(),
-                          [](int16_t s) { return s == 0; }));
-
-  // Without --duration: the whole tune, up to the end of the frame that holds its last sample.
-  r = runCapture({"--wav", "--out", dir + "/all.wav"});
-  ASSERT_EQ(r.status, 0) << r.output;
-  ASSERT_TRUE(readWav(dir + "/all.wav", wav, error)) << error;
-  EXPECT_GE(wav.samples.size(), tune.size());
-  EXPECT_LT(wav.samples.size(), tune.size() + 735 * 2);
-  EXPECT_EQ(wav.samples.size() % (735 * 2), 0u);
-  EXPECT_TRUE(std::equal(tune.begin(), tune.end(), wav.samples.begin()));
+  const Bytes mp3 = fileRead(std::string(PROJECT_ROOT) + "/data/tune.mp3");
+  ASSERT_TRUE(mp3Decode(mp3.data(), mp3.size(), tune, error)) << error;
+  // At 24 frames per second, frame 12 starts at sample 22050 and 24 frames hold 44100 samples.
+  ASSERT_EQ(capture({"--wav", "--fps", "24", "--start", "0.5", "--duration", "1", "--out", (dir / "c.wav").string()}).status, 0);
+  EXPECT_EQ(readWav(dir / "c.wav"), std::vector<int16_t>(tune.begin() + 44100, tune.begin() + 3 * 44100));
+  // Past the end of the music: the music, then silence, at the full length.
+  const int64_t last = int64_t(tune.size() / 2 / 735) - 30;  // 30 frames before the end at 60 per second
+  ASSERT_EQ(capture({"--wav", "--start", std::to_string(last / 60.0), "--duration", "1", "--out", (dir / "d.wav").string()}).status, 0);
+  std::vector<int16_t> want(tune.begin() + last * 735 * 2, tune.end());
+  want.resize(44100 * 2, 0);
+  EXPECT_EQ(readWav(dir / "d.wav"), want);
+  // The whole tune, up to the end of the frame that holds its last sample.
+  ASSERT_EQ(capture({"--wav", "--out", (dir / "e.wav").string()}).status, 0);
+  want = tune;
+  want.resize((tune.size() / 1470 + (tune.size() % 1470 != 0)) * 1470, 0);
+  EXPECT_EQ(readWav(dir / "e.wav"), want);
 }
 
-TEST_F(CaptureTest, Mp4HasTheFramesTheDurationAndTheMusic) {
-  if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
-  RunResult r = runCapture({"--mp4", "--start", "2", "--duration", "1.5", "--out", dir + "/a.mp4"});
-  ASSERT_EQ(r.status, 0) << r.output;
-  const std::string mp4 = dir + "/a.mp4";
-  EXPECT_FALSE(fileExists(mp4 + ".part"));
-  EXPECT_EQ(probe(mp4, {"-select_streams", "v", "-count_frames", "-show_entries", "stream=nb_read_frames"}), "90");
-  EXPECT_EQ(probe(mp4, {"-select_streams", "v", "-show_entries", "stream=codec_name,width,height,pix_fmt"}),
-            "h264\n640\n480\nyuv420p");
-  EXPECT_NEAR(std::stod(probe(mp4, {"-select_streams", "v", "-show_entries", "stream=duration"})), 1.5, 1e-3);
-  EXPECT_NEAR(std::stod(probe(mp4, {"-show_entries", "format=duration"})), 1.5, 0.03);
-  EXPECT_EQ(probe(mp4, {"-select_streams", "a", "-show_entries", "stream=codec_name,sample_rate,channels"}),
+TEST_F(Capture, Mp4HasItsFramesDurationAndMusic) {
+  ASSERT_EQ(capture({"--mp4", "--start", "2", "--duration", "1.5", "--out", (dir / "a.mp4").string()}).status, 0);
+  EXPECT_EQ(probe(dir / "a.mp4", {"-select_streams", "v", "-count_frames", "-show_entries",
+                                  "stream=codec_name,width,height,pix_fmt,nb_read_frames"}),
+            "h264\n640\n480\nyuv420p\n90");
+  EXPECT_NEAR(std::stod(probe(dir / "a.mp4", {"-select_streams", "v", "-show_entries", "stream=duration"})), 1.5, 1e-3);
+  EXPECT_EQ(probe(dir / "a.mp4", {"-select_streams", "a", "-show_entries", "stream=codec_name,sample_rate,channels"}),
             "aac\n44100\n2");
-  EXPECT_NEAR(std::stod(probe(mp4, {"-select_streams", "a", "-show_entries", "stream=duration"})), 1.5, 0.03);
-
-  // Another rate and size.
-  r = runCapture({"--fps", "25", "--size", "320x240", "--duration", "2", "--out", dir + "/b.mp4"});
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(probe(dir + "/b.mp4", {"-select_streams", "v", "-count_frames", "-show_entries",
-                                   "stream=nb_read_frames,width,height,r_frame_rate"}),
+  EXPECT_NEAR(std::stod(probe(dir / "a.mp4", {"-select_streams", "a", "-show_entries", "stream=duration"})), 1.5, 0.03);
+  ASSERT_EQ(capture({"--fps", "25", "--size", "320x240", "--duration", "2", "--out", (dir / "b.mp4").string()}).status, 0);
+  EXPECT_EQ(probe(dir / "b.mp4", {"-select_streams", "v", "-count_frames", "-show_entries",
+                                  "stream=nb_read_frames,width,height,r_frame_rate"}),
             "320\n240\n25/1\n50");
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"a.mp4", "b.mp4"}));
 }
 
-TEST_F(CaptureTest, BadOptionsAreRefusedWithAMessage) {
-  // One of each kind; the parsing itself is tested case by case in test_capture_options.
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"--bogus"}, "unknown option '--bogus'"},
-      {{"--fps"}, "--fps needs a value"},
-      {{"--fps=nan"}, "--fps must be"},
-      {{"--size", "0x480"}, "--size must be"},
-      {{"--duration", "0.001"}, "shorter than one frame"},
-      {{"--png", "--wav"}, "choose one of"},
-      {{"--png", "--out", "x.mp4"}, "looks like a file name"},
-      {{"--mp4", "--size", "641x480", "--out", "x.mp4"}, "even width and height"},
-      {{"--frames", "1", "--start", "2"}, "cannot be combined"},
-      {{"--start", "100000", "--wav"}, "past the end of the music"},
+TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
+  std::ofstream((dir / "file").string()) << "x";
+  fs::create_directories(dir / "bin");
+  std::ofstream((dir / "bin/ffmpeg").string()) << "#!/bin/sh\nhead -c 100000 >/dev/null\necho 'fake ffmpeg: giving up' >&2\nexit 3\n";
+  fs::permissions(dir / "bin/ffmpeg", fs::perms::owner_all);
+  const std::string d = dir.string();
+  const struct {
+    std::vector<std::string> args, env;
+    rlim_t limit;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"--bogus"}, {}, RLIM_INFINITY, 2, "unknown option '--bogus'"},
+      {{"--fps"}, {}, RLIM_INFINITY, 2, "--fps needs a value"},
+      {{"--size", "0x480"}, {}, RLIM_INFINITY, 2, "--size must be"},
+      {{"--duration", "0.001"}, {}, RLIM_INFINITY, 2, "shorter than one frame"},
+      {{"--png", "--wav"}, {}, RLIM_INFINITY, 2, "choose one of"},
+      {{"--mp4", "--size", "641x480", "--out", "x.mp4"}, {}, RLIM_INFINITY, 2, "even width and height"},
+      {{"--start", "100000", "--wav"}, {}, RLIM_INFINITY, 2, "past the end of the music"},
+      {{"--png", "--duration", "0.1", "--out", d + "/file/frames"}, {}, RLIM_INFINITY, 1, "'" + d + "/file' exists and is not a folder"},
+      {{"--wav", "--duration", "0.1", "--out", "/proc/a.wav"}, {}, RLIM_INFINITY, 1, "cannot write '/proc/a.wav.part'"},
+      {{"--png", "--duration", "0.1", "--out", "/proc/frames"}, {}, RLIM_INFINITY, 1, "cannot make the folder '/proc/frames'"},
+      {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "cannot write '" + d + "/frames/frame-000000.png.part'"},
+      {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "no frames were written"},
+      {{"--duration", "1", "--out", d + "/a.mp4"}, {}, 4000, 1, "cannot write"},
+      {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin"}, RLIM_INFINITY, 1, "fake ffmpeg: giving up"},
+      {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin"}, RLIM_INFINITY, 1,
+       "ffmpeg failed with exit status 3; no MP4 was written"},
+      {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"PATH=" + d + "/file", "-DISPLAY"}, RLIM_INFINITY, 1,
+       "no GL context could be had: Xvfb is not on the PATH"},
   };
-
-  for (const auto &[args, message] : cases) {
-    RunResult r = runCapture(args);
-    EXPECT_EQ(r.status, 2) << testing::PrintToString(args) << "\n" << r.output;
-    EXPECT_NE(r.output.find(message), std::string::npos) << testing::PrintToString(args) << "\n" << r.output;
+  for (const auto &k : cases) {
+    const ProcResult r = capture(k.args, k.env, k.limit);
+    EXPECT_EQ(r.status, k.status) << testing::PrintToString(k.args) << "\n" << r.output;
+    EXPECT_NE(r.output.find(k.message), std::string::npos) << testing::PrintToString(k.args) << "\n" << r.output;
+    // A mistake or an unwritable output is found before anything is drawn.
+    const bool early = k.limit == RLIM_INFINITY && k.env.empty();
+    EXPECT_TRUE(!early || r.output.find("drawing with") == std::string::npos) << r.output;
+    std::error_code ec;
+    fs::remove(dir / "frames", ec);  // an empty folder may stay; a frame or a part file may not
+    EXPECT_EQ(names(dir), (std::vector<std::string>{"bin", "file"})) << testing::PrintToString(k.args);
   }
-  // Nothing was made by any of them in the working folder.
-  EXPECT_FALSE(fileExists(std::string(PROJECT_ROOT) + "/x.mp4"));
-  EXPECT_FALSE(fileExists(std::string(PROJECT_ROOT) + "/frames"));
-  RunResult help = runCapture({"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.output.find("--duration"), std::string::npos);
-}
-
-TEST_F(CaptureTest, UnwritableOutputsFailBeforeDrawingAndLeaveNothing) {
-  std::ofstream(dir + "/file") << "x";
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"--png", "--duration", "0.1", "--out", dir + "/file"}, "exists and is not a folder"},
-      {{"--png", "--duration", "0.1", "--out", dir + "/file/frames"}, "is not a folder"},
-      {{"--wav", "--duration", "0.1", "--out", dir + "/file/a.wav"}, "is not a folder"},
-      {{"--wav", "--duration", "0.1", "--out", "/proc/a.wav"}, "cannot write '/proc/a.wav.part'"},
-      {{"--png", "--duration", "0.1", "--out", "/proc/frames"}, "cannot make the folder '/proc/frames'"},
-  };
-  for (const auto &[args, message] : cases) {
-    RunResult r = runCapture(args);
-    EXPECT_EQ(r.status, 1) << testing::PrintToString(args) << "\n" << r.output;
-    EXPECT_NE(r.output.find(message), std::string::npos) << testing::PrintToString(args) << "\n" << r.output;
-    EXPECT_EQ(r.output.find("drawing with"), std::string::npos) << "drew before finding the output unwritable";
-  }
-  if (haveFfmpeg()) {
-    RunResult r = runCapture({"--duration", "0.1", "--out", dir + "/file/a.mp4"});
-    EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("is not a folder"), std::string::npos) << r.output;
-  }
-  EXPECT_EQ(listDir(dir), std::vector<std::string>{"file"});
-}
-
-TEST_F(CaptureTest, AFailedWriteIsReportedAndLeavesNoPartFile) {
-  // A file-size limit far below one frame: every write fails as a full disk would.
-  RunSettings small;
-  small.fileSizeLimit = 4000;
-  RunResult r = runCapture({"--png", "--duration", "0.2", "--out", dir + "/frames"}, small);
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("cannot write '" + dir + "/frames/frame-000000.png.part'"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("no frames were written"), std::string::npos) << r.output;
-  EXPECT_TRUE(listDir(dir + "/frames").empty());
-
-  r = runCapture({"--wav", "--duration", "1", "--out", dir + "/a.wav"}, small);
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("a.wav.part"), std::string::npos) << r.output;
-  if (haveFfmpeg()) {
-    r = runCapture({"--duration", "1", "--out", dir + "/a.mp4"}, small);
-    EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("cannot write"), std::string::npos) << r.output;
-  }
-  EXPECT_EQ(listDir(dir), std::vector<std::string>{"frames"});
-}
-
-TEST_F(CaptureTest, AnFfmpegThatFailsIsReportedAndLeavesNoPartFile) {
-  // An ffmpeg that reads a little and gives up, found first on the PATH.
-  const std::string bin = dir + "/bin";
-  mkdir(bin.c_str(), 0755);
-  std::ofstream(bin + "/ffmpeg") << "#!/bin/sh\nhead -c 100000 >/dev/null\necho 'fake ffmpeg: giving up' >&2\nexit 3\n";
-  chmod((bin + "/ffmpeg").c_str(), 0755);
-  RunSettings path;
-  path.setEnv = {"PATH=" + bin + ":/usr/bin:/bin"};
-  RunResult r = runCapture({"--duration", "1", "--out", dir + "/a.mp4"}, path);
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("fake ffmpeg: giving up"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("ffmpeg failed with exit status 3"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("no MP4 was written"), std::string::npos) << r.output;
-  EXPECT_FALSE(fileExists(dir + "/a.mp4"));
-  EXPECT_FALSE(fileExists(dir + "/a.mp4.part"));
+  EXPECT_FALSE(fs::exists(std::string(PROJECT_ROOT) + "/x.mp4"));
 }
 
 // The display number the tool reports for an Xvfb of its own, or -1.
 int ownDisplay(const std::string &output) {
-  size_t at = output.find(" (an Xvfb of its own)");
-  if (at == std::string::npos) return -1;
-  size_t colon = output.rfind(':', at);
-  return colon == std::string::npos ? -1 : std::atoi(output.c_str() + colon + 1);
+  const size_t at = output.find(" (an Xvfb of its own)");
+  return at == std::string::npos ? -1 : atoi(output.c_str() + output.rfind(':', at) + 1);
 }
 
-TEST_F(CaptureTest, WithoutADisplayItStartsAndEndsAnXvfbOfItsOwn) {
-  // No DISPLAY, a DISPLAY that does not answer, and --xvfb with whatever display the test has.
-  const std::vector<std::pair<RunSettings, bool>> cases = {
-      {RunSettings{{}, {"DISPLAY"}}, false}, {RunSettings{{"DISPLAY=:4711"}, {}}, false}, {RunSettings{}, true}};
-  for (const auto &[settings, forced] : cases) {
-    std::vector<std::string> args = {"--png", "--size", "320x200", "--duration", "0.1", "--out", dir + "/frames"};
+TEST_F(Capture, WithoutADisplayItUsesAnXvfbOfItsOwnAndAStopLeavesOnlyWholeFrames) {
+  for (const auto &[env, forced] : {std::pair<std::vector<std::string>, bool>{{"-DISPLAY"}, false}, {{"DISPLAY=:4711"}, false}, {{}, true}}) {
+    std::vector<std::string> args = {"--png", "--size", "320x200", "--duration", "0.1", "--out", (dir / "f").string()};
     if (forced) args.push_back("--xvfb");
-    RunResult r = runCapture(args, settings);
+    const ProcResult r = capture(args, env);
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("starting an Xvfb of its own") != std::string::npos, !forced) << r.output;
-    int display = ownDisplay(r.output);
-    ASSERT_GE(display, 0) << r.output;
-    EXPECT_FALSE(fileExists("/tmp/.X11-unix/X" + std::to_string(display))) << "the Xvfb is still there";
-    std::vector<uint8_t> rgb;
+    ASSERT_GE(ownDisplay(r.output), 0) << r.output;
+    EXPECT_FALSE(fs::exists("/tmp/.X11-unix/X" + std::to_string(ownDisplay(r.output)))) << "the Xvfb is still there";
     int w = 0, h = 0;
-    ASSERT_TRUE(readPngRgb(dir + "/frames/frame-000005.png", rgb, w, h));
-    EXPECT_EQ(w, 320);
-    EXPECT_EQ(h, 200);
-    removeTree(dir + "/frames");
+    EXPECT_FALSE(readFrame(dir / "f/frame-000005.png", w, h).empty());
+    EXPECT_EQ(w * 1000 + h, 320200);
+    fs::remove_all(dir / "f");
   }
-  // No display and no Xvfb to start one: a clear message.
-  const std::string empty = dir + "/nothing";
-  mkdir(empty.c_str(), 0755);
-  RunSettings none{{"PATH=" + empty}, {"DISPLAY"}};
-  RunResult r = runCapture({"--png", "--duration", "0.1", "--out", dir + "/frames"}, none);
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("no GL context could be had: Xvfb is not on the PATH"), std::string::npos) << r.output;
-}
-
-TEST_F(CaptureTest, AnInterruptedCaptureLeavesNoPartFileNoHalfFrameAndNoXvfb) {
-  if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
-  RunSettings interrupt{{}, {"DISPLAY"}};
-  interrupt.signalAfter = SIGINT;
-  interrupt.signalSeconds = 3.0;
-  RunResult r = runCapture({"--out", dir + "/a.mp4"}, interrupt);
+  ProcResult r = capture({"--out", (dir / "a.mp4").string()}, {"-DISPLAY"}, RLIM_INFINITY, SIGINT);
   EXPECT_EQ(r.status, 128 + SIGINT) << r.output;
-  EXPECT_NE(r.output.find("stopped by"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("no MP4 was written"), std::string::npos) << r.output;
-  EXPECT_TRUE(listDir(dir).empty()) << testing::PrintToString(listDir(dir));
-  int display = ownDisplay(r.output);
-  ASSERT_GE(display, 0) << r.output;
-  EXPECT_FALSE(fileExists("/tmp/.X11-unix/X" + std::to_string(display)));
-
-  // PNG frames: those written are complete, none is left half-written, and the message says so.
-  interrupt.signalAfter = SIGTERM;
-  r = runCapture({"--png", "--out", dir + "/frames"}, interrupt);
+  EXPECT_NE(r.output.find("stopped by Interrupt; no MP4 was written"), std::string::npos) << r.output;
+  EXPECT_TRUE(names(dir).empty());
+  EXPECT_FALSE(fs::exists("/tmp/.X11-unix/X" + std::to_string(ownDisplay(r.output))));
+  r = capture({"--png", "--out", (dir / "f").string()}, {}, RLIM_INFINITY, SIGTERM);
   EXPECT_EQ(r.status, 128 + SIGTERM) << r.output;
   EXPECT_NE(r.output.find("complete frames (frame-000000.png to"), std::string::npos) << r.output;
-  std::vector<std::string> frames = listDir(dir + "/frames");
+  const std::vector<std::string> frames = names(dir / "f");
   ASSERT_FALSE(frames.empty());
-  for (size_t i = 0; i < frames.size(); i++) {
-    char want[32];
-    snprintf(want, sizeof want, "frame-%06zu.png", i);
-    ASSERT_EQ(frames[i], want);
-    std::vector<uint8_t> rgb;
-    int w = 0, h = 0;
-    EXPECT_TRUE(readPngRgb(dir + "/frames/" + frames[i], rgb, w, h)) << frames[i];
-  }
+  int w = 0, h = 0;
+  char last[32];
+  snprintf(last, sizeof last, "frame-%06zu.png", frames.size() - 1);
+  EXPECT_EQ(frames.back(), last) << "a gap or a part file";
+  EXPECT_FALSE(readFrame(dir / "f" / frames.back(), w, h).empty());
 }
 
 }  // namespace

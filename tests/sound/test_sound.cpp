@@ -1,0 +1,197 @@
+// The sound stand-in and the demo's music start: opening streams from memory, what SDL's disk
+// driver receives, and initSound's messages. Each suite runs in a process of its own with its own
+// SDL_AUDIODRIVER (see CMakeLists.txt).
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <random>
+#include <thread>
+
+#include "files.h"
+#include "fsound.h"
+#include "globals.h"
+#include "main.h"
+#include "packfmt.h"
+#include "pngwrite.h"
+#include "soundcheck.h"
+
+namespace {
+
+FSOUND_STREAM *openBytes(const Bytes &bytes, unsigned mode = FSOUND_NORMAL | FSOUND_LOADMEMORY) {
+  return FSOUND_Stream_OpenFile(reinterpret_cast<const char *>(bytes.data()), mode, int(bytes.size()));
+}
+
+const std::string kDisk = getenv("SDL_DISKAUDIOFILE") ? getenv("SDL_DISKAUDIOFILE") : "";
+
+// Runs initSound on a fresh context holding a pack of the given files (kept to the end, since the
+// music may go on playing from it); returns what it printed.
+std::string runInitSound(const std::vector<PackInput> &files) {
+  static std::vector<Bytes> packs;
+  std::string error;
+  packWrite(files, packs.emplace_back(), error);
+  pzl = zare_new();
+  zare_dar_add(pzl, reinterpret_cast<zare_data_t *>(packs.back().data()));
+  mus = nullptr;
+  testing::internal::CaptureStdout();
+  initSound();
+  fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+// A small PNG: data that is certainly no MP3.
+Bytes somePng() {
+  PngSpec spec;
+  spec.width = spec.height = 8;
+  spec.pixels = PngPixels::Rgb;
+  return pngEncode(spec, Bytes(8 * 8 * 3, 99).data());
+}
+
+TEST(FsoundOpen, OpensMp3sFromMemoryAndRefusesEverythingElse) {
+  const Bytes mp3 = makeTestMp3(0.5);
+  // With its info frame the reference decode gives exactly the samples that were encoded.
+  EXPECT_EQ(decodeAt(mp3, 44100).size(), 22050 * 4u);
+  Bytes tagOnly = {'I', 'D', '3', 3, 0, 0, 0, 0, 2, 0};  // 256 bytes of tag body (syncsafe size)
+  tagOnly.resize(10 + 256, 0);
+  Bytes junk(4000);
+  std::mt19937 rng(7);
+  for (uint8_t &b : junk) b = uint8_t(rng());
+  Bytes tagged = tagOnly, junkFirst = junk;
+  tagged.insert(tagged.end(), mp3.begin(), mp3.end());
+  junkFirst.insert(junkFirst.end(), mp3.begin(), mp3.end());
+  const std::pair<const char *, Bytes> good[] = {
+      {"plain", mp3}, {"behind a tag", tagged}, {"behind junk", junkFirst},
+      {"cut mid-frame", Bytes(mp3.begin(), mp3.begin() + long(mp3.size() / 2) + 37)}};
+  for (const auto &[what, bytes] : good) EXPECT_NE(openBytes(bytes), nullptr) << what;
+  const std::pair<const char *, Bytes> bad[] = {{"zeros", Bytes(65536, 0)}, {"a PNG", somePng()},
+                                                {"random bytes", junk}, {"a tag without frames", tagOnly},
+                                                {"four header bytes", Bytes(mp3.begin(), mp3.begin() + 4)}};
+  for (const auto &[what, bytes] : bad) EXPECT_EQ(openBytes(bytes), nullptr) << what;
+  const char *data = reinterpret_cast<const char *>(mp3.data());
+  EXPECT_EQ(FSOUND_Stream_OpenFile(nullptr, FSOUND_NORMAL | FSOUND_LOADMEMORY, 4096), nullptr);
+  EXPECT_EQ(FSOUND_Stream_OpenFile(data, FSOUND_NORMAL | FSOUND_LOADMEMORY, 0), nullptr);
+  EXPECT_EQ(FSOUND_Stream_OpenFile(data, FSOUND_NORMAL | FSOUND_LOADMEMORY, -1), nullptr);
+  // Only streams held in memory: without the flag the data would be a file name.
+  EXPECT_EQ(FSOUND_Stream_OpenFile(data, FSOUND_NORMAL, int(mp3.size())), nullptr);
+}
+
+// Run with no usable driver, and with the disk driver whose file cannot be written.
+TEST(FsoundNoDevice, InitFailsStreamsStillOpenAndInitSoundSaysSo) {
+  EXPECT_EQ(FSOUND_Init(44100, 1, 0), 0);
+  EXPECT_EQ(FSOUND_Init(44100, 1, 0), 0);
+  const Bytes mp3 = makeTestMp3(0.5);
+  FSOUND_STREAM *stream = openBytes(mp3);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(FSOUND_Stream_Play(0, stream), -1);
+  EXPECT_EQ(runInitSound({{"data/tune.mp3", mp3}}), "Sound: Init\n");
+  EXPECT_NE(mus, nullptr);
+  EXPECT_EQ(runInitSound({{"data/organ.png", somePng()}}), "Sound: Init\nSound: LoadSong\n");
+  EXPECT_EQ(mus, nullptr);
+}
+
+TEST(FsoundDisk, PausedUntilPlayedThenThePacksTuneOnceSampleForSampleThenSilence) {
+  EXPECT_EQ(FSOUND_Init(0, 1, 0), 0) << "a mix rate of 0 is refused";
+  EXPECT_EQ(FSOUND_Init(44100, 0, 0), 0) << "no channel is refused";
+  ASSERT_EQ(FSOUND_Init(44100, 1, 0), 1);
+  EXPECT_EQ(FSOUND_Stream_Play(0, nullptr), -1);
+  // The open device writes silence until a stream is played; initSound's failures play nothing.
+  const Bytes mp3 = makeTestMp3(1.5), reference = decodeAt(mp3, 44100);
+  Bytes tagOnly = {'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0};
+  tagOnly.resize(10 + 128, 0);
+  const std::vector<std::vector<PackInput>> failing = {
+      {{"data/organ.png", somePng()}}, {{"data/Tune.mp3", mp3}}, {{"data/tune.mp3", Bytes(32768, 0)}},
+      {{"data/tune.mp3", somePng()}},  {{"data/tune.mp3", {}}},  {{"data/tune.mp3", tagOnly}},
+      {{"data/tune.mp3", Bytes(mp3.begin(), mp3.begin() + 3)}}};
+  for (const auto &files : failing) {
+    EXPECT_EQ(runInitSound(files), "Sound: LoadSong\n") << files[0].name << " of " << files[0].data.size() << " bytes";
+    EXPECT_EQ(mus, nullptr);
+  }
+  ASSERT_TRUE(waitForFileSize(kDisk, 64 * 1024, 10.0));
+  const Bytes before = fileRead(kDisk);
+  EXPECT_EQ(before, Bytes(before.size(), 0)) << "sound before the stream was played";
+  EXPECT_EQ(runInitSound({{"data/organ.png", somePng()}, {"data/tune.mp3", mp3}}), "");
+  EXPECT_NE(mus, nullptr);
+  const Played p = awaitPlayed(kDisk, reference, kPcmBytesPerSecond, 20.0);
+  ASSERT_TRUE(p.found) << p.why;
+  EXPECT_GE(p.start + 65536, before.size()) << "played before FSOUND_Stream_Play";
+  EXPECT_EQ(p.matched, reference.size()) << p.why;
+  EXPECT_TRUE(p.silentAfter) << "no silence after the end (looping?): " << p.why;
+}
+
+TEST(FsoundDiskRate, PlaysAtTheMixRateItWasGiven) {
+  const Bytes mp3 = makeTestMp3(1.0), reference = decodeAt(mp3, 22050);
+  ASSERT_EQ(FSOUND_Init(22050, 1, 0), 1);
+  ASSERT_EQ(FSOUND_Stream_Play(0, openBytes(mp3)), 0);
+  const Played p = awaitPlayed(kDisk, reference, 65536, 20.0);
+  EXPECT_EQ(p.matched, reference.size()) << p.why;
+}
+
+TEST(FsoundDiskDamaged, PlaysWhatItCanAroundADamagedStretch) {
+  Bytes mp3 = makeTestMp3(2.0);
+  const Bytes reference = decodeAt(mp3, 44100);
+  // Four kilobytes of zeros a third of the way in: a gap libmpg123 must resync across.
+  std::fill(mp3.begin() + long(mp3.size() / 3), mp3.begin() + long(mp3.size() / 3 + 4096), 0);
+  ASSERT_EQ(FSOUND_Init(44100, 1, 0), 1);
+  ASSERT_EQ(FSOUND_Stream_Play(0, openBytes(mp3)), 0);
+  const Played p = awaitPlayed(kDisk, reference, kPcmBytesPerSecond, 20.0);
+  const Bytes output = fileRead(kDisk);
+  ASSERT_TRUE(p.found) << p.why;
+  EXPECT_GT(p.matched, reference.size() / 4);
+  size_t lastAudio = output.size();
+  while (lastAudio > 0 && output[lastAudio - 1] == 0) --lastAudio;
+  EXPECT_GT(lastAudio, p.start + reference.size() * 3 / 4) << "stopped at the damage";
+  EXPECT_LE(lastAudio, p.start + reference.size()) << "played more than the stream holds";
+}
+
+// Registered before the sound starts, so it runs after the sound's own exit work: by then the
+// device must be closed and silent.
+void checkAudioStoppedAtExit() {
+  const size_t before = fileRead(kDisk).size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  if (fileRead(kDisk).size() != before) _exit(7);
+}
+
+TEST(FsoundDiskExit, ExitWhilePlayingStopsTheSoundCleanly) {
+  const Bytes mp3 = makeTestMp3(20.0);
+  for (int delayMs : {0, 3, 15, -1}) {
+    EXPECT_EXIT(
+        {
+          atexit(checkAudioStoppedAtExit);
+          if (FSOUND_Init(44100, 1, 0) != 1 || FSOUND_Stream_Play(0, openBytes(mp3)) != 0) _exit(3);
+          if (delayMs < 0) waitForFileSize(kDisk, kPcmBytesPerSecond, 10.0);
+          std::this_thread::sleep_for(std::chrono::milliseconds(std::max(delayMs, 0)));
+          exit(0);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "after " << delayMs << " ms";
+  }
+  const Played p = comparePlayed(fileRead(kDisk), decodeAt(mp3, 44100));
+  ASSERT_TRUE(p.found) << p.why;
+  EXPECT_GT(p.matched, kPcmBytesPerSecond / 2);
+  // No noise at exit: the file ends with the stream's own samples or with silence.
+  EXPECT_TRUE(p.silentAfter) << p.why;
+  EXPECT_EQ(fileRead(kDisk).size() % 4, 0u) << "a torn sample frame at the end";
+}
+
+TEST(FsoundDiskExit, TerminationSignalsStillEndTheProcess) {
+  // SDL must not take SIGINT or SIGTERM: nothing in the demo would ever read its quit event.
+  for (int sig : {SIGINT, SIGTERM}) {
+    EXPECT_EXIT(
+        {
+          if (FSOUND_Init(44100, 1, 0) != 1) _exit(3);
+          raise(sig);
+          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+          _exit(5);
+        },
+        ::testing::KilledBySignal(sig), "");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // Children of the exit tests start afresh from main, without the parent's threads or device.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  return RUN_ALL_TESTS();
+}
