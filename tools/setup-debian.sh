@@ -1,4 +1,4 @@
-# Shared set-up for ./run.sh and ./test.sh on a Debian 12 machine: packages, build, an X display.
+# Shared set-up for ./run.sh and ./test.sh on a Debian 12 machine: packages, and whether there is a display.
 # Sourced, not run.
 
 # The Debian packages the project builds, tests and captures with.
@@ -31,25 +31,4 @@ parkhaus_ensure_packages() {
 # True when DISPLAY names an X server that answers.
 parkhaus_have_display() {
   [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1
-}
-
-# Starts an Xvfb on a display number of its own (so parallel runs cannot collide) and exports DISPLAY.
-# The server ends with the calling shell.
-parkhaus_start_xvfb() {
-  local fdfile
-  fdfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
-  PARKHAUS_XVFB_PID=$!
-  local i
-  for i in $(seq 1 100); do
-    [ -s "$fdfile" ] && break
-    sleep 0.1
-  done
-  if [ ! -s "$fdfile" ]; then
-    echo "Could not start Xvfb" >&2
-    return 1
-  fi
-  export DISPLAY=":$(head -n1 "$fdfile")"
-  rm -f "$fdfile"
-  trap 'kill $PARKHAUS_XVFB_PID 2>/dev/null || true' EXIT
 }

@@ -1,363 +1,321 @@
-// The committed media in the forms their readers accept: PNGs (pngcheck, libpng, the decoder's
-// subset), TGAs and OIA meshes (read by the tests' own readers), and what the frame expects of them.
+// The committed media and the pack: the pack against its layout table and linked into the demo,
+// the pack tool on good and damaged packs, byte-exact regeneration, and what the frame needs of
+// each picture and mesh, read by the tests' own readers.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
 
 #include <cmath>
 #include <cstring>
+#include <algorithm>
+#include <array>
+#include <filesystem>
 
-#include "asset_readers.h"
+#include "datadata.h"
+#include "files.h"
+#include "packfmt.h"
+#include "process.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-struct PngSpec {
-  const char *name;
-  int w, h;
-  int palette;  // 0: as the picture needs
-  int idat;     // 0: any number
-  bool greyRamp;
-};
-const PngSpec kPngs[] = {
-    {"data/organ.png", 512, 512, 256, 23, false},       {"data/suck_thing_mask.png", 128, 128, 256, 0, true},
-    {"data/suck_thing.png", 128, 128, 0, 0, false},     {"data/suck_front.png", 512, 512, 18, 0, false},
-    {"data/suck_mask.png", 512, 512, 256, 0, true},     {"data/suck_back.png", 512, 512, 0, 0, false},
-    {"data/tex-park.png", 512, 512, 0, 0, false},       {"data/tex-cow-env.png", 256, 256, 256, 2, false},
-};
+// Runs a program with arguments; its status and output.
+ProcResult run(const std::vector<std::string> &argv) {
+  ProcSpec spec;
+  spec.argv = argv;
+  return procRun(spec, 120.0);
+}
 
-// Decodes an indexed PNG with libpng into rows of indices and its palette; false on any error.
-bool libpngDecode(const std::vector<uint8_t> &f, int &w, int &h, std::vector<uint8_t> &idx, std::vector<png_color> &pal) {
-  png_image img;
-  std::memset(&img, 0, sizeof img);
-  img.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&img, f.data(), f.size())) return false;
-  img.format = PNG_FORMAT_RGB_COLORMAP;
-  w = int(img.width);
-  h = int(img.height);
-  idx.resize(PNG_IMAGE_SIZE(img));
-  std::vector<png_byte> cmap(PNG_IMAGE_COLORMAP_SIZE(img));
-  if (!png_image_finish_read(&img, nullptr, idx.data(), 0, cmap.data())) return false;
-  pal.clear();
-  for (unsigned i = 0; i < img.colormap_entries; i++) pal.push_back({cmap[3 * i], cmap[3 * i + 1], cmap[3 * i + 2]});
+// A fresh temporary folder for one test.
+fs::path tempDir(const char *tag) {
+  const fs::path d = fs::temp_directory_path() / (std::string("parkhaus-assets-") + tag + std::to_string(getpid()));
+  fs::remove_all(d);
+  fs::create_directories(d);
+  return d;
+}
+
+// The pack's layout: every entry at its offset with its name offset and length, in this order.
+TEST(Pack, IsLaidOutAsTheTableSaysAndLinkedIntoTheDemo) {
+  const struct {
+    const char *name;
+    uint32_t entry, nameOffset, length;
+  } table[] = {
+      {"data/organ.png", 8, 0, 186435},           {"data/suck_thing_mask.png", 186451, 15, 1932},
+      {"data/suck_thing.png", 188391, 40, 1446},  {"data/suck_front.png", 189845, 60, 42810},
+      {"data/suck_mask.png", 232663, 80, 4770},   {"data/suck_back.png", 237441, 99, 128643},
+      {"data/tex-park.png", 366092, 118, 30739},  {"data/tex-cow-env.png", 396839, 136, 16032},
+      {"data/vosquel.oia", 412879, 157, 17650},   {"data/tune.mp3", 430537, 174, 2340864},
+  };
+  const Bytes pack = fileRead(PACK_FILE);
+  PackDirectory dir;
+  std::string err;
+  ASSERT_TRUE(packRead(pack, dir, err)) << err;
+  EXPECT_EQ(std::vector<uint32_t>({dir.totalLength, dir.dirOffset, dir.nameTableLength}),
+            std::vector<uint32_t>({2771669, 2771409, 188}));
+  ASSERT_EQ(dir.records.size(), std::size(table));
+  for (size_t i = 0; i < dir.records.size(); i++) {
+    const PackRecord &r = dir.records[i];
+    EXPECT_EQ(r.name, table[i].name);
+    EXPECT_EQ(std::vector<uint32_t>({r.entryOffset, r.nameOffset, r.dataLength}),
+              std::vector<uint32_t>({table[i].entry, table[i].nameOffset, table[i].length})) << r.name;
+    // The file of data/ unchanged, then one byte repeating its last byte.
+    const Bytes file = fileRead(r.name);
+    EXPECT_TRUE(Bytes(pack.begin() + r.dataOffset, pack.begin() + r.dataOffset + r.dataLength) == file) << r.name;
+    EXPECT_EQ(pack[r.dataOffset + r.dataLength], file.back()) << r.name;
+  }
+  ASSERT_EQ(dataData_size, pack.size());
+  EXPECT_EQ(std::memcmp(dataData, pack.data(), pack.size()), 0) << "the linked pack is not the one built from data/";
+  const ProcResult list = run({ZPACK_EXE, "list", PACK_FILE});
+  EXPECT_EQ(list.output.substr(0, list.output.find('\n')), "total 2771669 directory 2771409 records 10 names 188");
+  EXPECT_NE(list.output.find("\n9 430537 174 2340864 data/tune.mp3\n"), std::string::npos) << list.output;
+}
+
+TEST(PackTool, BuildsExtractsVerifiesAndRefusesDamage) {
+  const fs::path d = tempDir("tool");
+  fs::create_directories(d / "data");
+  std::string err;
+  ASSERT_TRUE(fileWrite((d / "data/a.bin").string(), Bytes{1, 2, 3}, err) && fileWrite((d / "data/empty").string(), Bytes{}, err));
+  const std::string manifest = "# test pack\r\ndata/a.bin\n\ndata/empty  \ndata/a.bin\n";
+  ASSERT_TRUE(fileWrite((d / "m.txt").string(), manifest.data(), manifest.size(), err));
+  const std::string p = (d / "p.pack").string();
+  ProcResult r = run({ZPACK_EXE, "build", (d / "m.txt").string(), d.string(), p, (d / "mod").string()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  const Bytes pack = fileRead(p);
+  EXPECT_EQ(Bytes(pack.begin(), pack.begin() + 20),
+            (Bytes{'Z', 'D', 'A', 'R', uint8_t(pack.size()), 0, 0, 0, 'D', 'A', 'T', 3, 0, 0, 0, 1, 2, 3, 3, 'D'}));
+  EXPECT_EQ(pack.size(), 8u + 11 + 8 + 11 + 5 + 18 + 33 + 7);
+  EXPECT_NE(fileRead((d / "mod/datadata_pack.cpp").string()).size(), 0u);
+  r = run({ZPACK_EXE, "extract", p, "data/a.bin", (d / "x").string()});
+  EXPECT_EQ(fileRead((d / "x").string()), (Bytes{1, 2, 3})) << r.output;
+  EXPECT_NE(run({ZPACK_EXE, "extract", p, "data/A.bin", (d / "y").string()}).output.find("no entry named"), std::string::npos);
+  EXPECT_NE(run({ZPACK_EXE, "verify", p}).output.find("pack OK, 3 entries"), std::string::npos);
+  // Damaged copies of the real pack, each refused with its reason by the reader and the tool.
+  const Bytes good = fileRead(PACK_FILE);
+  const size_t dir = 2771409, n = good.size();
+  const struct {
+    size_t at;
+    uint8_t value;
+    const char *reason;
+  } damages[] = {{0, 'z', "ZDAR"}, {4, 0, "header says"}, {n - 7, 'X', "END"}, {n - 4, 0, "directory offset"},
+                 {n - 1, 0x7f, "directory offset"}, {dir, 'd', "DIR"}, {dir + 4, 0x40, "runs past the trailer"},
+                 {dir + 8, 0x70, "entry offset"}, {dir + 64, 0x10, "name offset"}, {8, 'd', "DAT"},
+                 {430543, 0x40, "runs into the directory"}, {n - 8, 'x', "not terminated"}};
+  for (const auto &k : damages) {
+    Bytes bad = good;
+    bad[k.at] = k.value;
+    ASSERT_TRUE(fileWrite(p, bad, err));
+    r = run({ZPACK_EXE, "verify", p});
+    EXPECT_EQ(r.status, 1) << k.reason;
+    EXPECT_NE(r.output.find(": damaged pack: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(k.reason), std::string::npos) << r.output;
+  }
+  PackDirectory none;
+  for (size_t cut : {size_t(0), size_t(19), n - 300, n - 1}) EXPECT_FALSE(packRead({good.data(), cut}, none, err)) << cut;
+  // A listed file that is missing is named, and no pack is left.
+  ASSERT_TRUE(fileWrite((d / "bad.txt").string(), std::string("data/missing\n").data(), 13, err));
+  r = run({ZPACK_EXE, "build", (d / "bad.txt").string(), d.string(), (d / "q.pack").string(), (d / "mod2").string()});
+  EXPECT_NE(r.output.find("data/missing"), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(d / "q.pack"));
+  fs::remove_all(d);
+}
+
+TEST(Media, RegenerateToTheCommittedBytes) {
+  const fs::path d = tempDir("regen");
+  const ProcResult r = run({ZMEDIA_EXE, d.string()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  size_t files = 0;
+  for (const auto &e : fs::recursive_directory_iterator(d)) {
+    if (!e.is_regular_file()) continue;
+    const std::string rel = fs::relative(e.path(), d).string();
+    EXPECT_TRUE(fileRead(e.path().string()) == fileRead(rel)) << rel << " differs from its regenerated bytes";
+    files++;
+  }
+  EXPECT_EQ(files, 16u) << "fifteen files of data/ and the contact sheet";
+  fs::remove_all(d);
+}
+
+// An 8-bit indexed PNG through libpng: width, height, indices and palette.
+struct Indexed {
+  int w = 0, h = 0;
+  Bytes idx;
+  std::vector<png_color> pal;
+};
+bool readIndexed(const std::string &path, Indexed &img) {
+  png_image p{};
+  p.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&p, path.c_str())) return false;
+  p.format = PNG_FORMAT_RGB_COLORMAP;
+  img.w = int(p.width), img.h = int(p.height);
+  img.idx.resize(PNG_IMAGE_SIZE(p));
+  Bytes cmap(PNG_IMAGE_COLORMAP_SIZE(p));
+  if (!png_image_finish_read(&p, nullptr, img.idx.data(), 0, cmap.data())) return false;
+  for (unsigned i = 0; i < p.colormap_entries; i++) img.pal.push_back({cmap[3 * i], cmap[3 * i + 1], cmap[3 * i + 2]});
   return true;
 }
 
-}  // namespace
-
-// Every PNG passes pngcheck and decodes with libpng to its size and palette.
-TEST(Png, PassesPngcheckAndDecodesWithLibpng) {
-  for (const PngSpec &s : kPngs) {
-    std::string out;
-    EXPECT_EQ(runCommand(std::string("pngcheck ") + s.name + " 2>&1", out), 0) << s.name << ": " << out;
-    EXPECT_EQ(out.rfind("OK:", 0), 0u) << out;
-    const std::vector<uint8_t> f = readAll(s.name);
-    int w = 0, h = 0;
-    std::vector<uint8_t> idx;
-    std::vector<png_color> pal;
-    ASSERT_TRUE(libpngDecode(f, w, h, idx, pal)) << s.name;
-    EXPECT_EQ(w, s.w) << s.name;
-    EXPECT_EQ(h, s.h) << s.name;
-    if (s.palette) { EXPECT_EQ(int(pal.size()), s.palette) << s.name; }
-    if (s.greyRamp) {
-      for (size_t i = 0; i < pal.size(); i++) {
-        EXPECT_TRUE(pal[i].red == i && pal[i].green == i && pal[i].blue == i) << s.name << " " << i;
-      }
-    }
-  }
-}
-
-// The subset the demo's decoder reads: 8-bit indexed, not interlaced, IHDR then PLTE then the
-// IDAT run (chunks of at most 8192 bytes), only ancillary chunks besides, IEND last, and filter
-// type 0 on every row of the inflated data.
-TEST(Png, StaysInsideTheDecodersSubset) {
-  for (const PngSpec &s : kPngs) {
-    const std::vector<uint8_t> f = readAll(s.name);
-    std::vector<PngChunk> chunks;
-    ASSERT_TRUE(pngChunks(f, chunks)) << s.name;
-    ASSERT_GE(chunks.size(), 4u);
-    EXPECT_EQ(chunks[0].type, "IHDR");
-    EXPECT_EQ(chunks[1].type, "PLTE");
-    EXPECT_EQ(chunks.back().type, "IEND");
-    const uint8_t *ihdr = &f[chunks[0].offset];
-    EXPECT_EQ(ihdr[8], 8) << s.name;   // bit depth
-    EXPECT_EQ(ihdr[9], 3) << s.name;   // indexed colour
-    EXPECT_EQ(ihdr[12], 0) << s.name;  // not interlaced
-    std::vector<uint8_t> z;
-    int idats = 0;
-    bool idatRunEnded = false;
-    for (size_t i = 2; i + 1 < chunks.size(); i++) {
-      if (chunks[i].type == "IDAT") {
-        EXPECT_FALSE(idatRunEnded) << s.name << ": IDAT chunks must follow each other";
-        EXPECT_LE(chunks[i].length, 8192u) << s.name;
-        z.insert(z.end(), f.begin() + long(chunks[i].offset), f.begin() + long(chunks[i].offset + chunks[i].length));
-        idats++;
-      } else {
-        idatRunEnded = idats > 0;
-        EXPECT_TRUE(chunks[i].type[0] >= 'a' && chunks[i].type[0] <= 'z') << s.name << ": " << chunks[i].type << " is critical";
-      }
-    }
-    if (s.idat) { EXPECT_EQ(idats, s.idat) << s.name; }
-    // The decoder's buffer for the joined data holds width x height bytes.
-    EXPECT_LE(z.size(), size_t(s.w) * s.h) << s.name;
-    std::vector<uint8_t> raw(size_t(s.h) * (s.w + 1));
-    uLongf n = uLongf(raw.size());
-    ASSERT_EQ(uncompress(raw.data(), &n, z.data(), uLong(z.size())), Z_OK) << s.name;
-    ASSERT_EQ(n, raw.size()) << s.name;
-    for (int y = 0; y < s.h; y++) ASSERT_EQ(raw[size_t(y) * (s.w + 1)], 0) << s.name << " row " << y;
-  }
-}
-
-// The organ walls are lit at a quarter of their brightness: the picture must be bright and
-// contrasty to show, and tile without a hard seam.
-TEST(Png, OrganIsBrightHighContrastAndTiles) {
-  int w, h;
-  std::vector<uint8_t> idx;
-  std::vector<png_color> pal;
-  ASSERT_TRUE(libpngDecode(readAll("data/organ.png"), w, h, idx, pal));
-  auto lum = [&](int x, int y) {
-    const png_color c = pal[idx[size_t(y) * w + x]];
-    return 0.3 * c.red + 0.59 * c.green + 0.11 * c.blue;
-  };
-  double sum = 0, sum2 = 0, seam = 0, inner = 0;
-  for (int y = 0; y < h; y++)
-    for (int x = 0; x < w; x++) sum += lum(x, y), sum2 += lum(x, y) * lum(x, y);
-  const double mean = sum / (w * h), sd = std::sqrt(sum2 / (w * h) - mean * mean);
-  EXPECT_GT(mean, 120.0);
-  EXPECT_GT(sd, 40.0);
-  // Steps across the wrap-around edges are no larger than steps inside the picture.
-  for (int i = 0; i < w; i++) {
-    seam += std::fabs(lum(w - 1, i) - lum(0, i)) + std::fabs(lum(i, h - 1) - lum(i, 0));
-    inner += std::fabs(lum(w / 2 - 1, i) - lum(w / 2, i)) + std::fabs(lum(i, h / 2 - 1) - lum(i, h / 2));
-  }
-  EXPECT_LT(seam, 1.5 * inner);
-}
-
-// The three TGAs: uncompressed 32-bit, and what the frame draws with them.
-TEST(Tga, CubeTextureIsTranslucentGlassWithSolidEdges) {
-  Tga t;
-  std::string err;
-  ASSERT_TRUE(tgaRead(readAll("data/vosquel.tga"), t, err)) << err;
-  ASSERT_GE(t.width, 64);
-  ASSERT_EQ(t.width, t.height);
-  auto a = [&](int x, int y) { return t.rgba[(size_t(y) * t.width + x) * 4 + 3] / 255.0; };
-  double panel = 0;
-  int n = 0;
-  for (int y = t.height / 4; y < t.height * 3 / 4; y += 3)
-    for (int x = t.width / 4; x < t.width * 3 / 4; x += 3) panel += a(x, y), n++;
-  panel /= n;
-  EXPECT_GT(panel, 0.4);
-  EXPECT_LT(panel, 0.6);
-  for (int i = 0; i < t.width; i++) {
-    EXPECT_GT(a(i, 1), 0.95) << i;
-    EXPECT_GT(a(1, i), 0.95) << i;
-    EXPECT_GT(a(i, t.height - 2), 0.95) << i;
-    EXPECT_GT(a(t.width - 2, i), 0.95) << i;
-  }
-}
-
-TEST(Tga, RedLightmapIsADeepRedFieldWithHighlights) {
-  Tga t;
-  std::string err;
-  ASSERT_TRUE(tgaRead(readAll("data/lightmap-red.tga"), t, err)) << err;
-  double r = 0, g = 0;
-  int bright = 0;
-  for (size_t i = 0; i < t.rgba.size(); i += 4) {
-    r += t.rgba[i], g += t.rgba[i + 1];
-    if (t.rgba[i + 1] > 180) bright++;
-    EXPECT_EQ(t.rgba[i + 3], 255);
-  }
-  EXPECT_GT(r, 4 * g);
-  const size_t pixels = t.rgba.size() / 4;
-  EXPECT_GT(bright, 0.003 * pixels);  // some highlight
-  EXPECT_LT(bright, 0.05 * pixels);   // but a red field
-}
-
-// The font: 16 x 16 cells, glyph i of the font order in cell (i mod 16, i div 16) with its top at
-// the larger t after the loader's orientation rule, ink in the middle 60 % of the cell width,
-// white everywhere so that the tint alone colours it.
-TEST(Tga, FontCellsHoldTheGlyphsInFontOrderUpright) {
-  Tga t;
-  std::string err;
-  ASSERT_TRUE(tgaRead(readAll("data/SouthPark.tga"), t, err)) << err;
-  ASSERT_EQ(t.width, t.height);
-  ASSERT_EQ(t.width % 16, 0);
-  const int C = t.width / 16;
-  std::string order;
-  for (int c = 0x20; c <= 0x7e; c++) order += char(c >= 'A' && c <= 'Z' ? c + 32 : c >= 'a' && c <= 'z' ? c - 32 : c);
-  ASSERT_EQ(order[0x21], 'a');
-  ASSERT_EQ(order[0x41], 'A');
-  auto alpha = [&](int x, int row) { return t.rgba[(size_t(row) * t.width + x) * 4 + 3]; };
-  for (size_t i = 0; i < t.rgba.size(); i += 4) ASSERT_TRUE(t.rgba[i] == 255 && t.rgba[i + 1] == 255 && t.rgba[i + 2] == 255);
-  for (int cell = 0; cell < 256; cell++) {
-    const int col = cell % 16, row = cell / 16;
-    // Texture rows of the cell: t from 1 - (row + 1) / 16 to 1 - row / 16.
-    const int r0 = t.height - (row + 1) * C, r1 = t.height - row * C;
-    int ink = 0, minX = C, maxX = -1;
-    for (int r = r0; r < r1; r++)
-      for (int x = 0; x < C; x++)
-        if (alpha(col * C + x, r)) ink++, minX = std::min(minX, x), maxX = std::max(maxX, x);
-    const bool printable = cell < 95 && order[size_t(cell)] != ' ';
-    EXPECT_EQ(ink > 0, printable) << "cell " << cell;
-    if (ink) {
-      EXPECT_GE(minX, int(std::floor(0.2 * C))) << "cell " << cell;
-      EXPECT_LE(maxX + 1, int(std::ceil(0.8 * C))) << "cell " << cell;
-    }
-  }
-  // 'T': its bar is the top of the glyph, at the larger t; '_' sits at the bottom (smaller t).
-  // Rows are counted from the cell's t = bottom edge.
-  auto inkRows = [&](char ch, int &lowest, int &highest, int &widest) {
-    const int i = int(order.find(ch)), col = i % 16, row = i / 16, r0 = t.height - (row + 1) * C;
-    lowest = 1 << 30, highest = -1, widest = -1;
-    int best = 0;
-    for (int r = 0; r < C; r++) {
-      int n = 0;
-      for (int x = 0; x < C; x++) n += alpha(col * C + x, r0 + r) > 128;
-      if (n) lowest = std::min(lowest, r), highest = std::max(highest, r);
-      if (n > best) best = n, widest = r;
-    }
-  };
-  int lo, hi, wide, ulo, uhi, uwide;
-  inkRows('T', lo, hi, wide);
-  EXPECT_GE(wide, hi - 3) << "the bar of T is at the top, the larger t";
-  inkRows('_', ulo, uhi, uwide);
-  EXPECT_LT(uhi, lo + (hi - lo) / 2) << "the underscore lies below the middle of a capital";
-  // Antialiased: some partial alpha at the glyph edges, and solid ink in the strokes.
-  int partial = 0, solid = 0;
-  for (size_t i = 3; i < t.rgba.size(); i += 4) partial += t.rgba[i] > 0 && t.rgba[i] < 255, solid += t.rgba[i] == 255;
-  EXPECT_GT(partial, 1000);
-  EXPECT_GT(solid, 5000);
-}
-
-// The meshes: the forms the loader accepts, and what the frame needs of each.
-TEST(Oia, AllCarryTheirHeaderAndExactLength) {
-  struct Spec {
+// Every PNG passes pngcheck, has its size and palette, and stays inside the decoder's subset:
+// 8-bit indexed, IHDR and PLTE first, the IDAT chunks in one run of at most 8192 bytes each,
+// ancillary chunks besides, IEND last, and filter type 0 on every inflated row.
+TEST(Media, PngsAreInTheDecodersSubset) {
+  const struct {
     const char *name;
-    int modes[2];
-  };
-  const Spec specs[] = {{"data/vosquel.oia", {2, 2}}, {"data/quad-mapped.oia", {14, 14}}, {"data/thing.oia", {6, 14}}, {"data/vosqu-el.oia", {6, 14}}};
-  for (const Spec &s : specs) {
-    const std::vector<uint8_t> f = readAll(s.name);
-    Oia o;
-    std::string err;
-    ASSERT_TRUE(oiaRead(f, o, err)) << s.name << ": " << err;
-    EXPECT_EQ(o.b4, 1) << s.name;
-    EXPECT_EQ(o.b5, 0) << s.name;
-    EXPECT_TRUE(o.mode == s.modes[0] || o.mode == s.modes[1]) << s.name;
-    EXPECT_EQ(o.count % 3, 0) << s.name;
-    for (float v : o.data) ASSERT_TRUE(std::isfinite(v)) << s.name;
-  }
-  Oia o;
-  std::string err;
-  const std::vector<uint8_t> pack = readAll("data/vosquel.oia");
-  ASSERT_TRUE(oiaRead(pack, o, err));
-  EXPECT_EQ(o.count, 1470);
-  EXPECT_EQ(pack.size(), 17650u);
-  EXPECT_EQ(pack[8], 0x05);
-  EXPECT_EQ(pack[9], 0xBE);
-}
-
-namespace {
-struct P3 {
-  double x, y, z;
-};
-// Position and normal of vertex i of a mesh of mode 6 or 14.
-void vertexAt(const Oia &o, int i, P3 &p, P3 &n) {
-  const float *v = &o.data[size_t(i) * (o.stride / 4)] + (o.mode == 14 ? 2 : 0);
-  n = {v[0], v[1], v[2]};
-  p = {v[3], v[4], v[5]};
-}
-double dot(P3 a, P3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-P3 sub(P3 a, P3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-P3 cross(P3 a, P3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-}  // namespace
-
-// The cube: 12 triangles on the faces of the unit cube, wound outwards, each face with its own
-// texture coordinates spanning the whole picture.
-TEST(Oia, CubeIsTheTexturedUnitCube) {
-  Oia o;
-  std::string err;
-  ASSERT_TRUE(oiaRead(readAll("data/quad-mapped.oia"), o, err)) << err;
-  ASSERT_EQ(o.mode, 14);
-  ASSERT_EQ(o.count, 36);
-  for (int t = 0; t < 12; t++) {
-    P3 p[3], n[3];
-    double smin = 1, smax = 0;
-    for (int k = 0; k < 3; k++) {
-      vertexAt(o, 3 * t + k, p[k], n[k]);
-      const float s = o.data[size_t(3 * t + k) * 8], tt = o.data[size_t(3 * t + k) * 8 + 1];
-      EXPECT_TRUE(s >= 0 && s <= 1 && tt >= 0 && tt <= 1);
-      smin = std::min(smin, double(s)), smax = std::max(smax, double(s));
-      EXPECT_NEAR(std::max({std::fabs(p[k].x), std::fabs(p[k].y), std::fabs(p[k].z)}), 1.0, 1e-6);
+    int w, palette, idats;
+  } pngs[] = {{"data/organ.png", 512, 256, 23}, {"data/suck_thing_mask.png", 128, 256, 0}, {"data/suck_thing.png", 128, 0, 0},
+              {"data/suck_front.png", 512, 18, 0}, {"data/suck_mask.png", 512, 256, 0}, {"data/suck_back.png", 512, 0, 0},
+              {"data/tex-park.png", 512, 0, 0}, {"data/tex-cow-env.png", 256, 256, 2}};
+  for (const auto &s : pngs) {
+    EXPECT_EQ(run({"pngcheck", s.name}).output.rfind("OK:", 0), 0u) << s.name;
+    Indexed img;
+    ASSERT_TRUE(readIndexed(s.name, img)) << s.name;
+    EXPECT_EQ(img.w, s.w) << s.name;
+    EXPECT_EQ(img.h, s.w) << s.name;
+    EXPECT_TRUE(!s.palette || int(img.pal.size()) == s.palette) << s.name;
+    const Bytes f = fileRead(s.name);
+    std::vector<std::string> types;
+    Bytes z;
+    for (size_t at = 8; at + 12 <= f.size(); at += 12 + getBe32(&f[at])) {
+      types.emplace_back(f.begin() + long(at) + 4, f.begin() + long(at) + 8);
+      if (types.back() != "IDAT") continue;
+      EXPECT_LE(getBe32(&f[at]), 8192u) << s.name;
+      z.insert(z.end(), f.begin() + long(at) + 8, f.begin() + long(at + 8 + getBe32(&f[at])));
     }
-    EXPECT_EQ(smax - smin, 1.0);
-    const P3 face = cross(sub(p[1], p[0]), sub(p[2], p[0]));
-    EXPECT_GT(dot(face, n[0]), 0) << "triangle " << t << " winds against its normal";
-    EXPECT_GT(dot(n[0], p[0]), 0) << "normal of triangle " << t << " points inwards";
+    const size_t idats = size_t(std::count(types.begin(), types.end(), "IDAT"));
+    EXPECT_TRUE(types[0] == "IHDR" && types[1] == "PLTE" && types[2] == "IDAT" && types.back() == "IEND") << s.name;
+    EXPECT_TRUE(std::all_of(types.begin() + 2 + long(idats), types.end() - 1, [](const std::string &t) { return islower(t[0]); })) << s.name;
+    EXPECT_TRUE(!s.idats || idats == size_t(s.idats)) << s.name << ": " << idats << " IDAT chunks";
+    // Bit depth 8, colour type 3, no interlace.
+    EXPECT_EQ(Bytes({f[24], f[25], f[28]}), Bytes({8, 3, 0})) << s.name;
+    Bytes raw(size_t(img.h) * (img.w + 1));
+    uLongf size = uLongf(raw.size());
+    ASSERT_EQ(uncompress(raw.data(), &size, z.data(), uLong(z.size())), Z_OK) << s.name;
+    for (int y = 0; y < img.h; y++) ASSERT_EQ(raw[size_t(y) * (img.w + 1)], 0) << s.name << " row " << y;
   }
 }
 
-// The inner object: convex (no depth test from the second frame on), closed, wound outwards with
-// unit normals pointing out, a few thousand triangles at most, inside the cube.
-TEST(Oia, InnerObjectIsConvexAndSmooth) {
-  Oia o;
-  std::string err;
-  ASSERT_TRUE(oiaRead(readAll("data/thing.oia"), o, err)) << err;
-  ASSERT_TRUE(o.mode == 6 || o.mode == 14);
-  ASSERT_GE(o.count, 300);
-  EXPECT_LE(o.count / 3, 4000);
-  std::vector<P3> pos(size_t(o.count)), nor(size_t(o.count));
-  for (int i = 0; i < o.count; i++) vertexAt(o, i, pos[size_t(i)], nor[size_t(i)]);
-  double area = 0;
-  for (int t = 0; t < o.count / 3; t++) {
-    const P3 a = pos[size_t(3 * t)], b = pos[size_t(3 * t + 1)], c = pos[size_t(3 * t + 2)];
-    const P3 f = cross(sub(b, a), sub(c, a));
-    const double len = std::sqrt(dot(f, f));
-    area += len / 2;
-    if (len < 1e-9) continue;
-    EXPECT_GT(dot(f, a), 0) << "triangle " << t << " faces inwards";
-    // Convex: every vertex lies on the inner side of every face's plane (tolerance for rounding).
-    if (t % 7 == 0) {
-      for (const P3 &q : pos) {
-        ASSERT_LE(dot(f, sub(q, a)) / len, 1e-4) << "triangle " << t;
+// A 32-bit TGA as the demo's loader orients it (rows reversed when the Y origin is 0, mirrored
+// when the X origin is not), so that row 0 is texture t = 0; RGBA bytes.
+struct Tga {
+  int w = 0, h = 0;
+  Bytes rgba;
+  uint8_t at(int x, int y, int c) const { return rgba[(size_t(y) * w + x) * 4 + c]; }
+};
+Tga readTga(const std::string &path) {
+  const Bytes f = fileRead(path);
+  Tga t;
+  if (f.size() < 18 || f[2] != 2 || f[1] != 0 || f[16] != 32) return t;
+  t.w = getLe16(&f[12]), t.h = getLe16(&f[14]);
+  const size_t from = 18 + f[0];
+  if (f.size() < from + size_t(t.w) * t.h * 4) return {};
+  t.rgba.resize(size_t(t.w) * t.h * 4);
+  for (int y = 0; y < t.h; y++) {
+    for (int x = 0; x < t.w; x++) {
+      const int sy = getLe16(&f[10]) == 0 ? t.h - 1 - y : y, sx = getLe16(&f[8]) != 0 ? t.w - 1 - x : x;
+      const uint8_t *p = &f[from + (size_t(sy) * t.w + sx) * 4];
+      for (int c = 0; c < 4; c++) t.rgba[(size_t(y) * t.w + x) * 4 + c] = p[c == 3 ? 3 : 2 - c];
+    }
+  }
+  return t;
+}
+
+// The cube's picture is glass: panels about half transparent, edges solid.
+TEST(Media, CubeTextureIsTranslucentGlassWithSolidEdges) {
+  const Tga t = readTga("data/vosquel.tga");
+  ASSERT_GE(t.w, 64);
+  double panel = 0;
+  for (int y = t.h / 4; y < t.h * 3 / 4; y++)
+    for (int x = t.w / 4; x < t.w * 3 / 4; x++) panel += t.at(x, y, 3) / 255.0;
+  panel /= t.w * t.h / 4;
+  EXPECT_TRUE(panel > 0.4 && panel < 0.6) << panel;
+  for (int i = 0; i < t.w; i++) EXPECT_GT(std::min({t.at(i, 1, 3), t.at(1, i, 3), t.at(i, t.h - 2, 3), t.at(t.w - 2, i, 3)}), 242) << i;
+}
+
+// The font: glyph k of the font order in cell (k mod 16, k div 16) with its top at the larger t,
+// everything it draws in the middle 60 % of the cell's width (neighbouring quads overlap by 40 %),
+// grey levels only, so that the text colour alone colours it.
+TEST(Media, FontCellsHoldTheGlyphsInFontOrderUpright) {
+  const Tga t = readTga("data/SouthPark.tga");
+  ASSERT_EQ(t.w, t.h);
+  const int C = t.w / 16;
+  std::string order;
+  for (int c = 0x20; c <= 0x7e; c++) order += char(isupper(c) ? tolower(c) : islower(c) ? toupper(c) : c);
+  for (int cell = 0; cell < 256; cell++) {
+    const int x0 = cell % 16 * C, y0 = t.h - (cell / 16 + 1) * C;
+    int minX = C, maxX = -1;
+    for (int y = y0; y < y0 + C; y++) {
+      for (int x = 0; x < C; x++) {
+        if (!t.at(x0 + x, y, 3)) continue;
+        minX = std::min(minX, x), maxX = std::max(maxX, x);
+        ASSERT_TRUE(t.at(x0 + x, y, 0) == t.at(x0 + x, y, 1) && t.at(x0 + x, y, 1) == t.at(x0 + x, y, 2)) << "cell " << cell;
+      }
+    }
+    EXPECT_EQ(maxX >= 0, cell < 95 && order[size_t(cell)] != ' ') << "cell " << cell;
+    EXPECT_TRUE(maxX < 0 || (minX >= C / 5 && maxX < C - C / 5)) << "cell " << cell << " from " << minX << " to " << maxX;
+  }
+  // The bar of 'T' is its highest ink, at the larger t.
+  const int k = int(order.find('T')), x0 = k % 16 * C, y0 = t.h - (k / 16 + 1) * C;
+  int widest = 0, widestRow = 0, highest = 0;
+  for (int y = 0; y < C; y++) {
+    int n = 0;
+    for (int x = 0; x < C; x++) n += t.at(x0 + x, y0 + y, 0) > 200 && t.at(x0 + x, y0 + y, 3) > 128;
+    if (n > widest) widest = n, widestRow = y;
+    if (n) highest = y;
+  }
+  EXPECT_GE(widestRow, highest - 3);
+}
+
+// An OIA mesh's vertices: position and normal of each (modes 6 and 14).
+struct Mesh {
+  int mode = 0;
+  std::vector<std::array<double, 3>> pos, nor;
+};
+Mesh readMesh(const std::string &path) {
+  const Bytes f = fileRead(path);
+  Mesh m;
+  m.mode = f.size() >= 10 ? f[7] : 0;
+  const size_t floats = m.mode == 14 ? 8 : 6, count = f.size() >= 10 ? size_t(f[8]) << 8 | f[9] : 0;
+  for (size_t i = 0; i < count && f.size() >= 10 + (i + 1) * floats * 4; i++) {
+    float v[8];
+    memcpy(v, &f[10 + i * floats * 4], floats * 4);
+    const float *n = v + floats - 6;
+    m.nor.push_back({n[0], n[1], n[2]});
+    m.pos.push_back({n[3], n[4], n[5]});
+  }
+  return m;
+}
+double dot(std::array<double, 3> a, std::array<double, 3> b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+std::array<double, 3> faceNormal(const Mesh &m, size_t t) {
+  const auto &a = m.pos[3 * t], &b = m.pos[3 * t + 1], &c = m.pos[3 * t + 2];
+  const std::array<double, 3> u = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+  return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+}
+
+// The cube and the inner object are closed, convex and wound outwards with normals pointing
+// out: from the second frame on nothing is depth-tested, so a concave shape would overdraw itself.
+// The logo is a flat slab facing +z within about 2 units of its centre.
+TEST(Media, MeshesHaveTheShapesTheFrameNeeds) {
+  for (const char *name : {"data/quad-mapped.oia", "data/thing.oia"}) {
+    const Mesh m = readMesh(name);
+    ASSERT_TRUE(m.pos.size() >= 36 && m.pos.size() % 3 == 0 && m.pos.size() <= 12000) << name;
+    EXPECT_EQ(m.mode, std::string(name) == "data/thing.oia" ? 6 : 14) << name;
+    for (size_t t = 0; t < m.pos.size() / 3; t++) {
+      const auto f = faceNormal(m, t);
+      EXPECT_GT(dot(f, m.nor[3 * t]), 0) << name << " triangle " << t << " winds against its normal";
+      EXPECT_GT(dot(m.nor[3 * t], m.pos[3 * t]), 0) << name << " triangle " << t << " faces inwards";
+      for (size_t q = 0; q < m.pos.size(); q += 5) {
+        const auto &a = m.pos[3 * t], &p = m.pos[q];
+        ASSERT_LE(dot(f, {p[0] - a[0], p[1] - a[1], p[2] - a[2]}) / std::sqrt(dot(f, f) + 1e-30), 1e-4) << name << " is not convex";
       }
     }
   }
-  EXPECT_GT(area, 1.0);
-  for (int i = 0; i < o.count; i++) {
-    EXPECT_NEAR(dot(nor[size_t(i)], nor[size_t(i)]), 1.0, 1e-4);
-    EXPECT_GT(dot(nor[size_t(i)], pos[size_t(i)]), 0);
-    EXPECT_LT(std::sqrt(dot(pos[size_t(i)], pos[size_t(i)])), 1.2);
-  }
+  const Mesh logo = readMesh("data/vosqu-el.oia");
+  ASSERT_GT(logo.pos.size(), 30u);
+  double zmin = 1e9, zmax = -1e9, reach = 0, front = 0, back = 0;
+  for (const auto &p : logo.pos) zmin = std::min(zmin, p[2]), zmax = std::max(zmax, p[2]), reach = std::max(reach, std::sqrt(dot(p, p)));
+  for (size_t t = 0; t < logo.pos.size() / 3; t++) (faceNormal(logo, t)[2] > 0 ? front : back) += std::fabs(faceNormal(logo, t)[2]);
+  EXPECT_TRUE(reach > 1.0 && reach <= 2.05) << reach;
+  EXPECT_LT(zmax - zmin, 0.5);
+  EXPECT_GT(front, 0.8 * back) << "the front is as large as the back";
 }
 
-// The logo: a nearly flat slab facing +z, within about 2 units of its centre, unit normals.
-TEST(Oia, LogoIsAFlatSlabFacingZ) {
-  Oia o;
-  std::string err;
-  ASSERT_TRUE(oiaRead(readAll("data/vosqu-el.oia"), o, err)) << err;
-  ASSERT_TRUE(o.mode == 6 || o.mode == 14);
-  ASSERT_GT(o.count, 30);
-  double zmin = 1e9, zmax = -1e9, rmax = 0, facingZ = 0, facingAway = 0;
-  for (int i = 0; i < o.count; i++) {
-    P3 p, n;
-    vertexAt(o, i, p, n);
-    zmin = std::min(zmin, p.z), zmax = std::max(zmax, p.z);
-    rmax = std::max(rmax, std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z));
-    EXPECT_NEAR(dot(n, n), 1.0, 1e-4);
-  }
-  for (int t = 0; t < o.count / 3; t++) {
-    P3 a, b, c, n;
-    vertexAt(o, 3 * t, a, n);
-    vertexAt(o, 3 * t + 1, b, n);
-    vertexAt(o, 3 * t + 2, c, n);
-    const P3 f = cross(sub(b, a), sub(c, a));
-    const double area = std::sqrt(dot(f, f)) / 2;
-    if (f.z > 0) facingZ += area * f.z / (2 * area + 1e-12);
-    if (f.z < 0) facingAway -= area * f.z / (2 * area + 1e-12);
-  }
-  EXPECT_LE(rmax, 2.05);
-  EXPECT_GT(rmax, 1.0);
-  EXPECT_LT(zmax - zmin, 0.5);
-  EXPECT_GT(facingZ, 0.8 * facingAway) << "the front is as large as the back";
-  EXPECT_GT(facingZ, 2.0);
-}
+}  // namespace
