@@ -173,8 +173,8 @@ TEST(Tga, RedLightmapIsADeepRedFieldWithHighlights) {
 }
 
 // The font: 16 x 16 cells, glyph i of the font order in cell (i mod 16, i div 16) with its top at
-// the larger t after the loader's orientation rule, ink in the middle 60 % of the cell width,
-// white everywhere so that the tint alone colours it.
+// the larger t after the loader's orientation rule, white ink in the middle 60 % of the cell
+// width, so that the tint alone colours it, framed by a black ring that reaches no neighbour's ink.
 TEST(Tga, FontCellsHoldTheGlyphsInFontOrderUpright) {
   Tga t;
   std::string err;
@@ -186,19 +186,24 @@ TEST(Tga, FontCellsHoldTheGlyphsInFontOrderUpright) {
   for (int c = 0x20; c <= 0x7e; c++) order += char(c >= 'A' && c <= 'Z' ? c + 32 : c >= 'a' && c <= 'z' ? c - 32 : c);
   ASSERT_EQ(order[0x21], 'a');
   ASSERT_EQ(order[0x41], 'A');
-  auto alpha = [&](int x, int row) { return t.rgba[(size_t(row) * t.width + x) * 4 + 3]; };
-  for (size_t i = 0; i < t.rgba.size(); i += 4) ASSERT_TRUE(t.rgba[i] == 255 && t.rgba[i + 1] == 255 && t.rgba[i + 2] == 255);
+  // Ink is what the text colour shows: alpha times whiteness, 0..255.
+  auto ink = [&](int x, int row) {
+    const uint8_t *p = &t.rgba[(size_t(row) * t.width + x) * 4];
+    return p[0] * p[3] / 255;
+  };
+  // Every texel is grey: white ink, black ring, or a mix of the two at the ink's edge.
+  for (size_t i = 0; i < t.rgba.size(); i += 4) ASSERT_TRUE(t.rgba[i] == t.rgba[i + 1] && t.rgba[i] == t.rgba[i + 2]) << i / 4;
   for (int cell = 0; cell < 256; cell++) {
     const int col = cell % 16, row = cell / 16;
     // Texture rows of the cell: t from 1 - (row + 1) / 16 to 1 - row / 16.
     const int r0 = t.height - (row + 1) * C, r1 = t.height - row * C;
-    int ink = 0, minX = C, maxX = -1;
+    int inked = 0, minX = C, maxX = -1;
     for (int r = r0; r < r1; r++)
       for (int x = 0; x < C; x++)
-        if (alpha(col * C + x, r)) ink++, minX = std::min(minX, x), maxX = std::max(maxX, x);
+        if (ink(col * C + x, r)) inked++, minX = std::min(minX, x), maxX = std::max(maxX, x);
     const bool printable = cell < 95 && order[size_t(cell)] != ' ';
-    EXPECT_EQ(ink > 0, printable) << "cell " << cell;
-    if (ink) {
+    EXPECT_EQ(inked > 0, printable) << "cell " << cell;
+    if (inked) {
       EXPECT_GE(minX, int(std::floor(0.2 * C))) << "cell " << cell;
       EXPECT_LE(maxX + 1, int(std::ceil(0.8 * C))) << "cell " << cell;
     }
@@ -211,7 +216,7 @@ TEST(Tga, FontCellsHoldTheGlyphsInFontOrderUpright) {
     int best = 0;
     for (int r = 0; r < C; r++) {
       int n = 0;
-      for (int x = 0; x < C; x++) n += alpha(col * C + x, r0 + r) > 128;
+      for (int x = 0; x < C; x++) n += ink(col * C + x, r0 + r) > 128;
       if (n) lowest = std::min(lowest, r), highest = std::max(highest, r);
       if (n > best) best = n, widest = r;
     }
@@ -221,11 +226,48 @@ TEST(Tga, FontCellsHoldTheGlyphsInFontOrderUpright) {
   EXPECT_GE(wide, hi - 3) << "the bar of T is at the top, the larger t";
   inkRows('_', ulo, uhi, uwide);
   EXPECT_LT(uhi, lo + (hi - lo) / 2) << "the underscore lies below the middle of a capital";
-  // Antialiased: some partial alpha at the glyph edges, and solid ink in the strokes.
+  // Antialiased: some partial ink at the glyph edges, and solid ink in the strokes.
   int partial = 0, solid = 0;
-  for (size_t i = 3; i < t.rgba.size(); i += 4) partial += t.rgba[i] > 0 && t.rgba[i] < 255, solid += t.rgba[i] == 255;
+  for (int r = 0; r < t.height; r++)
+    for (int x = 0; x < t.width; x++) partial += ink(x, r) > 0 && ink(x, r) < 255, solid += ink(x, r) == 255;
   EXPECT_GT(partial, 1000);
   EXPECT_GT(solid, 5000);
+}
+
+// The ring: the texels right above and below each ink texel that are not ink themselves are
+// black and nearly opaque, so the ink is framed wherever it is drawn. And nothing of a cell, ring
+// or ink, lies where a neighbour's ink lands: the pen advances 60 of the 100 units of a cell, and
+// GL_LINEAR filtering spreads a texel over one more.
+TEST(Tga, FontRingFramesTheInkAndStaysOffTheNeighbours) {
+  Tga t;
+  std::string err;
+  ASSERT_TRUE(tgaRead(readAll("data/SouthPark.tga"), t, err)) << err;
+  const int C = t.width / 16;
+  auto at = [&](int x, int row) { return &t.rgba[(size_t(row) * t.width + x) * 4]; };
+  auto isInk = [&](int x, int row) { return at(x, row)[0] * at(x, row)[3] >= 128 * 255; };
+  int inkLeft = C, inkRight = -1, framed = 0;
+  for (int row = 0; row < t.height; row++)
+    for (int x = 0; x < t.width; x++) {
+      if (at(x, row)[0] * at(x, row)[3] == 0) continue;
+      inkLeft = std::min(inkLeft, x % C), inkRight = std::max(inkRight, x % C);
+      if (!isInk(x, row)) continue;
+      for (int dr : {-2, -1, 1, 2}) {
+        const int r = row + dr;
+        if (r / C != row / C || at(x, r)[0] * at(x, r)[3] > 0) continue;  // another cell, or ink
+        EXPECT_GE(at(x, r)[3], 240) << "column " << x << ", row " << r;
+        EXPECT_LE(at(x, r)[0], 8) << "column " << x << ", row " << r;
+        framed++;
+      }
+    }
+  EXPECT_GT(framed, 2000);
+  // A neighbour's ink lies 0.6 cells to either side: its columns in this cell's coordinates.
+  const double advance = 0.6 * C, leftEnds = inkRight + 1 - advance, rightBegins = inkLeft + advance;
+  for (int row = 0; row < t.height; row++)
+    for (int x = 0; x < t.width; x++) {
+      if (at(x, row)[3] == 0) continue;
+      ASSERT_GE(x % C, leftEnds + 1) << "column " << x << ", row " << row << " covers the left neighbour's ink";
+      ASSERT_LE(x % C + 1, rightBegins - 1) << "column " << x << ", row " << row << " covers the right neighbour's ink";
+    }
 }
 
 // The meshes: the forms the loader accepts, and what the frame needs of each.
