@@ -63,9 +63,9 @@ size_t walkCbrFrames(const Bytes &d, size_t start) {
 
 // Runs a program to its end: its status and all it printed.
 ProcResult run(std::vector<std::string> argv, double seconds) {
-  ProcSpec spec;
-  spec.argv = std::move(argv);
-  return procRun(spec, seconds);
+  ProcSpec child;
+  child.argv = std::move(argv);
+  return procRun(child, seconds);
 }
 
 // The number after the last "key" in ffmpeg's report; NaN when absent.
