@@ -66,7 +66,9 @@ static Cells cellsAt(float u, float v, int n, uint32_t seed) {
 }
 
 // Organ walls: cells with bright membranes and dark nuclei, veins across them, fine tissue
-// grain; one ramp from deep purple-red to warm white, tiling on all edges.
+// grain, tiling on all edges. One ramp from violet-black through strong reds to a pale pink: the
+// walls are lit at about a quarter, where pastel tones turn to brown and grey but saturated reds
+// stay red, so the cell bodies are saturated and only the membranes come near white.
 Indexed makeOrgan() {
   const int W = 512;
   std::vector<float> base(size_t(W) * W), grainField(size_t(W) * W);
@@ -90,8 +92,8 @@ Indexed makeOrgan() {
       base[size_t(y) * W + x] = val;
       grainField[size_t(y) * W + x] = fbmTile(u * 128, v * 128, 128, 2, 41) - 0.5f;
     }
-  const std::vector<Rgb> ramp = {rgb8(50, 0, 30),    rgb8(150, 6, 50),   rgb8(235, 30, 70),  rgb8(255, 90, 120),
-                                 rgb8(255, 160, 160), rgb8(255, 220, 190), rgb8(255, 255, 240)};
+  const std::vector<Rgb> ramp = {rgb8(25, 0, 20),   rgb8(80, 0, 40),    rgb8(170, 0, 50),   rgb8(240, 30, 70),
+                                 rgb8(255, 70, 100), rgb8(255, 130, 145), rgb8(255, 205, 195)};
   auto make = [&](float detail) {
     std::vector<float> f(base.size());
     SplitMix r{77};
