@@ -231,33 +231,46 @@ TEST(Media, CubeTextureIsTranslucentGlassWithSolidEdges) {
 }
 
 // The font: glyph k of the font order in cell (k mod 16, k div 16) with its top at the larger t,
-// everything it draws in the middle 60 % of the cell's width (neighbouring quads overlap by 40 %),
-// grey levels only, so that the text colour alone colours it.
-TEST(Media, FontCellsHoldTheGlyphsInFontOrderUpright) {
+// white ink (alpha times whiteness) in the middle 60 % of the cell's width, framed above and below
+// by a nearly opaque black ring; grey levels only, so that the text colour alone colours it; and
+// nothing of a cell where a neighbour's ink lands (the pen advances 60 of the cell's 100 units).
+TEST(Media, FontCellsHoldFramedGlyphsInFontOrderUpright) {
   const Tga t = readTga("data/SouthPark.tga");
   ASSERT_EQ(t.w, t.h);
   const int C = t.w / 16;
   std::string order;
   for (int c = 0x20; c <= 0x7e; c++) order += char(isupper(c) ? tolower(c) : islower(c) ? toupper(c) : c);
+  const auto ink = [&](int x, int y) { return t.at(x, y, 0) * t.at(x, y, 3) / 255; };
+  int framed = 0, inkLeft = C, inkRight = -1, left = C, right = -1;
   for (int cell = 0; cell < 256; cell++) {
     const int x0 = cell % 16 * C, y0 = t.h - (cell / 16 + 1) * C;
-    int minX = C, maxX = -1;
+    bool inked = false;
     for (int y = y0; y < y0 + C; y++) {
       for (int x = 0; x < C; x++) {
-        if (!t.at(x0 + x, y, 3)) continue;
-        minX = std::min(minX, x), maxX = std::max(maxX, x);
         ASSERT_TRUE(t.at(x0 + x, y, 0) == t.at(x0 + x, y, 1) && t.at(x0 + x, y, 1) == t.at(x0 + x, y, 2)) << "cell " << cell;
+        if (t.at(x0 + x, y, 3)) left = std::min(left, x), right = std::max(right, x);
+        if (!ink(x0 + x, y)) continue;
+        inked = true;
+        inkLeft = std::min(inkLeft, x), inkRight = std::max(inkRight, x);
+        for (int dy : {-2, 2}) {
+          const int r = y + dy;
+          if (r < y0 || r >= y0 + C || ink(x0 + x, r) || ink(x0 + x, y) < 128) continue;
+          EXPECT_TRUE(t.at(x0 + x, r, 3) >= 240 && t.at(x0 + x, r, 0) <= 8) << "unframed ink in cell " << cell;
+          framed++;
+        }
       }
     }
-    EXPECT_EQ(maxX >= 0, cell < 95 && order[size_t(cell)] != ' ') << "cell " << cell;
-    EXPECT_TRUE(maxX < 0 || (minX >= C / 5 && maxX < C - C / 5)) << "cell " << cell << " from " << minX << " to " << maxX;
+    EXPECT_EQ(inked, cell < 95 && order[size_t(cell)] != ' ') << "cell " << cell;
   }
+  EXPECT_GT(framed, 2000);
+  EXPECT_TRUE(inkLeft >= C / 5 && inkRight < C - C / 5) << "ink from " << inkLeft << " to " << inkRight;
+  EXPECT_TRUE(left > inkRight - 0.6 * C + 1 && right < inkLeft + 0.6 * C - 1) << "reaches a neighbour's ink";
   // The bar of 'T' is its highest ink, at the larger t.
   const int k = int(order.find('T')), x0 = k % 16 * C, y0 = t.h - (k / 16 + 1) * C;
   int widest = 0, widestRow = 0, highest = 0;
   for (int y = 0; y < C; y++) {
     int n = 0;
-    for (int x = 0; x < C; x++) n += t.at(x0 + x, y0 + y, 0) > 200 && t.at(x0 + x, y0 + y, 3) > 128;
+    for (int x = 0; x < C; x++) n += ink(x0 + x, y0 + y) > 128;
     if (n > widest) widest = n, widestRow = y;
     if (n) highest = y;
   }

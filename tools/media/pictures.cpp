@@ -66,7 +66,9 @@ static Cells cellsAt(float u, float v, int n, uint32_t seed) {
 }
 
 // Organ walls: cells with bright membranes and dark nuclei, veins across them, fine tissue
-// grain; one ramp from deep purple-red to warm white, tiling on all edges.
+// grain, tiling on all edges. One ramp from violet-black through strong reds to a pale pink: the
+// walls are lit at about a quarter, where pastel tones turn to brown and grey but saturated reds
+// stay red, so the cell bodies are saturated and only the membranes come near white.
 Indexed makeOrgan() {
   const int W = 512;
   std::vector<float> base(size_t(W) * W), grainField(size_t(W) * W);
@@ -90,8 +92,8 @@ Indexed makeOrgan() {
       base[size_t(y) * W + x] = val;
       grainField[size_t(y) * W + x] = fbmTile(u * 128, v * 128, 128, 2, 41) - 0.5f;
     }
-  const std::vector<Rgb> ramp = {rgb8(50, 0, 30),    rgb8(150, 6, 50),   rgb8(235, 30, 70),  rgb8(255, 90, 120),
-                                 rgb8(255, 160, 160), rgb8(255, 220, 190), rgb8(255, 255, 240)};
+  const std::vector<Rgb> ramp = {rgb8(25, 0, 20),   rgb8(80, 0, 40),    rgb8(170, 0, 50),   rgb8(240, 30, 70),
+                                 rgb8(255, 70, 100), rgb8(255, 130, 145), rgb8(255, 205, 195)};
   auto make = [&](float detail) {
     std::vector<float> f(base.size());
     SplitMix r{77};
@@ -574,17 +576,56 @@ static void placeGlyph(Picture &p, const GlyphMap &g, int cx, int cy, int baseli
     }
 }
 
+// The dark ring around each glyph: opaque up to 3 texels from the ink, fading out over one more.
+// Across, distances count half, since the text is squeezed across two to three times more than
+// down: the ring then fills the glyph's own band of the cell, the widest it can be.
+constexpr float kRingWidth = 3.0f, kRingSoft = 1.0f, kRingAcross = 0.5f;
+
+// The distance in texels from (x, y) to the nearest texel of the cell at (cx, cy) whose ink
+// covers at least half of it.
+static float inkDistance(const Picture &p, int cx, int cy, int x, int y) {
+  float best = 1e9f;
+  for (int v = cy; v < cy + 32; v++)
+    for (int u = cx; u < cx + 32; u++) {
+      if (p.alpha[size_t(v) * p.w + u] < 0.5f) continue;
+      best = std::min(best, std::hypot((u - x) * kRingAcross, float(v - y)));
+    }
+  return best;
+}
+
+// Frames the glyph in the cell at (cx, cy) with a black ring under its white ink, so that the
+// text reads against light and dark walls alike. The ring stays in the columns 7 to 24 of the
+// cell, as the ink does: the pen advances 19.2 of the cell's 32 texels, so a neighbour's ink
+// comes no nearer than columns 5.8 and 26.2, and filtering spreads a texel by one at most.
+static void ringGlyph(Picture &p, int cx, int cy) {
+  std::vector<float> ring(32 * 32, 0.0f);
+  for (int y = cy; y < cy + 32; y++)
+    for (int x = cx + 7; x <= cx + 24; x++) {
+      const float d = inkDistance(p, cx, cy, x, y);
+      ring[size_t(y - cy) * 32 + x - cx] = 1 - smooth(kRingWidth, kRingWidth + kRingSoft, d);
+    }
+  for (int y = cy; y < cy + 32; y++)
+    for (int x = cx; x < cx + 32; x++) {
+      const size_t i = size_t(y) * p.w + x;
+      const float ink = p.alpha[i], a = ink + ring[size_t(y - cy) * 32 + x - cx] * (1 - ink);
+      p.alpha[i] = a;
+      p.px[i] = a > 0 ? Rgb{ink / a, ink / a, ink / a} : Rgb{0, 0, 0};
+    }
+}
+
 // The font: 16 x 16 cells of 32 pixels, glyph i of fontOrder in column i mod 16 and row i div 16
-// counted from the top, white with antialiased alpha, ink kept inside the middle 60 % of the cell
-// width and clear of the cell's top and bottom.
+// counted from the top, white ink with antialiased alpha kept inside the middle 60 % of the cell
+// width and clear of the cell's top and bottom, framed by a black ring; clear texels are black.
 Picture makeFont() {
   const int W = 512, C = 32;
-  Picture p = pictureNew(W, W, {1, 1, 1}, 0.0f);
+  Picture p = pictureNew(W, W, {0, 0, 0}, 0.0f);
   const std::string order = fontOrderText();
   const int baseline = fontOpenFitted(order);
   for (size_t i = 0; i < order.size(); i++) {
     GlyphMap g;
-    if (fontGlyph((unsigned char)order[i], g)) placeGlyph(p, g, int(i % 16) * C, int(i / 16) * C, baseline);
+    if (!fontGlyph((unsigned char)order[i], g)) continue;
+    placeGlyph(p, g, int(i % 16) * C, int(i / 16) * C, baseline);
+    ringGlyph(p, int(i % 16) * C, int(i / 16) * C);
   }
   return p;
 }

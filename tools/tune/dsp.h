@@ -128,11 +128,6 @@ inline double adsr(double t, double gate, double a, double d, double s, double r
   return l0 * (1.0 - x) * (1.0 - x);
 }
 
-// Soft saturation.
-inline double softClip(double x) {
-  return std::tanh(x);
-}
-
 // Equal-power pan gains for p in -1 (left) .. 1 (right).
 inline void panGains(double p, double &gl, double &gr) {
   double a = (p + 1.0) * 0.25 * kPi;

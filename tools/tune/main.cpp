@@ -1,12 +1,12 @@
 // tune: composes, renders, masters and encodes the demo's soundtrack.
-//   tune OUT.mp3 [--wav OUT.wav] [--only kick,bass,...] [--raw] [--placeholder]
+//   tune OUT.mp3 [--wav OUT.wav] [--only kick,bass,...] [--raw]
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "dsp.h"
 #include "files.h"
 #include "master.h"
 #include "mp3out.h"
@@ -20,24 +20,6 @@ static constexpr double kTargetLufs = -14.0;
 static constexpr double kFirstPcmLufs = -13.6;
 static constexpr double kCeilingDb = -1.85;
 static constexpr double kMaxPeakDb = -1.2;  // what the decoded MP3 may reach (under -1 dBTP)
-
-// A quiet, slowly fading A-minor chord: what the file held before the piece was done.
-static Pcm16 renderPlaceholder() {
-  Pcm16 pcm;
-  const size_t frames = static_cast<size_t>(kTotal);
-  pcm.samples.resize(frames * 2);
-  const double freqs[3] = {220.0, 261.6255653005986, 329.6275569128699};
-  for (size_t i = 0; i < frames; ++i) {
-    double t = static_cast<double>(i) / kRate;
-    double env = std::min(1.0, t / 2.0) * (1.0 - static_cast<double>(i) / static_cast<double>(frames));
-    double s = 0;
-    for (double f : freqs) s += std::sin(2.0 * kPi * f * t);
-    int16_t v = static_cast<int16_t>(std::lround(s * env * 3000.0));
-    pcm.samples[2 * i] = v;
-    pcm.samples[2 * i + 1] = v;
-  }
-  return pcm;
-}
 
 // Track mask from a comma-separated list of names; 0 if a name is unknown.
 static unsigned parseTracks(std::string_view list) {
@@ -53,8 +35,9 @@ static unsigned parseTracks(std::string_view list) {
     std::string_view n = list.substr(0, c);
     list = c == std::string_view::npos ? std::string_view{} : list.substr(c + 1);
     unsigned bit = 0;
-    for (const auto &e : names)
+    for (const auto &e : names) {
       if (e.name == n) bit = e.bit;
+    }
     if (!bit) return 0;
     mask |= bit;
   }
@@ -114,73 +97,79 @@ static bool masterAndEncode(const Mix &mix, Pcm16 &pcm, Bytes &mp3) {
   return false;
 }
 
-// Parses the options, renders (or makes the placeholder), writes the WAV and the MP3.
-int main(int argc, char **argv) {
+// What the command line asks for.
+struct Options {
   std::string out, wav;
-  bool placeholder = false, raw = false;
   unsigned mask = kAllTracks;
-  const char *usage = "usage: tune OUT.mp3 [--wav OUT.wav] [--only kick,bass,...] [--raw] [--placeholder]\n";
+  bool raw = false;
+};
+
+// Reads the command line; false (with the reason printed) when it is not a valid one.
+static bool parseOptions(int argc, char **argv, Options &o) {
+  const char *usage = "usage: tune OUT.mp3 [--wav OUT.wav] [--only kick,bass,...] [--raw]\n";
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--wav") && i + 1 < argc)
-      wav = argv[++i];
-    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
-      mask = parseTracks(argv[++i]);
-      if (!mask) {
+    if (!std::strcmp(argv[i], "--wav") && i + 1 < argc) {
+      o.wav = argv[++i];
+    } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
+      o.mask = parseTracks(argv[++i]);
+      if (!o.mask) {
         std::fprintf(stderr, "tune: unknown track in %s\n", argv[i]);
-        return 2;
+        return false;
       }
-    } else if (!std::strcmp(argv[i], "--raw"))
-      raw = true;
-    else if (!std::strcmp(argv[i], "--placeholder"))
-      placeholder = true;
-    else if (argv[i][0] != '-' && out.empty())
-      out = argv[i];
-    else {
+    } else if (!std::strcmp(argv[i], "--raw")) {
+      o.raw = true;
+    } else if (argv[i][0] != '-' && o.out.empty()) {
+      o.out = argv[i];
+    } else {
       std::fputs(usage, stderr);
-      return 2;
+      return false;
     }
   }
-  if (out.empty()) {
-    std::fputs(usage, stderr);
-    return 2;
-  }
-  Pcm16 pcm;
-  Bytes mp3, file;
-  if (placeholder) {
-    pcm = renderPlaceholder();
-    if (!encodeMp3Cbr128(pcm, mp3)) {
-      std::fprintf(stderr, "tune: encoder failed\n");
-      return 1;
-    }
-  } else {
-    Mix mix;
-    renderSong(mix, mask);
-    if (raw) {
-      // Unmastered levels only, for balancing the tracks against each other.
-      printSections(mix);
-      return 0;
-    }
-    if (!masterAndEncode(mix, pcm, mp3)) return 1;
-  }
-  std::string error;
-  Bytes wavFile;
-  if (!wav.empty() && !wavEncode(pcm.samples, wavFile)) {
-    std::fprintf(stderr, "tune: the render is too long for a WAV file\n");
-    return 1;
-  }
-  if (!wav.empty() && !fileWrite(wav, wavFile, error)) {
-    std::fprintf(stderr, "tune: %s\n", error.c_str());
-    return 1;
-  }
+  if (o.out.empty()) std::fputs(usage, stderr);
+  return !o.out.empty();
+}
+
+// Writes the 16-bit render as a WAV file; false with the reason printed.
+static bool writeWav(const std::string &path, const Pcm16 &pcm) {
+  Bytes bytes;
+  std::string error = "the render is too long for a WAV file";
+  if (wavEncode(pcm.samples, bytes) && fileWrite(path, bytes, error)) return true;
+  std::fprintf(stderr, "tune: %s\n", error.c_str());
+  return false;
+}
+
+// Writes the tag and the MP3 frames as one file of exactly kFileSize bytes; false with the
+// reason printed.
+static bool writeMp3(const std::string &path, const Bytes &mp3) {
+  Bytes file;
   if (!makeId3v2Tag("Parkhaus", "Tarvonell", mp3.size(), kFileSize, file)) {
     std::fprintf(stderr, "tune: %zu bytes of audio leave no room for the tag\n", mp3.size());
-    return 1;
+    return false;
   }
   file.insert(file.end(), mp3.begin(), mp3.end());
-  if (!fileWrite(out, file, error)) {
+  std::string error;
+  if (!fileWrite(path, file, error)) {
     std::fprintf(stderr, "tune: %s\n", error.c_str());
-    return 1;
+    return false;
   }
   std::printf("tune: %zu bytes of audio, %zu of tag, %zu in all\n", mp3.size(), kFileSize - mp3.size(), file.size());
-  return 0;
+  return true;
+}
+
+// Parses the options, renders, masters and encodes, and writes the WAV and the MP3.
+int main(int argc, char **argv) {
+  Options o;
+  if (!parseOptions(argc, argv, o)) return 2;
+  Mix mix;
+  renderSong(mix, o.mask);
+  if (o.raw) {
+    // Unmastered levels only, for balancing the tracks against each other.
+    printSections(mix);
+    return 0;
+  }
+  Pcm16 pcm;
+  Bytes mp3;
+  if (!masterAndEncode(mix, pcm, mp3)) return 1;
+  if (!o.wav.empty() && !writeWav(o.wav, pcm)) return 1;
+  return writeMp3(o.out, mp3) ? 0 : 1;
 }

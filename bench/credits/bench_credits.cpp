@@ -1,0 +1,181 @@
+// Credits contrast in rendered frames. For each chosen time it takes the frame that
+// parkhaus-capture draws, finds the glyph ink from the text layout and the font picture, and
+// compares the ink's luminance with that of the pixels just outside it, glyph by glyph.
+#include <png.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "util.h"
+
+namespace {
+
+// The nine credit lines as the frame draws them, from x = 100 at y = 100, 150, ...
+const char *const kLines[9] = {"Zared Parkhaus ...", "Zared organs...", "Zared cows ...",
+                               "totally fu'bared this...", "Just close your eyes and ",
+                               "enjoy Tarvonells great tune.", "(Code: nomi - Tune: Tarvonell",
+                               "(Gfx: Velmor)", "...everything coded live..."};
+constexpr int kFps = 60;
+
+// The block's rotation (degrees), translation and scale at time t, as 32-bit floats like GL gets them.
+struct Pose {
+  float angle, tx, ty, sx, sy;
+};
+Pose poseAt(double t) {
+  return {float(5.0 * std::sin(t / 10.0)), float(20.0 * std::sin(t / 4.0) + 20.0), float(100.0 * std::sin(t / 2.0) + 100.0),
+          float(0.3 * std::sin(t / 4.0) + 0.2), float(0.2 * std::sin(t / 4.1) + 1.2)};
+}
+
+// The glyph index of a character: ASCII order with the letter cases swapped, 95 when absent.
+int glyphIndex(char c) {
+  const int u = static_cast<unsigned char>(c);
+  if (u >= 'a' && u <= 'z') return u - 0x40;
+  if (u >= 'A' && u <= 'Z') return u;
+  return u >= 0x20 && u <= 0x7e ? u - 0x20 : 95;
+}
+
+// Ink of the font at (s, t) with GL_LINEAR filtering: alpha times whiteness, so a dark ring is no ink.
+float inkSample(const util_image_t &f, double s, double t) {
+  const double x = s * f.width - 0.5, y = t * f.height - 0.5;
+  const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+  auto at = [&](int xi, int yi) {
+    const unsigned char *p = f.data + (size_t(std::clamp(yi, 0, f.height - 1)) * f.width + std::clamp(xi, 0, f.width - 1)) * 4;
+    return p[0] / 255.0 * p[3] / 255.0;
+  };
+  const double fx = x - x0, fy = y - y0;
+  const double top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
+  const double bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
+  return float(top + (bottom - top) * fy);
+}
+
+// The most ink any character quad puts on a pixel centre of a w x h frame, and that quad's glyph id.
+float inkAt(const util_image_t &font, const Pose &p, int w, int h, int x, int y, int &glyph) {
+  const double cx = (x + 0.5) * 1200.0 / w, cy = (y + 0.5) * 900.0 / h;  // the canvas, y down
+  const double a = -p.angle * M_PI / 180.0;
+  const double qx = (cx * std::cos(a) - cy * std::sin(a) - p.tx) / p.sx, qy = (cx * std::sin(a) + cy * std::cos(a) - p.ty) / p.sy;
+  const int line = int(std::floor((qy - 100.0) / 50.0));
+  const double v = qy - 100.0 - 50.0 * line;
+  if (line < 0 || line > 8 || v >= 40.0) return 0.0f;
+  float best = 0.0f;
+  const int last = int(std::floor((qx - 100.0) / 60.0)), n = int(std::string(kLines[line]).size());
+  for (int k = std::max(0, last - 1); k <= std::min(last, n - 1); k++) {
+    const double u = qx - 100.0 - 60.0 * k;
+    if (u < 0.0 || u >= 100.0) continue;
+    const int i = glyphIndex(kLines[line][k]);
+    const float ink = inkSample(font, (i % 16 + u / 100.0) / 16.0, 1.0 - (i / 16 + v / 40.0) / 16.0);
+    if (ink > best) best = ink, glyph = line * 64 + k;
+  }
+  return best;
+}
+
+// Relative luminance of an 8-bit sRGB pixel.
+double luminance(const unsigned char *p) {
+  double y = 0.0;
+  const double weight[3] = {0.2126, 0.7152, 0.0722};
+  for (int c = 0; c < 3; c++) {
+    const double v = p[c] / 255.0;
+    y += weight[c] * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+  }
+  return y;
+}
+
+// Reads a PNG frame as 8-bit RGB rows from the top.
+bool readFrame(const std::string &path, std::vector<unsigned char> &rgb, int &w, int &h) {
+  png_image im{};
+  im.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&im, path.c_str())) return false;
+  im.format = PNG_FORMAT_RGB;
+  w = int(im.width), h = int(im.height);
+  rgb.resize(PNG_IMAGE_SIZE(im));
+  return png_image_finish_read(&im, nullptr, rgb.data(), 0, nullptr) != 0;
+}
+
+// Per glyph: luminance and 8-bit luma sums of its ink pixels and of the pixels within two of them.
+struct GlyphSums {
+  double inkY = 0, inkLuma = 0, outY = 0, outLuma = 0;
+  int ink = 0, out = 0;
+};
+
+// Measures one frame: prints the glyphs measured, the median Weber contrast of ink against
+// surround and the mean luma step between them.
+void measure(const util_image_t &font, const std::string &path, double t) {
+  std::vector<unsigned char> rgb;
+  int w = 0, h = 0;
+  const Pose pose = poseAt(t);
+  if (!readFrame(path, rgb, w, h)) return (void)std::printf("%7.2f  cannot read %s\n", t, path.c_str());
+  if (pose.sx <= 0.0f) return (void)std::printf("%7.2f  hidden (width factor %.3f)\n", t, double(pose.sx));
+  std::vector<float> cov(size_t(w) * h);
+  std::vector<int> label(size_t(w) * h, -1);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) cov[size_t(y) * w + x] = inkAt(font, pose, w, h, x, y, label[size_t(y) * w + x]);
+  std::vector<GlyphSums> g(9 * 64);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const size_t i = size_t(y) * w + x;
+      int owner = cov[i] >= 0.5f ? label[i] : -1;
+      for (int r = 1; r <= 2 && owner < 0 && cov[i] < 0.02f; r++)  // nearest ink pixel, ring by ring
+        for (int dy = -r; dy <= r && owner < 0; dy++)
+          for (int dx = -r; dx <= r && owner < 0; dx++) {
+            const int xx = x + dx, yy = y + dy;
+            if (xx >= 0 && yy >= 0 && xx < w && yy < h && cov[size_t(yy) * w + xx] >= 0.5f) owner = label[size_t(yy) * w + xx] + 1000;
+          }
+      if (owner < 0) continue;
+      const unsigned char *p = &rgb[i * 3];
+      const double luma = 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
+      GlyphSums &s = g[size_t(owner % 1000)];
+      if (owner < 1000) s.inkY += luminance(p), s.inkLuma += luma, s.ink++;
+      else s.outY += luminance(p), s.outLuma += luma, s.out++;
+    }
+  std::vector<double> weber;
+  double step = 0.0;
+  int pixels = 0;
+  for (const GlyphSums &s : g) {
+    if (s.ink < 3 || s.out < 3) continue;
+    const double yi = s.inkY / s.ink, yo = s.outY / s.out;
+    weber.push_back(std::fabs(yi - yo) / std::max(yo, 1e-4));
+    step += std::fabs(s.inkLuma / s.ink - s.outLuma / s.out), pixels += s.ink;
+  }
+  if (weber.empty()) return (void)std::printf("%7.2f  no glyph large enough to measure\n", t);
+  std::nth_element(weber.begin(), weber.begin() + long(weber.size() / 2), weber.end());
+  std::printf("%7.2f  %6zu  %8d  %10.2f  %9.1f\n", t, weber.size(), pixels, weber[weber.size() / 2], step / double(weber.size()));
+}
+
+}  // namespace
+
+// Captures the frames at the given seconds (or reads a folder made by parkhaus-capture --frames
+// at 60 frames/s) and prints the contrast of the credits in each.
+int main(int argc, char **argv) {
+  std::string dir, font = std::string(PROJECT_ROOT) + "/data/SouthPark.tga";
+  std::vector<double> times;
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    if ((a == "--frames" || a == "--font") && i + 1 < argc) (a == "--frames" ? dir : font) = argv[++i];
+    else times.push_back(std::atof(argv[i]));
+  }
+  if (times.empty()) times = {2, 10, 30, 60, 90, 110};
+  util_image_t *f = util_imageFromTGA(font.c_str());
+  if (!f) return std::fprintf(stderr, "bench_credits: cannot read %s\n", font.c_str()), 1;
+  if (dir.empty()) {
+    char tmp[] = "/tmp/bench-credits-XXXXXX";
+    if (!mkdtemp(tmp)) return std::perror("mkdtemp"), 1;
+    dir = tmp;
+    std::string list;
+    for (double t : times) list += (list.empty() ? "" : ",") + std::to_string(std::lround(t * kFps));
+    const std::string cmd = std::string("cd '") + PROJECT_ROOT + "' && '" + CAPTURE_EXE + "' --quiet --frames " + list + " --out '" + dir + "/'";
+    if (std::system(cmd.c_str()) != 0) return std::fprintf(stderr, "bench_credits: capture failed\n"), 1;
+  }
+  std::printf("      t  glyphs  ink px  Weber (median)  luma step (mean, of 255)\n");
+  for (double t : times) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/frame-%06ld.png", std::lround(t * kFps));
+    measure(*f, dir + name, double(float(double(std::lround(t * kFps)) / kFps)));
+  }
+  std::free(f->data);
+  std::free(f);
+  return 0;
+}
