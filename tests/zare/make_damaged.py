@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the damaged PNG files under damaged/ and the seed inputs of the two fuzzers under corpus/.
-
-Every file in damaged/ must be refused by the decoder; the base image they are made from decodes.
-Run from this folder: python3 make_damaged.py
-"""
+"""Writes the damaged PNG files under damaged/, each of which the decoder must refuse; the base
+image they are made from decodes (it is corpus/fuzz_png/base.png). Run from this folder."""
 import os
 import struct
 import zlib
@@ -103,41 +100,5 @@ def damaged():
     write(d, "rgb_not_indexed.png", SIG + ihdr(W, H, ctype=2) + idats(zlib.compress(rows(3 * W, H)), 20) + IEND)
 
 
-def pack(entries):
-    """A pack image: header, entries each followed by one repeated byte, directory, names, trailer."""
-    body = bytearray(b"ZDAR\0\0\0\0")
-    offsets = []
-    for _, data in entries:
-        offsets.append(len(body))
-        body += b"DAT" + struct.pack("<I", len(data)) + data + data[-1:]
-    names = bytearray()
-    records = bytearray()
-    for (name, _), off in zip(entries, offsets):
-        records += struct.pack("<IH", off, len(names))
-        names += name.encode() + b"\0"
-    dir_offset = len(body)
-    body += b"DIR" + struct.pack("<H", len(entries)) + records + names + b"END" + struct.pack("<I", dir_offset)
-    body[4:8] = struct.pack("<I", len(body))
-    return bytes(body)
-
-
-def corpora():
-    c = "corpus/fuzz_png"
-    write(c, "base.png", BASE)
-    write(c, "one_idat.png", SIG + ihdr(W, H) + plte(4) + idats(STREAM, 4096) + IEND)
-    write(c, "no_iend.png", BASE[:BASE.rindex(b"IEND") - 4])
-    write(c, "extra_chunks.png", SIG + ihdr(W, H) + chunk(b"bKGD", b"\0") + plte(4) + chunk(b"tRNS", b"\xff\x80") +
-          idats(STREAM, 7) + IEND + chunk(b"tEXt", b"after iend"))
-    write(c, "filter_type_1.png", SIG + ihdr(W, H) + plte(4) + idats(zlib.compress(rows(W, H, 1)), 20) + IEND)
-    write(c, "rgb.png", SIG + ihdr(W, H, ctype=2) + idats(zlib.compress(rows(3 * W, H)), 20) + IEND)
-    write(c, "grey16.png", SIG + ihdr(W, H, depth=16, ctype=0) + idats(zlib.compress(rows(2 * W, H)), 20) + IEND)
-    p = "corpus/fuzz_pack"
-    write(p, "one_png.pack", pack([("data/organ.png", BASE)]))
-    write(p, "three.pack", pack([("data/tune.mp3", b"ID3\x03\0\0\0"), ("data/organ.png", BASE), ("a", b"xyz")]))
-    write(p, "empty_dir.pack", pack([]))
-    write(p, "dup_names.pack", pack([("data/organ.png", BASE), ("data/organ.png", b"not a png")]))
-
-
 if __name__ == "__main__":
     damaged()
-    corpora()
