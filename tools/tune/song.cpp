@@ -3,7 +3,7 @@
 #include "song.h"
 
 #include <array>
-#include <cstring>
+#include <span>
 #include <string_view>
 
 #include "dsp.h"
@@ -151,19 +151,21 @@ struct Note {
   double vel;
 };
 
-// Turns one bar of "note:len" text into notes starting at the given bar.
-static void parseBar(std::string_view text, int bar, double vel, std::vector<Note> &out) {
+// Turns bars of "note:len" text, one string of 16 sixteenths per bar, into notes from the given bar on.
+static void parseBars(std::span<const std::string_view> bars, int bar, double vel, std::vector<Note> &out) {
   int64_t step = static_cast<int64_t>(bar) * 16;
-  while (!text.empty()) {
-    size_t sp = text.find(' ');
-    std::string_view tok = text.substr(0, sp);
-    text = sp == std::string_view::npos ? std::string_view{} : text.substr(sp + 1);
-    size_t colon = tok.find(':');
-    int len = 0;
-    for (char c : tok.substr(colon + 1)) len = len * 10 + (c - '0');
-    int n = parseNote(tok.substr(0, colon));
-    if (n >= 0) out.push_back({stepTime(step), stepTime(step + len) - stepTime(step), n, vel});
-    step += len;
+  for (std::string_view text : bars) {
+    while (!text.empty()) {
+      size_t sp = text.find(' ');
+      std::string_view tok = text.substr(0, sp);
+      text = sp == std::string_view::npos ? std::string_view{} : text.substr(sp + 1);
+      size_t colon = tok.find(':');
+      int len = 0;
+      for (char c : tok.substr(colon + 1)) len = len * 10 + (c - '0');
+      int n = parseNote(tok.substr(0, colon));
+      if (n >= 0) out.push_back({stepTime(step), stepTime(step + len) - stepTime(step), n, vel});
+      step += len;
+    }
   }
 }
 
@@ -634,10 +636,8 @@ static void kickBar(Buses &b, int bar, char plan, uint64_t &hits) {
 // Backbeat of snare and clap with ghost notes every other bar; a fill bar ('f') adds a run into the next.
 static void snareBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  snare(b, stepTime(s0 + 4), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
-  snare(b, stepTime(s0 + 12), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
-  clap(b, stepTime(s0 + 4) + 60, 0.9, hits++);
-  clap(b, stepTime(s0 + 12) + 60, 0.9, hits++);
+  for (int s : {4, 12}) snare(b, stepTime(s0 + s), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
+  for (int s : {4, 12}) clap(b, stepTime(s0 + s) + 60, 0.9, hits++);
   if (bar % 4 == 1) snare(b, stepTime(s0 + 14), 0.22, hits++);
   if (bar % 4 == 3) snare(b, stepTime(s0 + 7), 0.2, hits++);
   if (plan == 'f') {
@@ -698,14 +698,14 @@ static void hatBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) 
 }
 
 // Drums of one bar from the plans; hits numbers every hit so that each has a seed of its own.
-static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
+static void drumBar(Buses &b, int bar, uint64_t &hits) {
   XorShift hum = seeded(20, static_cast<uint64_t>(bar));
   const size_t at = static_cast<size_t>(bar);
-  if ((mask & kKick) && kKickPlan[at] != '-') kickBar(b, bar, kKickPlan[at], hits);
+  if (kKickPlan[at] != '-') kickBar(b, bar, kKickPlan[at], hits);
   const char sn = kSnarePlan[at];
-  if ((mask & kSnare) && sn == 'r') snareRollBar(b, bar, hits);
-  if ((mask & kSnare) && sn != '-' && sn != 'r') snareBar(b, bar, sn, hum, hits);
-  if ((mask & kHats) && kHatPlan[at] != '-') hatBar(b, bar, kHatPlan[at], hum, hits);
+  if (sn == 'r') snareRollBar(b, bar, hits);
+  if (sn != '-' && sn != 'r') snareBar(b, bar, sn, hum, hits);
+  if (kHatPlan[at] != '-') hatBar(b, bar, kHatPlan[at], hum, hits);
 }
 
 // Crashes at the starts of the sections and halfway through the long ones.
@@ -857,55 +857,33 @@ static void stabTrack(Buses &b) {
 // Lead in the return, each note a little shorter than written.
 static void leadTrack(Buses &b) {
   std::vector<Note> notes;
-  for (size_t k = 0; k < kLeadTune.size(); ++k) parseBar(kLeadTune[k], kSections.ret + static_cast<int>(k), 1.0, notes);
+  parseBars(kLeadTune, kSections.ret, 1.0, notes);
   for (const Note &n : notes) leadNote(b, {n.start, n.len - kStep / 4, n.note, n.vel});
 }
 
 // Bell in the break and an echo of the theme in the outro.
 static void bellTrack(Buses &b) {
   std::vector<Note> notes;
-  for (size_t k = 0; k < kBellBreak.size(); ++k) {
-    parseBar(kBellBreak[k], kSections.brk + static_cast<int>(k), 1.0, notes);
-  }
-  for (size_t k = 0; k < kBellOutro.size(); ++k) {
-    parseBar(kBellOutro[k], kSections.outro + 4 + static_cast<int>(k), 0.7, notes);
-  }
+  parseBars(kBellBreak, kSections.brk, 1.0, notes);
+  parseBars(kBellOutro, kSections.outro + 4, 0.7, notes);
   for (const Note &n : notes) bellNote(b, n);
 }
 
-// Renders every track in the mask into the buses, the drums first.
-static void arrange(Buses &b, unsigned mask) {
-  uint64_t hits = 0;
-  for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, mask, hits);
-  if (mask & kCymbals) crashes(b, hits);
-  if (mask & kRiser) risers(b);
-  if (mask & kBass) bassTrack(b);
-  if (mask & kPad) padTrack(b);
-  if (mask & kArp) arpTrack(b);
-  if (mask & kStabs) stabTrack(b);
-  if (mask & kLead) leadTrack(b);
-  if (mask & kBell) bellTrack(b);
-}
-
-// Buses of the whole piece's length, all silent.
-static Buses silentBuses() {
-  const size_t n = static_cast<size_t>(kTotal);
+// Every track into the buses, the drums first: the kick leaves the ducking shape that the
+// bass, pad, arpeggio, stabs and lead follow. Then the delay and the reverb returns.
+void renderSong(Mix &out) {
   Buses b;
-  for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(n, 0.0);
-  return b;
-}
-
-// Sidechain shape first, then every track, then the delay and the reverb returns.
-void renderSong(Mix &out, unsigned mask) {
-  Buses b = silentBuses();
-  // The ducking shape is made from the kick plan even when the kick itself is muted.
-  {
-    Buses shape = silentBuses();
-    uint64_t hits = 0;
-    for (int bar = 0; bar < kBars; ++bar) drumBar(shape, bar, kKick, hits);
-    b.duck.swap(shape.duck);
-  }
-  arrange(b, mask);
+  for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(static_cast<size_t>(kTotal), 0.0);
+  uint64_t hits = 0;
+  for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, hits);
+  crashes(b, hits);
+  risers(b);
+  bassTrack(b);
+  padTrack(b);
+  arpTrack(b);
+  stabTrack(b);
+  leadTrack(b);
+  bellTrack(b);
   delayFx(b);
   reverbFx(b);
   out.l.swap(b.l);
