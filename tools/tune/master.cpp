@@ -170,18 +170,13 @@ static std::vector<double> limiterGain(const std::vector<double> &peak, double g
 
 // Removes DC and subsonics, fades the start in over 10 ms and the last bars out to silence.
 static void highPassAndFade(Mix &m) {
-  const size_t n = m.l.size();
   // DC and subsonic removal: second-order high-pass at 18 Hz on each side.
   Svf hl{}, hr{};
   const double g = svfCoef(18.0);
-  for (size_t i = 0; i < n; ++i) {
-    m.l[i] = svfRun(hl, m.l[i], g, 1.414).high;
-    m.r[i] = svfRun(hr, m.r[i], g, 1.414).high;
-  }
   // The last bars fade to silence; the tail after them is cut to zero.
   const double fadeFrom = 72.0 * static_cast<double>(kBar);
   const double fadeTo = static_cast<double>(kTotal) - 0.15 * kRate;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < m.l.size(); ++i) {
     double t = static_cast<double>(i);
     double a = 1.0;
     if (t >= fadeTo) {
@@ -191,8 +186,8 @@ static void highPassAndFade(Mix &m) {
       a = (1.0 - x) * (1.0 - x) * (0.5 + 0.5 * std::cos(kPi * x));
     }
     if (i < 441) a *= static_cast<double>(i) / 441.0;
-    m.l[i] *= a;
-    m.r[i] *= a;
+    m.l[i] = svfRun(hl, m.l[i], g, 1.414).high * a;
+    m.r[i] = svfRun(hr, m.r[i], g, 1.414).high * a;
   }
 }
 
