@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,10 +17,6 @@
 
 namespace {
 
-// The nine credit lines as the frame draws them, from x = 100 at y = 100, 150, ...
-const char *const kLines[9] = {"Zared Parkhaus ...", "Zared organs...", "Zared cows ...", "totally fu'bared this...",
-                               "Just close your eyes and ", "enjoy Tarvonells great tune.",
-                               "(Code: nomi - Tune: Tarvonell", "(Gfx: Velmor)", "...everything coded live..."};
 constexpr int kFps = 60;
 
 // The block's rotation (degrees), translation and scale at time t, as 32-bit floats like GL gets them.
@@ -52,12 +49,12 @@ float inkAt(const util_image_t &font, const Pose &p, int w, int h, int x, int y,
   const double v = qy - 100.0 - 50.0 * line;
   if (line < 0 || line > 8 || v >= 40.0) return 0.0f;
   float best = 0.0f;
-  const int last = int(std::floor((qx - 100.0) / 60.0)), n = int(std::string(kLines[line]).size());
+  const int last = int(std::floor((qx - 100.0) / 60.0)), n = int(std::strlen(kCreditLines[line]));
   for (int k = std::max(0, last - 1); k <= std::min(last, n - 1); k++) {
     const double u = qx - 100.0 - 60.0 * k;
     if (u < 0.0 || u >= 100.0) continue;
     int i = 0;  // the glyph's index, found as the frame finds it
-    while (fontOrder[i] != '\0' && fontOrder[i] != kLines[line][k]) i++;
+    while (fontOrder[i] != '\0' && fontOrder[i] != kCreditLines[line][k]) i++;
     const float ink = inkSample(font, (i % 16 + u / 100.0) / 16.0, 1.0 - (i / 16 + v / 40.0) / 16.0);
     if (ink > best) best = ink, glyph = line * 64 + k;
   }
