@@ -27,6 +27,10 @@ Rgb rgb8(int r, int g, int b) { return {r / 255.0f, g / 255.0f, b / 255.0f}; }
 
 float clamp01(float v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
 
+uint8_t toByte(float v) { return uint8_t(std::lround(clamp01(v) * 255)); }
+
+std::array<uint8_t, 3> toBytes(Rgb c) { return {toByte(c.r), toByte(c.g), toByte(c.b)}; }
+
 float smooth(float e0, float e1, float x) {
   const float t = clamp01((x - e0) / (e1 - e0));
   return t * t * (3 - 2 * t);
@@ -84,8 +88,7 @@ struct Box {
 
 // The 24-bit key of a colour, 8 bits per channel.
 static uint32_t colourKey(Rgb c) {
-  return uint32_t(std::lround(clamp01(c.r) * 255)) << 16 | uint32_t(std::lround(clamp01(c.g) * 255)) << 8 |
-         uint32_t(std::lround(clamp01(c.b) * 255));
+  return uint32_t(toByte(c.r)) << 16 | uint32_t(toByte(c.g)) << 8 | toByte(c.b);
 }
 
 // The distinct colours of the keys with their counts, in a fixed (sorted) order.
@@ -195,23 +198,10 @@ Indexed rampPicture(int w, int h, const std::vector<float> &field, const std::ve
   for (int i = 0; i < colours; i++) {
     const float u = float(i) / float(colours - 1) * float(stops.size() - 1);
     const int k = std::min(int(u), int(stops.size()) - 2);
-    const Rgb c = mix(stops[size_t(k)], stops[size_t(k) + 1], u - float(k));
-    out.pal.push_back({uint8_t(std::lround(clamp01(c.r) * 255)), uint8_t(std::lround(clamp01(c.g) * 255)),
-                       uint8_t(std::lround(clamp01(c.b) * 255))});
+    out.pal.push_back(toBytes(mix(stops[size_t(k)], stops[size_t(k) + 1], u - float(k))));
   }
   out.idx.resize(field.size());
   for (size_t i = 0; i < field.size(); i++) out.idx[i] = uint8_t(std::lround(clamp01(field[i]) * float(colours - 1)));
-  return out;
-}
-
-std::vector<uint8_t> toRgba8(const Picture &pic) {
-  std::vector<uint8_t> out(pic.px.size() * 4);
-  for (size_t i = 0; i < pic.px.size(); i++) {
-    out[4 * i + 0] = uint8_t(std::lround(clamp01(pic.px[i].r) * 255));
-    out[4 * i + 1] = uint8_t(std::lround(clamp01(pic.px[i].g) * 255));
-    out[4 * i + 2] = uint8_t(std::lround(clamp01(pic.px[i].b) * 255));
-    out[4 * i + 3] = uint8_t(std::lround(clamp01(pic.alpha[i]) * 255));
-  }
   return out;
 }
 
@@ -223,14 +213,8 @@ struct ZSetting {
 // Writes one indexed PNG with the given zlib setting and, when filler is not empty, a tEXt chunk
 // of that content after the image data.
 static std::vector<uint8_t> pngWrite(const Indexed &img, ZSetting z, const std::vector<uint8_t> &filler = {}) {
-  PngSpec spec;
-  spec.width = img.w;
-  spec.height = img.h;
-  spec.palette = img.pal;
-  spec.level = z.level;
-  spec.strategy = z.strategy;
-  spec.memLevel = z.memLevel;
-  spec.text = filler;
+  const PngSpec spec{.width = img.w, .height = img.h, .palette = img.pal, .level = z.level, .strategy = z.strategy,
+                     .memLevel = z.memLevel, .text = filler};
   return pngEncode(spec, img.idx.data());
 }
 
@@ -299,15 +283,9 @@ std::vector<uint8_t> tga32(const Picture &pic) {
   f[2] = 2;  // uncompressed true colour; both origin fields stay 0
   putLe16(f, uint16_t(pic.w));
   putLe16(f, uint16_t(pic.h));
-  f.push_back(32);
-  f.push_back(0x28);  // 8 alpha bits, top-left origin for ordinary viewers; the demo's loader ignores it
-  const std::vector<uint8_t> rgba = toRgba8(pic);
-  for (size_t i = 0; i < rgba.size(); i += 4) {
-    f.push_back(rgba[i + 2]);
-    f.push_back(rgba[i + 1]);
-    f.push_back(rgba[i + 0]);
-    f.push_back(rgba[i + 3]);
-  }
+  f.insert(f.end(), {32, 0x28});  // 8 alpha bits, top-left origin for ordinary viewers; the demo's loader ignores it
+  for (size_t i = 0; i < pic.px.size(); i++)
+    for (float v : {pic.px[i].b, pic.px[i].g, pic.px[i].r, pic.alpha[i]}) f.push_back(toByte(v));
   return f;
 }
 

@@ -63,12 +63,11 @@ static std::vector<uint8_t> contactSheet(const std::vector<std::pair<std::string
   for (size_t k = 0; k < tiles.size(); k++) {
     const int x = pad + int(k % cols) * (size + pad), y = 40 + pad + int(k / cols) * (size + pad + label);
     tiles[k].second(sheet, x, y + label, size);
-    fontOpen(kFontPath, 13, 13);
     fontDraw(sheet, x, y + 18, tiles[k].first, rgb8(220, 220, 235));
   }
   std::vector<uint8_t> rgb;
   for (const Rgb &c : sheet.px)
-    for (float v : {c.r, c.g, c.b}) rgb.push_back(uint8_t(std::lround(clamp01(v) * 255)));
+    for (float v : {c.r, c.g, c.b}) rgb.push_back(toByte(v));
   return pngRgb(W, H, rgb);
 }
 
