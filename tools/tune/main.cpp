@@ -7,7 +7,6 @@
 
 #include "files.h"
 #include "master.h"
-#include "mp3out.h"
 #include "song.h"
 #include "wav.h"
 

@@ -214,8 +214,7 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
     gain *= std::pow(10.0, (targetLufs - lufs) / 20.0);
   }
   double minGc = gc.empty() ? 1.0 : *std::min_element(gc.begin(), gc.end());
-  size_t over = 0;
-  for (double v : gc) over += v < 0.8912509381337456 ? 1 : 0;
+  const auto over = std::count_if(gc.begin(), gc.end(), [](double v) { return v < 0.8912509381337456; });
   // Safety: the gain curve changes between samples, so verify and trim if needed.
   double tp = truePeak(work);
   double lim = std::pow(10.0, ceilingDb / 20.0);

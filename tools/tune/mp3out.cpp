@@ -1,5 +1,5 @@
 // The tune's MP3 data: LAME encoding at 128 kbps CBR and the ID3v2 tag padded to the file's size.
-#include "mp3out.h"
+#include "master.h"
 
 #include <lame/lame.h>
 

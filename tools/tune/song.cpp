@@ -134,14 +134,9 @@ static double duckGain(const Buses &b, int64_t i, double depth) {
 static int parseNote(std::string_view s) {
   if (s.empty() || s[0] == '-') return -1;
   static constexpr int base[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
-  int n = base[s[0] - 'A'];
-  size_t p = 1;
-  if (p < s.size() && s[p] == '#') {
-    ++n;
-    ++p;
-  }
-  int oct = s[p] - '0';
-  return 12 * (oct + 1) + n;
+  const bool sharp = s.size() > 1 && s[1] == '#';
+  const int oct = s[sharp ? 2 : 1] - '0';
+  return 12 * (oct + 1) + base[s[0] - 'A'] + (sharp ? 1 : 0);
 }
 
 // A melodic event: start and length in samples, MIDI note, velocity.
@@ -176,17 +171,14 @@ static void parseBars(std::span<const std::string_view> bars, int bar, double ve
 static void kick(Buses &b, int64_t t0, double vel, uint64_t idx) {
   XorShift rng = seeded(1, idx);
   const int64_t len = static_cast<int64_t>(0.38 * kRate);
-  double phase = 0.0;
+  Osc osc{0.0};
   Svf click{};
   for (int64_t j = 0; j < len; ++j) {
     double t = static_cast<double>(j) / kRate;
     double f = 50.0 + 115.0 * std::exp(-t / 0.026);
     double amp = std::exp(-t / 0.16) * std::min(1.0, t / 0.0006);
     double tail = j > len - 441 ? static_cast<double>(len - j) / 441.0 : 1.0;
-    double s = std::sin(2.0 * kPi * phase);
-    phase += f / kRate;
-    if (phase >= 1.0) phase -= 1.0;
-    s = std::tanh(1.6 * s) / std::tanh(1.6);
+    double s = std::tanh(1.6 * oscSine(osc, f / kRate)) / std::tanh(1.6);
     double n = svfRun(click, xorShiftBipolar(rng), svfCoef(3500.0), 1.2).band;
     s = s * amp + n * 0.5 * std::exp(-t / 0.0025) * std::min(1.0, t / 0.0004);
     s *= tail * vel * 0.5;
@@ -482,16 +474,14 @@ static void bellNote(Buses &b, const Note &n) {
   const int64_t total = n.len + static_cast<int64_t>(release * kRate);
   const double gate = static_cast<double>(n.len) / kRate;
   double f = midiHz(n.note);
-  double pc = 0.0, pm = 0.0;
+  Osc pc{0.0}, pm{0.0};  // carrier and modulator
   for (int64_t j = 0; j < total; ++j) {
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.003, 0.8, 0.25, release);
     double index = 0.4 + 1.8 * std::exp(-t / 0.35);
-    double s = std::sin(2.0 * kPi * pc + index * std::sin(2.0 * kPi * pm));
-    pc += f / kRate;
-    pm += 2.0 * f / kRate;
-    pc -= std::floor(pc);
-    pm -= std::floor(pm);
+    double s = std::sin(2.0 * kPi * pc.phase + index * std::sin(2.0 * kPi * pm.phase));
+    oscStep(pc, f / kRate);
+    oscStep(pm, 2.0 * f / kRate);
     s *= env * n.vel * 0.12;
     emit(b, n.start + j, s * 0.9, s, s * 0.55, s * 0.5);
   }
@@ -623,10 +613,7 @@ static void reverbFx(Buses &b) {
 // Four on the floor; a fill bar ('f') trades the last beat for two quicker, softer kicks.
 static void kickBar(Buses &b, int bar, char plan, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  for (int s = 0; s < 16; s += 4) {
-    if (plan == 'f' && s == 12) continue;
-    kick(b, stepTime(s0 + s), 1.0, hits++);
-  }
+  for (int s = 0; s < (plan == 'f' ? 12 : 16); s += 4) kick(b, stepTime(s0 + s), 1.0, hits++);
   if (plan == 'f') {
     kick(b, stepTime(s0 + 14), 0.8, hits++);
     kick(b, stepTime(s0 + 15), 0.6, hits++);
@@ -640,11 +627,9 @@ static void snareBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits
   for (int s : {4, 12}) clap(b, stepTime(s0 + s) + 60, 0.9, hits++);
   if (bar % 4 == 1) snare(b, stepTime(s0 + 14), 0.22, hits++);
   if (bar % 4 == 3) snare(b, stepTime(s0 + 7), 0.2, hits++);
-  if (plan == 'f') {
-    snare(b, stepTime(s0 + 13), 0.45, hits++);
-    snare(b, stepTime(s0 + 14), 0.6, hits++);
-    snare(b, stepTime(s0 + 15), 0.8, hits++);
-  }
+  static constexpr double run[3] = {0.45, 0.6, 0.8};
+  if (plan != 'f') return;
+  for (int k = 0; k < 3; ++k) snare(b, stepTime(s0 + 13 + k), run[k], hits++);
 }
 
 // Rolls: a pair of bars goes eighths -> sixteenths -> thirty-seconds;
@@ -725,14 +710,10 @@ static void risers(Buses &b) {
 
 // Semitones above the root for a note letter of a bass pattern.
 static int bassInterval(char ch, const Chord &c) {
-  switch (ch) {
-  case 'o':
-  case 'O': return 12;
-  case '5': return 7;
-  case '3': return c.third;
-  case '7': return 10;
-  default: return 0;
-  }
+  if (ch == 'o' || ch == 'O') return 12;
+  if (ch == '5') return 7;
+  if (ch == '3') return c.third;
+  return ch == '7' ? 10 : 0;
 }
 
 // One bar of a bass pattern: each note lasts until the next, less a little air.
@@ -838,19 +819,14 @@ static void arpTrack(Buses &b) {
 
 // Stabs in the second half of the theme and through the return: a two-bar rhythm.
 static void stabTrack(Buses &b) {
-  static constexpr std::array<int, 2> even = {6, 14};
-  static constexpr std::array<int, 3> odd = {3, 6, 11};
   uint64_t idx = 0;
   for (int bar = 0; bar < kBars; ++bar) {
     bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
     if (!on) continue;
     Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
     int64_t s0 = static_cast<int64_t>(bar) * 16;
-    if (bar % 2 == 0) {
-      for (int s : even) stabChord(b, stepTime(s0 + s), c, 1.0, idx++);
-    } else {
-      for (int s : odd) stabChord(b, stepTime(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
-    }
+    const std::vector<int> steps = bar % 2 == 0 ? std::vector<int>{6, 14} : std::vector<int>{3, 6, 11};
+    for (int s : steps) stabChord(b, stepTime(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
   }
 }
 
