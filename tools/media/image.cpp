@@ -13,12 +13,7 @@
 #include "pngwrite.h"
 
 Picture pictureNew(int w, int h, Rgb fill, float alpha) {
-  Picture p;
-  p.w = w;
-  p.h = h;
-  p.px.assign(size_t(w) * h, fill);
-  p.alpha.assign(size_t(w) * h, alpha);
-  return p;
+  return {w, h, std::vector<Rgb>(size_t(w) * h, fill), std::vector<float>(size_t(w) * h, alpha)};
 }
 
 Rgb mix(Rgb a, Rgb b, float t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
@@ -180,10 +175,7 @@ Indexed quantize(const Picture &pic, int colours) {
     boxes[size_t(best)] = {box.begin, cut};
     boxes.push_back({cut, box.end});
   }
-  Indexed out;
-  out.w = pic.w;
-  out.h = pic.h;
-  out.pal = boxPalette(cols, boxes);
+  Indexed out{pic.w, pic.h, {}, boxPalette(cols, boxes)};
   std::map<uint32_t, uint8_t> nearest;
   for (const Col &c : cols) nearest[c.key] = nearestEntry(out.pal, c.c);
   out.idx.resize(keys.size());
@@ -192,9 +184,7 @@ Indexed quantize(const Picture &pic, int colours) {
 }
 
 Indexed rampPicture(int w, int h, const std::vector<float> &field, const std::vector<Rgb> &stops, int colours) {
-  Indexed out;
-  out.w = w;
-  out.h = h;
+  Indexed out{w, h, {}, {}};
   for (int i = 0; i < colours; i++) {
     const float u = float(i) / float(colours - 1) * float(stops.size() - 1);
     const int k = std::min(int(u), int(stops.size()) - 2);
@@ -218,16 +208,17 @@ static std::vector<uint8_t> pngWrite(const Indexed &img, ZSetting z, const std::
   return pngEncode(spec, img.idx.data());
 }
 
-// Counts the IDAT chunks of a PNG file and their data bytes.
-static void idatStats(const std::vector<uint8_t> &f, int &chunks, size_t &bytes) {
+// Counts the IDAT chunks of a PNG file; returns the bytes of data they hold.
+static size_t idatBytes(const std::vector<uint8_t> &f, int &chunks) {
   chunks = 0;
-  bytes = 0;
+  size_t bytes = 0;
   size_t p = 8;
   while (p + 12 <= f.size()) {
     const size_t len = getBe32(&f[p]);
     if (std::memcmp(&f[p + 4], "IDAT", 4) == 0) chunks++, bytes += len;
     p += 12 + len;
   }
+  return bytes;
 }
 
 // The tEXt filler of the given data length: keyword, separator, then a repeated line.
@@ -246,17 +237,14 @@ static const ZSetting kSettings[] = {
 
 size_t pngIdatSize(const Indexed &img) {
   int chunks;
-  size_t bytes;
-  idatStats(pngWrite(img, kSettings[0]), chunks, bytes);
-  return bytes;
+  return idatBytes(pngWrite(img, kSettings[0]), chunks);
 }
 
 std::vector<uint8_t> pngExact(const Indexed &img, size_t length, int idatChunks) {
   for (const ZSetting &z : kSettings) {
     std::vector<uint8_t> f = pngWrite(img, z);
     int chunks;
-    size_t bytes;
-    idatStats(f, chunks, bytes);
+    idatBytes(f, chunks);
     if (f.empty() || (idatChunks && chunks != idatChunks)) continue;
     if (f.size() == length) return f;
     // A tEXt chunk costs 12 bytes of frame and at least 8 of keyword and separator.
@@ -320,11 +308,7 @@ bool fontOpen(const char *path, int pxW, int pxH) {
 bool fontGlyph(unsigned ch, GlyphMap &g) {
   if (!ftFace || FT_Load_Char(ftFace, ch, FT_LOAD_RENDER)) return false;
   const FT_GlyphSlot s = ftFace->glyph;
-  g.w = int(s->bitmap.width);
-  g.h = int(s->bitmap.rows);
-  g.left = s->bitmap_left;
-  g.top = s->bitmap_top;
-  g.advance = int(s->advance.x >> 6);
+  g = {int(s->bitmap.width), int(s->bitmap.rows), s->bitmap_left, s->bitmap_top, int(s->advance.x >> 6), {}};
   g.cov.assign(size_t(g.w) * g.h, 0);
   for (int y = 0; y < g.h; y++)
     for (int x = 0; x < g.w; x++) g.cov[size_t(y) * g.w + x] = s->bitmap.buffer[y * s->bitmap.pitch + x] / 255.0f;
@@ -337,25 +321,23 @@ void fontClose() {
 }
 
 // Blends one glyph into a picture by its coverage, its origin on the baseline at (x, y).
-static void drawGlyph(Picture &pic, const GlyphMap &g, int x, int y, Rgb colour, float opacity) {
+static void drawGlyph(Picture &pic, const GlyphMap &g, int x, int y, Rgb colour) {
   for (int gy = 0; gy < g.h; gy++)
     for (int gx = 0; gx < g.w; gx++) {
       const int px = x + g.left + gx, py = y - g.top + gy;
       if (px < 0 || py < 0 || px >= pic.w || py >= pic.h) continue;
       const size_t i = size_t(py) * pic.w + px;
-      pic.px[i] = mix(pic.px[i], colour, g.cov[size_t(gy) * g.w + gx] * opacity);
+      pic.px[i] = mix(pic.px[i], colour, g.cov[size_t(gy) * g.w + gx]);
     }
 }
 
-int fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour, float opacity) {
-  int pen = x;
+void fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour) {
   for (unsigned char ch : text) {
     GlyphMap g;
     if (!fontGlyph(ch, g)) continue;
-    drawGlyph(pic, g, pen, y, colour, opacity);
-    pen += g.advance;
+    drawGlyph(pic, g, x, y, colour);
+    x += g.advance;
   }
-  return pen - x;
 }
 
 int fontTextWidth(const std::string &text) {

@@ -83,8 +83,8 @@ struct GlyphMap {
 bool fontOpen(const char *path, int pxW, int pxH);
 bool fontGlyph(unsigned ch, GlyphMap &g);
 void fontClose();
-// Draws text with its baseline at (x, y) into a picture, blending colour by coverage; returns the advance.
-int fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour, float opacity = 1.0f);
+// Draws text with its baseline at (x, y) into a picture, blending colour by coverage.
+void fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour);
 int fontTextWidth(const std::string &text);
 
 // The pictures and meshes; each is a pure function of nothing.

@@ -120,8 +120,7 @@ static void cowLevels(float dx, float dy, float &hide, float &sky) {
 // rim and a soft key highlight; 16 levels of hide times 16 of sky make the 256 entries.
 Indexed makeCowEnv() {
   const int W = 256;
-  Indexed img;
-  img.w = img.h = W;
+  Indexed img{W, W, {}, {}};
   for (int p = 0; p < 16; p++)
     for (int s = 0; s < 16; s++) {
       const Rgb hide = mix(rgb8(250, 248, 242), rgb8(18, 16, 20), p / 15.0f);
@@ -403,8 +402,7 @@ Indexed makeSuckFront() {
 
 // A square mask in a grey-ramp palette (entry i is grey i), each pixel's entry from its centre.
 static Indexed greyMask(int size, const std::function<uint8_t(float, float)> &entry) {
-  Indexed m;
-  m.w = m.h = size;
+  Indexed m{size, size, {}, {}};
   for (int i = 0; i < 256; i++) m.pal.push_back({uint8_t(i), uint8_t(i), uint8_t(i)});
   for (int y = 0; y < size; y++)
     for (int x = 0; x < size; x++) m.idx.push_back(entry(x + 0.5f, y + 0.5f));
@@ -430,14 +428,6 @@ Indexed makeSuckThingMask() {
   return greyMask(128, [](float x, float y) {
     return uint8_t(255 - toByte(0.5f - sdRoundBox(x, y, 64, 64, 60, 60, 18) / 1.5f));
   });
-}
-
-// Sets a pixel's colour and alpha, keeping the stronger alpha.
-static void plot(Picture &p, int x, int y, Rgb c, float a) {
-  if (x < 0 || y < 0 || x >= p.w || y >= p.h) return;
-  const size_t i = size_t(y) * p.w + x;
-  p.px[i] = mix(p.px[i], c, clamp01(a));
-  p.alpha[i] = std::max(p.alpha[i], a);
 }
 
 // Draws the blueprint's three concentric rings into pixel i, at distance r from the centre.
@@ -477,12 +467,14 @@ Picture makeCubeTexture() {
       if (((cx < 16 && cy < 40) || (cy < 16 && cx < 40)) && std::min(cx, cy) >= 12)
         p.px[i] = glow, p.alpha[i] = 0.95f;
     }
-  // A drawing label in the corner.
+  // A drawing label in the corner, glowing and at least half opaque.
   fontOpen(kFontPath, 11, 11);
   Picture text = pictureNew(W, W, {0, 0, 0}, 0.0f);
   fontDraw(text, 22, W - 20, "VOSQUEL  /  ZARED  1:1", {1, 1, 1});
-  for (size_t i = 0; i < text.px.size(); i++)
-    if (text.px[i].r > 0) plot(p, int(i % W), int(i / W), glow, std::max(p.alpha[i], 0.5f + 0.5f * text.px[i].r)), p.px[i] = mix(p.px[i], glow, text.px[i].r);
+  for (size_t i = 0; i < text.px.size(); i++) {
+    const float ink = text.px[i].r, a = std::max(p.alpha[i], 0.5f + 0.5f * ink);
+    if (ink > 0) p.px[i] = mix(mix(p.px[i], glow, clamp01(a)), glow, ink), p.alpha[i] = a;
+  }
   return p;
 }
 
