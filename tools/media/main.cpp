@@ -13,17 +13,11 @@ namespace fs = std::filesystem;
 
 // Writes a file below the root, complete or not at all; false (with a message) on failure.
 static bool put(const fs::path &root, const std::string &name, const std::vector<uint8_t> &bytes) {
-  if (bytes.empty()) {
-    std::fprintf(stderr, "zmedia: %s: could not be made at its fixed length\n", name.c_str());
-    return false;
-  }
   const std::string path = (root / name).string();
-  std::string error;
-  if (!fileMakeParentDirs(path, error) || !fileWrite(path, bytes, error)) {
-    std::fprintf(stderr, "zmedia: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  std::string error = name + ": could not be made at its fixed length";
+  if (!bytes.empty() && fileMakeParentDirs(path, error) && fileWrite(path, bytes, error)) return true;
+  std::fprintf(stderr, "zmedia: %s\n", error.c_str());
+  return false;
 }
 
 // Expands an indexed picture to float colour, with an optional grey mask (255 - index = alpha).

@@ -198,13 +198,11 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
   const double ceiling = std::pow(10.0, ceilingDb / 20.0) * 0.995;  // small margin for the estimate
   std::vector<double> peak = peakEnvelope(m);
   double gain = 1.0;
-  Mix work;
+  Mix work{std::vector<double>(n), std::vector<double>(n)};
   std::vector<double> gc;
   double lufs = 0.0;
   for (int iter = 0; iter < 8; ++iter) {
     gc = limiterGain(peak, gain, ceiling);
-    work.l.resize(n);
-    work.r.resize(n);
     for (size_t i = 0; i < n; ++i) {
       work.l[i] = m.l[i] * gain * gc[i];
       work.r[i] = m.r[i] * gain * gc[i];

@@ -208,8 +208,7 @@ static void snare(Buses &b, int64_t t0, double vel, uint64_t idx) {
     double t = static_cast<double>(j) / kRate;
     double fade = std::min(1.0, static_cast<double>(len - j) / 441.0) * std::min(1.0, t / 0.0008);
     double tone = oscSine(body, (185.0 + 60.0 * std::exp(-t / 0.01)) / kRate) * std::exp(-t / 0.045);
-    double n = xorShiftBipolar(rng);
-    n = svfRun(nf, n, svfCoef(5200.0), 1.0).low;
+    double n = svfRun(nf, xorShiftBipolar(rng), svfCoef(5200.0), 1.0).low;
     n = svfRun(hp, n, svfCoef(1400.0), 1.4).high * std::exp(-t / 0.085);
     double s = (0.55 * tone + 0.8 * n) * fade * vel * 0.8;
     emit(b, t0 + j, s * 0.97, s, 0.0, s * 0.35);
@@ -237,15 +236,13 @@ static void clap(Buses &b, int64_t t0, double vel, uint64_t idx) {
 }
 
 // Metallic noise for hats and cymbals: six detuned pulse waves plus white noise.
-struct Metal {
-  std::array<Osc, 6> osc;
-};
+using Metal = std::array<Osc, 6>;
 
 // One sample of the metallic source.
 static double metal(Metal &m, XorShift &rng, double noiseMix) {
   static constexpr std::array<double, 6> f = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
   double s = 0.0;
-  for (size_t k = 0; k < 6; ++k) s += oscPulse(m.osc[k], f[k] * 2.0 / kRate, 0.5);
+  for (size_t k = 0; k < 6; ++k) s += oscPulse(m[k], f[k] * 2.0 / kRate, 0.5);
   return (1.0 - noiseMix) * s / 6.0 + noiseMix * xorShiftBipolar(rng);
 }
 
@@ -254,7 +251,7 @@ static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, doub
   XorShift rng = seeded(4, idx);
   const int64_t len = static_cast<int64_t>((decay * 5.0 + 0.01) * kRate);
   Metal m{};
-  for (auto &o : m.osc) o.phase = xorShiftUniform(rng);
+  for (Osc &o : m) o.phase = xorShiftUniform(rng);
   Svf hp1{}, hp2{}, lp{};
   double gl, gr;
   panGains(pan, gl, gr);
@@ -262,8 +259,7 @@ static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, doub
     double t = static_cast<double>(j) / kRate;
     double env = std::min(1.0, t / 0.0005) * std::exp(-t / decay);
     double fade = std::min(1.0, static_cast<double>(len - j) / 220.0);
-    double s = metal(m, rng, 0.55);
-    s = svfRun(hp1, s, svfCoef(cut), 1.2).high;
+    double s = svfRun(hp1, metal(m, rng, 0.55), svfCoef(cut), 1.2).high;
     s = svfRun(hp2, s, svfCoef(cut), 1.6).high;
     s = svfRun(lp, s, svfCoef(14500.0), 1.4).low;
     s *= env * fade * vel * 0.8;
@@ -277,8 +273,8 @@ static void crash(Buses &b, int64_t t0, double vel, uint64_t idx) {
   const int64_t len = static_cast<int64_t>(2.6 * kRate);
   Metal ml{}, mr{};
   for (size_t k = 0; k < 6; ++k) {
-    ml.osc[k].phase = xorShiftUniform(rl);
-    mr.osc[k].phase = xorShiftUniform(rr);
+    ml[k].phase = xorShiftUniform(rl);
+    mr[k].phase = xorShiftUniform(rr);
   }
   Svf hl{}, hr{}, ll{}, lr{};
   const double glp = svfCoef(15000.0);
@@ -329,8 +325,7 @@ static void bassNote(Buses &b, const Note &n, bool accent, double cutoff) {
   double f = midiHz(n.note);
   Osc o1{0.0}, o2{0.25};
   Svf lp{}, hp{};
-  double fdec = accent ? 0.22 : 0.12, famt = accent ? 5.0 : 2.6;
-  double k = accent ? 0.22 : 0.38;
+  double fdec = accent ? 0.22 : 0.12, famt = accent ? 5.0 : 2.6, k = accent ? 0.22 : 0.38;
   for (int64_t j = 0; j < n.len + rel; ++j) {
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.003, 0.25, 0.65, 0.03);
@@ -433,8 +428,7 @@ static void arpNote(Buses &b, const Note &n, double pan) {
   for (int64_t j = 0; j < n.len + rel; ++j) {
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.002, 0.09, 0.2, 0.05);
-    double s = oscPulse(o, f / kRate, pw);
-    s = svfRun(lp, s, svfCoef(cut * (1.0 + 2.0 * std::exp(-t / 0.04))), 0.9).low;
+    double s = svfRun(lp, oscPulse(o, f / kRate, pw), svfCoef(cut * (1.0 + 2.0 * std::exp(-t / 0.04))), 0.9).low;
     s *= env * n.vel * 0.2 * duckGain(b, n.start + j, 0.3);
     emit(b, n.start + j, s * gl, s * gr, s * 0.45, s * 0.2);
   }
@@ -455,10 +449,9 @@ static void leadNote(Buses &b, const Note &n) {
     double a = oscSaw(o1, f * 0.9965 / kRate);
     double c = oscSaw(o2, f * 1.0035 / kRate);
     double sq = oscPulse(o3, f * 0.5 / kRate, 0.5);
-    double fenv = std::exp(-t / 0.18);
     double l = 0.6 * a + 0.4 * c + 0.3 * sq;
     double r = 0.4 * a + 0.6 * c + 0.3 * sq;
-    double g = svfCoef(2100.0 * (1.0 + 1.3 * fenv));
+    double g = svfCoef(2100.0 * (1.0 + 1.3 * std::exp(-t / 0.18)));
     SvfOut m = svfRun(lp, 0.5 * (l + r), g, 1.0);
     // The side signal keeps the detuned width, filtered like the common part.
     double side = svfRun(lps, 0.5 * (l - r), g, 1.0).low * 0.5;
@@ -503,10 +496,7 @@ static void stabChord(Buses &b, int64_t start, const Chord &c, double vel, uint6
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.002, 0.12, 0.3, release);
     double l = 0.0, r = 0.0;
-    for (size_t v = 0; v < 6; ++v) {
-      double s = oscSaw(osc[v], dt[v]);
-      (v & 1 ? r : l) += s;
-    }
+    for (size_t v = 0; v < 6; ++v) (v & 1 ? r : l) += oscSaw(osc[v], dt[v]);
     double g = svfCoef(700.0 + 4200.0 * std::exp(-t / 0.05));
     l = svfRun(fl, l, g, 0.8).low;
     r = svfRun(fr, r, g, 0.8).low;
