@@ -72,8 +72,7 @@ float fbmTile(float x, float y, int period, int octaves, uint32_t seed) {
 // One distinct colour of a picture, with its pixel count and its 24-bit key.
 struct Col {
   int c[3];
-  uint32_t n;
-  uint32_t key;
+  uint32_t n, key;
 };
 
 // One box of colours for the median cut.
@@ -178,8 +177,7 @@ Indexed quantize(const Picture &pic, int colours) {
   Indexed out{pic.w, pic.h, {}, boxPalette(cols, boxes)};
   std::map<uint32_t, uint8_t> nearest;
   for (const Col &c : cols) nearest[c.key] = nearestEntry(out.pal, c.c);
-  out.idx.resize(keys.size());
-  for (size_t i = 0; i < keys.size(); i++) out.idx[i] = nearest[keys[i]];
+  for (uint32_t k : keys) out.idx.push_back(nearest[k]);
   return out;
 }
 
@@ -190,8 +188,7 @@ Indexed rampPicture(int w, int h, const std::vector<float> &field, const std::ve
     const int k = std::min(int(u), int(stops.size()) - 2);
     out.pal.push_back(toBytes(mix(stops[size_t(k)], stops[size_t(k) + 1], u - float(k))));
   }
-  out.idx.resize(field.size());
-  for (size_t i = 0; i < field.size(); i++) out.idx[i] = uint8_t(std::lround(clamp01(field[i]) * float(colours - 1)));
+  for (float v : field) out.idx.push_back(uint8_t(std::lround(clamp01(v) * float(colours - 1))));
   return out;
 }
 

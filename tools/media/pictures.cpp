@@ -36,10 +36,9 @@ static Indexed fitDetail(const std::function<Indexed(float)> &make, size_t lo, s
 // nearest point's own position, on a grid of n x n cells over the unit torus.
 struct Cells {
   float f1, f2, cx, cy;
-  uint32_t id;
 };
 static Cells cellsAt(float u, float v, int n, uint32_t seed) {
-  Cells c{9, 9, 0, 0, 0};
+  Cells c{9, 9, 0, 0};
   const int gx = int(std::floor(u * n)), gy = int(std::floor(v * n));
   for (int dy = -2; dy <= 2; dy++)
     for (int dx = -2; dx <= 2; dx++) {
@@ -53,7 +52,6 @@ static Cells cellsAt(float u, float v, int n, uint32_t seed) {
         c.f1 = d;
         c.cx = ddx * n;
         c.cy = ddy * n;
-        c.id = uint32_t(cy * n + cx);
       } else if (d < c.f2) {
         c.f2 = d;
       }
@@ -80,8 +78,7 @@ Indexed makeOrgan() {
       val -= 0.42f * (1 - smooth(0.14f, 0.22f, nuc));                     // dark nucleus
       val += 0.18f * (1 - smooth(0.0f, 0.05f, std::fabs(nuc - 0.2f)));  // its lit rim
       // Veins: thin ridges of a separate noise, dark with a bright edge on one side.
-      const float n1 = fbmTile(u * 3, v * 3, 3, 4, 21);
-      const float ridge = std::fabs(n1 - 0.5f);
+      const float ridge = std::fabs(fbmTile(u * 3, v * 3, 3, 4, 21) - 0.5f);
       val -= 0.55f * (1 - smooth(0.004f, 0.013f, ridge));
       val += 0.14f * smooth(0.013f, 0.02f, ridge) * (1 - smooth(0.02f, 0.035f, ridge));
       val += 0.10f * (fbmTile(u * 16, v * 16, 16, 3, 31) - 0.5f);
@@ -124,8 +121,7 @@ Indexed makeCowEnv() {
   for (int p = 0; p < 16; p++)
     for (int s = 0; s < 16; s++) {
       const Rgb hide = mix(rgb8(250, 248, 242), rgb8(18, 16, 20), p / 15.0f);
-      const Rgb c = mix(hide, rgb8(120, 180, 245), 0.85f * s / 15.0f);
-      img.pal.push_back(toBytes(c));
+      img.pal.push_back(toBytes(mix(hide, rgb8(120, 180, 245), 0.85f * s / 15.0f)));
     }
   img.idx.resize(size_t(W) * W);
   auto make = [&](float detail) {
@@ -563,8 +559,7 @@ static void ringGlyph(Picture &p, int cx, int cy) {
   std::vector<float> ring(32 * 32, 0.0f);
   for (int y = cy; y < cy + 32; y++)
     for (int x = cx + 7; x <= cx + 24; x++) {
-      const float d = inkDistance(p, cx, cy, x, y);
-      ring[size_t(y - cy) * 32 + x - cx] = 1 - smooth(kRingWidth, kRingWidth + kRingSoft, d);
+      ring[size_t(y - cy) * 32 + x - cx] = 1 - smooth(kRingWidth, kRingWidth + kRingSoft, inkDistance(p, cx, cy, x, y));
     }
   for (int y = cy; y < cy + 32; y++)
     for (int x = cx; x < cx + 32; x++) {

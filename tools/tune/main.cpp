@@ -87,8 +87,7 @@ int main(int argc, char **argv) {
     std::fputs("usage: tune OUT.mp3 [--wav OUT.wav]\n", stderr);
     return 2;
   }
-  Mix mix;
-  renderSong(mix);
+  const Mix mix = renderSong();
   Pcm16 pcm;
   Bytes mp3;
   if (!masterAndEncode(mix, pcm, mp3)) return 1;

@@ -250,8 +250,7 @@ Pcm16 toPcm16(const Mix &m) {
 
 // Feeds the whole stream to mpg123 and collects float stereo output.
 bool decodeMp3(const Bytes &data, Mix &out) {
-  out.l.clear();
-  out.r.clear();
+  out = {};
   int err = MPG123_OK;
   mpg123_handle *mh = mpg123_new("generic", &err);
   if (!mh) mh = mpg123_new(nullptr, &err);

@@ -4,7 +4,10 @@
 
 #include <array>
 #include <span>
+#include <sstream>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "dsp.h"
 
@@ -150,13 +153,10 @@ struct Note {
 static void parseBars(std::span<const std::string_view> bars, int bar, double vel, std::vector<Note> &out) {
   int64_t step = static_cast<int64_t>(bar) * 16;
   for (std::string_view text : bars) {
-    while (!text.empty()) {
-      size_t sp = text.find(' ');
-      std::string_view tok = text.substr(0, sp);
-      text = sp == std::string_view::npos ? std::string_view{} : text.substr(sp + 1);
+    std::istringstream tokens{std::string(text)};
+    for (std::string tok; tokens >> tok;) {
       size_t colon = tok.find(':');
-      int len = 0;
-      for (char c : tok.substr(colon + 1)) len = len * 10 + (c - '0');
+      int len = std::stoi(tok.substr(colon + 1));
       int n = parseNote(tok.substr(0, colon));
       if (n >= 0) out.push_back({stepTime(step), stepTime(step + len) - stepTime(step), n, vel});
       step += len;
@@ -716,12 +716,9 @@ static void bassPatternBar(Buses &b, int bar, std::string_view pat) {
     if (ch == '.' || ch == '-') continue;
     int len = 1;
     while (s + len < 16 && pat[static_cast<size_t>(s + len)] == '-') ++len;
-    int off = bassInterval(ch, c);
-    bool accent = ch == 'R' || ch == 'O';
     int64_t start = stepTime(s0 + s);
-    int64_t lenSamples = (stepTime(s0 + s + len) - start) * 8 / 10;
-    Note n{start, lenSamples, c.root + off, 0.9};
-    bassNote(b, n, accent, cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
+    Note n{start, (stepTime(s0 + s + len) - start) * 8 / 10, c.root + bassInterval(ch, c), 0.9};
+    bassNote(b, n, ch == 'R' || ch == 'O', cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
   }
 }
 
@@ -756,15 +753,13 @@ static void bassTrack(Buses &b) {
   }
 }
 
-// Pad: one voice per run of equal chords.
+// Pad: one voice per chord, held over two bars when the next bar repeats it.
 static void padTrack(Buses &b) {
   uint64_t idx = 0;
   int bar = 0;
   while (bar < kBars) {
     int end = bar + 1;
-    while (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)] && end - bar < 2) {
-      ++end;
-    }
+    if (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)]) ++end;
     // The last chord is held through the fade.
     if (end == kBars - 2) end = kBars;
     double attack = bar < kSections.build ? 1.2 : (bar >= kSections.brk && bar < kSections.ret ? 0.5 : 0.05);
@@ -837,7 +832,7 @@ static void bellTrack(Buses &b) {
 
 // Every track into the buses, the drums first: the kick leaves the ducking shape that the
 // bass, pad, arpeggio, stabs and lead follow. Then the delay and the reverb returns.
-void renderSong(Mix &out) {
+Mix renderSong() {
   Buses b;
   for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(static_cast<size_t>(kTotal), 0.0);
   uint64_t hits = 0;
@@ -852,6 +847,5 @@ void renderSong(Mix &out) {
   bellTrack(b);
   delayFx(b);
   reverbFx(b);
-  out.l.swap(b.l);
-  out.r.swap(b.r);
+  return {std::move(b.l), std::move(b.r)};
 }

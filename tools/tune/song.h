@@ -18,7 +18,7 @@ struct Mix {
 };
 
 // Renders the arrangement with delay and reverb, unmastered.
-void renderSong(Mix &out);
+Mix renderSong();
 
 // First bar of each section, and the bar after the last one.
 struct SectionBars {
