@@ -254,12 +254,8 @@ std::vector<uint8_t> pngExact(const Indexed &img, size_t length, int idatChunks)
 }
 
 std::vector<uint8_t> pngRgb(int w, int h, const std::vector<uint8_t> &rgb) {
-  PngSpec spec;
-  spec.width = w;
-  spec.height = h;
-  spec.pixels = PngPixels::Rgb;
-  spec.level = 9;
-  spec.memLevel = 9;
+  const PngSpec spec{.width = w, .height = h, .pixels = PngPixels::Rgb, .palette = {}, .level = 9, .memLevel = 9,
+                     .text = {}};
   return pngEncode(spec, rgb.data());
 }
 

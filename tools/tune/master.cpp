@@ -161,8 +161,7 @@ static std::vector<double> limiterGain(const std::vector<double> &peak, double g
   for (size_t i = 0; i < n; ++i) {
     sum += held[i];
     if (i > la) sum -= held[i - la - 1];
-    size_t cnt = std::min(i + 1, la + 1);
-    out[i] = sum / static_cast<double>(cnt);
+    out[i] = sum / static_cast<double>(std::min(i + 1, la + 1));
     if (i < la) out[i] = std::min(out[i], held[i]);
   }
   return out;
@@ -266,17 +265,15 @@ bool decodeMp3(const Bytes &data, Mix &out) {
   // 128 kbps CBR: about 418 bytes per frame of 1152 samples.
   out.l.reserve(data.size() / 417 * 1152 + 1152);
   out.r.reserve(data.size() / 417 * 1152 + 1152);
-  for (;;) {
-    size_t done = 0;
-    int rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);
-    size_t n = done / sizeof(float) / 2;
-    for (size_t i = 0; i < n; ++i) {
+  int rc;
+  size_t done;
+  do {
+    rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);
+    for (size_t i = 0; i < done / sizeof(float) / 2; ++i) {
       out.l.push_back(static_cast<double>(buf[2 * i]));
       out.r.push_back(static_cast<double>(buf[2 * i + 1]));
     }
-    if (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0)) continue;
-    break;
-  }
+  } while (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0));
   mpg123_delete(mh);
   return !out.l.empty();
 }

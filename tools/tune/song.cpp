@@ -272,10 +272,8 @@ static void crash(Buses &b, int64_t t0, double vel, uint64_t idx) {
   XorShift rl = seeded(5, idx * 2), rr = seeded(5, idx * 2 + 1);
   const int64_t len = static_cast<int64_t>(2.6 * kRate);
   Metal ml{}, mr{};
-  for (size_t k = 0; k < 6; ++k) {
-    ml[k].phase = xorShiftUniform(rl);
-    mr[k].phase = xorShiftUniform(rr);
-  }
+  for (Osc &o : ml) o.phase = xorShiftUniform(rl);
+  for (Osc &o : mr) o.phase = xorShiftUniform(rr);
   Svf hl{}, hr{}, ll{}, lr{};
   const double glp = svfCoef(15000.0);
   for (int64_t j = 0; j < len; ++j) {
@@ -604,10 +602,9 @@ static void reverbFx(Buses &b) {
 static void kickBar(Buses &b, int bar, char plan, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
   for (int s = 0; s < (plan == 'f' ? 12 : 16); s += 4) kick(b, stepTime(s0 + s), 1.0, hits++);
-  if (plan == 'f') {
-    kick(b, stepTime(s0 + 14), 0.8, hits++);
-    kick(b, stepTime(s0 + 15), 0.6, hits++);
-  }
+  if (plan != 'f') return;
+  kick(b, stepTime(s0 + 14), 0.8, hits++);
+  kick(b, stepTime(s0 + 15), 0.6, hits++);
 }
 
 // Backbeat of snare and clap with ghost notes every other bar; a fill bar ('f') adds a run into the next.
@@ -660,11 +657,8 @@ static void hatBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) 
     if (plan == '8' && !off8) continue;
     double v = off8 ? 1.0 : ((s % 4) == 0 ? 0.55 : 0.42);
     v *= (0.88 + 0.12 * xorShiftUniform(hum)) * lvl;
-    if (plan == 'o' && off8) {
-      hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
-      continue;
-    }
-    hat(b, stepTime(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
+    if (plan == 'o' && off8) hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
+    else hat(b, stepTime(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
   }
   // A ride on the beats lifts the second half of the return.
   if (plan == 'o' && bar >= kSections.ret + 8 && bar < kSections.outro) {
@@ -681,21 +675,6 @@ static void drumBar(Buses &b, int bar, uint64_t &hits) {
   if (sn == 'r') snareRollBar(b, bar, hits);
   if (sn != '-' && sn != 'r') snareBar(b, bar, sn, hum, hits);
   if (kHatPlan[at] != '-') hatBar(b, bar, kHatPlan[at], hum, hits);
-}
-
-// Crashes at the starts of the sections and halfway through the long ones.
-static void crashes(Buses &b, uint64_t &hits) {
-  for (int bar : {16, 24, 32, 44, 52, 60, 64}) {
-    crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
-  }
-}
-
-// Risers into the build, the theme, the return and the outro.
-static void risers(Buses &b) {
-  riser(b, 7 * kBar, 1, 0.6, 0);
-  riser(b, 14 * kBar, 2, 0.8, 1);
-  riser(b, 42 * kBar, 2, 0.6, 2);
-  riser(b, 62 * kBar, 2, 0.7, 3);
 }
 
 // Semitones above the root for a note letter of a bass pattern.
@@ -837,8 +816,15 @@ Mix renderSong() {
   for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(static_cast<size_t>(kTotal), 0.0);
   uint64_t hits = 0;
   for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, hits);
-  crashes(b, hits);
-  risers(b);
+  // Crashes at the starts of the sections and halfway through the long ones.
+  for (int bar : {16, 24, 32, 44, 52, 60, 64}) {
+    crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
+  }
+  // Risers into the build, the theme, the return and the outro.
+  riser(b, 7 * kBar, 1, 0.6, 0);
+  riser(b, 14 * kBar, 2, 0.8, 1);
+  riser(b, 42 * kBar, 2, 0.6, 2);
+  riser(b, 62 * kBar, 2, 0.7, 3);
   bassTrack(b);
   padTrack(b);
   arpTrack(b);
