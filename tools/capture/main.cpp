@@ -229,8 +229,7 @@ static void reportStart(const CaptureOptions &o, const CaptureSpan &span) {
 // written to the sink. False with a reason when a frame could not be read back or written.
 static bool drawFrames(const CaptureOptions &o, const CaptureSpan &span, CaptureSink &sink, std::string &error) {
   const int64_t last = captureLastFrame(span);
-  CaptureProgress progress;
-  captureProgressStart(progress, last + 1, isatty(2) != 0, o.quiet);
+  CaptureProgress progress{last + 1, isatty(2) != 0, o.quiet, false, captureNow()};
   size_t nextPick = 0;
   bool ok = true;
   for (int64_t k = 0; k <= last && ok && !gStopSignal; k++) {
