@@ -151,7 +151,7 @@ void textDrawString(float x, float y, const char *text) {
 }
 
 // The credits block, one line per entry, drawn from x = 100 at 50-unit line steps.
-static constexpr const char *kCreditLines[9] = {
+const char *const kCreditLines[9] = {
     "Zared Parkhaus ...",
     "Zared organs...",
     "Zared cows ...",

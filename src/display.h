@@ -15,6 +15,7 @@ void drawThing2(void);
 void drawThing(void);
 
 extern const char fontOrder[96];
+extern const char *const kCreditLines[9];
 void textDrawChar(float x, float y, char character);
 void textDrawString(float x, float y, const char *text);
 void drawText(void);

@@ -45,6 +45,22 @@ static void floatsToHost(void *data, size_t bytes) {
 #endif
 }
 
+// Reads a loader's body of the given size into a new buffer; null, with the loader's message,
+// when memory runs out or the file ends early. kind names the format in the message.
+static void *readBody(FILE *f, size_t bytes, const char *kind, const char *path) {
+  void *data = malloc(bytes ? bytes : 1);
+  if (!data) {
+    printf("Out of memory loading >>%s<<!\n", path);
+    return nullptr;
+  }
+  if (!readExactly(f, data, bytes)) {
+    free(data);
+    printf("%s file >>%s<< is truncated!\n", kind, path);
+    return nullptr;
+  }
+  return data;
+}
+
 // Loads an OIA mesh from disk; null (with one line of explanation) when it cannot be used.
 util_oia_t *util_oiaLoad(const char *path) {
   FILE *raw = fopen(path, "rb");
@@ -96,18 +112,11 @@ util_oia_t *util_oiaLoad(const char *path) {
     return nullptr;
   }
 
-  auto *mesh = static_cast<util_oia_t *>(malloc(sizeof(util_oia_t)));
-  void *data = malloc(bytes ? bytes : 1);
-  if (!mesh || !data) {
-    free(mesh);
+  void *data = readBody(raw, bytes, "OIA", path);
+  auto *mesh = data ? static_cast<util_oia_t *>(malloc(sizeof(util_oia_t))) : nullptr;
+  if (!mesh) {
+    if (data) printf("Out of memory loading >>%s<<!\n", path);
     free(data);
-    printf("Out of memory loading >>%s<<!\n", path);
-    return nullptr;
-  }
-  if (!readExactly(raw, data, bytes)) {
-    free(mesh);
-    free(data);
-    printf("OIA file >>%s<< is truncated!\n", path);
     return nullptr;
   }
   floatsToHost(data, bytes);
@@ -143,6 +152,24 @@ void util_oiaDrawNormals(util_oia_t *mesh) {
 // Little-endian 16-bit field of a header.
 static unsigned le16(std::span<const unsigned char> h, size_t at) {
   return static_cast<unsigned>(h[at]) | (static_cast<unsigned>(h[at + 1]) << 8);
+}
+
+// Turns a TGA's blue, green, red, alpha pixels into red, green, blue, alpha, in the order the
+// origin fields ask for: a zero Y origin means bottom row first, a non-zero X origin mirrored rows.
+static void orientPixels(unsigned char *data, int width, int height, unsigned xOrigin, unsigned yOrigin) {
+  const size_t rowBytes = static_cast<size_t>(width) * 4;
+  for (size_t i = 0; i < rowBytes * static_cast<size_t>(height); i += 4) std::swap(data[i], data[i + 2]);
+  for (int r = 0; yOrigin == 0 && r < height / 2; ++r) {
+    unsigned char *a = data + static_cast<size_t>(r) * rowBytes;
+    std::swap_ranges(a, a + rowBytes, data + static_cast<size_t>(height - 1 - r) * rowBytes);
+  }
+  for (int r = 0; xOrigin != 0 && r < height; ++r) {
+    unsigned char *row = data + static_cast<size_t>(r) * rowBytes;
+    for (int x = 0; x < width / 2; ++x) {
+      std::swap_ranges(row + static_cast<size_t>(x) * 4, row + static_cast<size_t>(x) * 4 + 4,
+                       row + static_cast<size_t>(width - 1 - x) * 4);
+    }
+  }
 }
 
 // Decodes an uncompressed 32-bit true-colour TGA into red, green, blue, alpha rows; null if refused.
@@ -188,41 +215,14 @@ util_image_t *util_imageFromTGA(const char *path) {
     return nullptr;
   }
 
-  auto *image = static_cast<util_image_t *>(malloc(sizeof(util_image_t)));
-  auto *data = static_cast<unsigned char *>(malloc(bytes ? bytes : 1));
-  if (!image || !data) {
-    free(image);
+  auto *data = static_cast<unsigned char *>(readBody(raw, bytes, "TGA", path));
+  auto *image = data ? static_cast<util_image_t *>(malloc(sizeof(util_image_t))) : nullptr;
+  if (!image) {
+    if (data) printf("Out of memory loading >>%s<<!\n", path);
     free(data);
-    printf("Out of memory loading >>%s<<!\n", path);
     return nullptr;
   }
-  if (!readExactly(raw, data, bytes)) {
-    free(image);
-    free(data);
-    printf("TGA file >>%s<< is truncated!\n", path);
-    return nullptr;
-  }
-
-  // Blue, green, red, alpha becomes red, green, blue, alpha.
-  for (size_t i = 0; i < bytes; i += 4) std::swap(data[i], data[i + 2]);
-  // A zero Y origin means the file stores the bottom row first.
-  if (yOrigin == 0) {
-    for (int r = 0; r < height / 2; ++r) {
-      unsigned char *a = data + static_cast<size_t>(r) * rowBytes;
-      unsigned char *b = data + static_cast<size_t>(height - 1 - r) * rowBytes;
-      std::swap_ranges(a, a + rowBytes, b);
-    }
-  }
-  // A non-zero X origin mirrors every row, each pixel's four bytes kept together.
-  if (xOrigin != 0) {
-    for (int r = 0; r < height; ++r) {
-      unsigned char *row = data + static_cast<size_t>(r) * rowBytes;
-      for (int x = 0; x < width / 2; ++x) {
-        std::swap_ranges(row + static_cast<size_t>(x) * 4, row + static_cast<size_t>(x) * 4 + 4,
-                         row + static_cast<size_t>(width - 1 - x) * 4);
-      }
-    }
-  }
+  orientPixels(data, width, height, xOrigin, yOrigin);
   image->width = width;
   image->height = height;
   image->data = data;

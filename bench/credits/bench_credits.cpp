@@ -2,24 +2,21 @@
 // parkhaus-capture draws, finds the glyph ink from the text layout and the font picture, and
 // compares the ink's luminance with that of the pixels just outside it, glyph by glyph.
 #include <png.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "display.h"
 #include "util.h"
 
 namespace {
 
-// The nine credit lines as the frame draws them, from x = 100 at y = 100, 150, ...
-const char *const kLines[9] = {"Zared Parkhaus ...", "Zared organs...", "Zared cows ...",
-                               "totally fu'bared this...", "Just close your eyes and ",
-                               "enjoy Tarvonells great tune.", "(Code: nomi - Tune: Tarvonell",
-                               "(Gfx: Velmor)", "...everything coded live..."};
 constexpr int kFps = 60;
 
 // The block's rotation (degrees), translation and scale at time t, as 32-bit floats like GL gets them.
@@ -31,26 +28,16 @@ Pose poseAt(double t) {
           float(0.3 * std::sin(t / 4.0) + 0.2), float(0.2 * std::sin(t / 4.1) + 1.2)};
 }
 
-// The glyph index of a character: ASCII order with the letter cases swapped, 95 when absent.
-int glyphIndex(char c) {
-  const int u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return u - 0x40;
-  if (u >= 'A' && u <= 'Z') return u;
-  return u >= 0x20 && u <= 0x7e ? u - 0x20 : 95;
-}
-
 // Ink of the font at (s, t) with GL_LINEAR filtering: alpha times whiteness, so a dark ring is no ink.
 float inkSample(const util_image_t &f, double s, double t) {
   const double x = s * f.width - 0.5, y = t * f.height - 0.5;
   const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
-  auto at = [&](int xi, int yi) {
-    const unsigned char *p = f.data + (size_t(std::clamp(yi, 0, f.height - 1)) * f.width + std::clamp(xi, 0, f.width - 1)) * 4;
+  auto at = [&](int dx, int dy) {
+    const unsigned char *p = f.data + (size_t(std::clamp(y0 + dy, 0, f.height - 1)) * f.width + std::clamp(x0 + dx, 0, f.width - 1)) * 4;
     return p[0] / 255.0 * p[3] / 255.0;
   };
   const double fx = x - x0, fy = y - y0;
-  const double top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
-  const double bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
-  return float(top + (bottom - top) * fy);
+  return float((at(0, 0) * (1 - fx) + at(1, 0) * fx) * (1 - fy) + (at(0, 1) * (1 - fx) + at(1, 1) * fx) * fy);
 }
 
 // The most ink any character quad puts on a pixel centre of a w x h frame, and that quad's glyph id.
@@ -62,11 +49,12 @@ float inkAt(const util_image_t &font, const Pose &p, int w, int h, int x, int y,
   const double v = qy - 100.0 - 50.0 * line;
   if (line < 0 || line > 8 || v >= 40.0) return 0.0f;
   float best = 0.0f;
-  const int last = int(std::floor((qx - 100.0) / 60.0)), n = int(std::string(kLines[line]).size());
+  const int last = int(std::floor((qx - 100.0) / 60.0)), n = int(std::strlen(kCreditLines[line]));
   for (int k = std::max(0, last - 1); k <= std::min(last, n - 1); k++) {
     const double u = qx - 100.0 - 60.0 * k;
     if (u < 0.0 || u >= 100.0) continue;
-    const int i = glyphIndex(kLines[line][k]);
+    int i = 0;  // the glyph's index, found as the frame finds it
+    while (fontOrder[i] != '\0' && fontOrder[i] != kCreditLines[line][k]) i++;
     const float ink = inkSample(font, (i % 16 + u / 100.0) / 16.0, 1.0 - (i / 16 + v / 40.0) / 16.0);
     if (ink > best) best = ink, glyph = line * 64 + k;
   }
@@ -75,13 +63,8 @@ float inkAt(const util_image_t &font, const Pose &p, int w, int h, int x, int y,
 
 // Relative luminance of an 8-bit sRGB pixel.
 double luminance(const unsigned char *p) {
-  double y = 0.0;
-  const double weight[3] = {0.2126, 0.7152, 0.0722};
-  for (int c = 0; c < 3; c++) {
-    const double v = p[c] / 255.0;
-    y += weight[c] * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
-  }
-  return y;
+  auto linear = [](int c) { return c / 255.0 <= 0.04045 ? c / 255.0 / 12.92 : std::pow((c / 255.0 + 0.055) / 1.055, 2.4); };
+  return 0.2126 * linear(p[0]) + 0.7152 * linear(p[1]) + 0.0722 * linear(p[2]);
 }
 
 // Reads a PNG frame as 8-bit RGB rows from the top.
@@ -95,14 +78,26 @@ bool readFrame(const std::string &path, std::vector<unsigned char> &rgb, int &w,
   return png_image_finish_read(&im, nullptr, rgb.data(), 0, nullptr) != 0;
 }
 
-// Per glyph: luminance and 8-bit luma sums of its ink pixels and of the pixels within two of them.
+// The glyph of an ink pixel within two pixels of (x, y), nearest ring first; -1 when none.
+int inkNearby(const std::vector<float> &cov, const std::vector<int> &label, int w, int h, int x, int y) {
+  for (int r = 1; r <= 2; r++)
+    for (int dy = -r; dy <= r; dy++)
+      for (int dx = -r; dx <= r; dx++) {
+        const int xx = x + dx, yy = y + dy;
+        if (xx >= 0 && yy >= 0 && xx < w && yy < h && cov[size_t(yy) * w + xx] >= 0.5f) return label[size_t(yy) * w + xx];
+      }
+  return -1;
+}
+
+// Per glyph: sums of luminance and of 8-bit luma over its ink pixels [0] and its surround [1].
 struct GlyphSums {
-  double inkY = 0, inkLuma = 0, outY = 0, outLuma = 0;
-  int ink = 0, out = 0;
+  double y[2] = {0, 0}, luma[2] = {0, 0};
+  int n[2] = {0, 0};
 };
 
-// Measures one frame: prints the glyphs measured, the median Weber contrast of ink against
-// surround and the mean luma step between them.
+// Measures one frame: ink pixels are those the glyphs cover at least half, the surround those
+// they do not touch within two pixels of ink. Prints the glyphs measured, the median Weber
+// contrast of ink against surround and the mean luma step between them.
 void measure(const util_image_t &font, const std::string &path, double t) {
   std::vector<unsigned char> rgb;
   int w = 0, h = 0;
@@ -117,32 +112,23 @@ void measure(const util_image_t &font, const std::string &path, double t) {
   for (int y = 0; y < h; y++)
     for (int x = 0; x < w; x++) {
       const size_t i = size_t(y) * w + x;
-      int owner = cov[i] >= 0.5f ? label[i] : -1;
-      for (int r = 1; r <= 2 && owner < 0 && cov[i] < 0.02f; r++)  // nearest ink pixel, ring by ring
-        for (int dy = -r; dy <= r && owner < 0; dy++)
-          for (int dx = -r; dx <= r && owner < 0; dx++) {
-            const int xx = x + dx, yy = y + dy;
-            if (xx >= 0 && yy >= 0 && xx < w && yy < h && cov[size_t(yy) * w + xx] >= 0.5f) owner = label[size_t(yy) * w + xx] + 1000;
-          }
+      const int side = cov[i] >= 0.5f ? 0 : 1, owner = side == 0 ? label[i] : cov[i] < 0.02f ? inkNearby(cov, label, w, h, x, y) : -1;
       if (owner < 0) continue;
       const unsigned char *p = &rgb[i * 3];
-      const double luma = 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
-      GlyphSums &s = g[size_t(owner % 1000)];
-      if (owner < 1000) s.inkY += luminance(p), s.inkLuma += luma, s.ink++;
-      else s.outY += luminance(p), s.outLuma += luma, s.out++;
+      GlyphSums &s = g[size_t(owner)];
+      s.y[side] += luminance(p), s.luma[side] += 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2], s.n[side]++;
     }
   std::vector<double> weber;
   double step = 0.0;
-  int pixels = 0;
   for (const GlyphSums &s : g) {
-    if (s.ink < 3 || s.out < 3) continue;
-    const double yi = s.inkY / s.ink, yo = s.outY / s.out;
+    if (s.n[0] < 3 || s.n[1] < 3) continue;
+    const double yi = s.y[0] / s.n[0], yo = s.y[1] / s.n[1];
     weber.push_back(std::fabs(yi - yo) / std::max(yo, 1e-4));
-    step += std::fabs(s.inkLuma / s.ink - s.outLuma / s.out), pixels += s.ink;
+    step += std::fabs(s.luma[0] / s.n[0] - s.luma[1] / s.n[1]);
   }
   if (weber.empty()) return (void)std::printf("%7.2f  no glyph large enough to measure\n", t);
   std::nth_element(weber.begin(), weber.begin() + long(weber.size() / 2), weber.end());
-  std::printf("%7.2f  %6zu  %8d  %10.2f  %9.1f\n", t, weber.size(), pixels, weber[weber.size() / 2], step / double(weber.size()));
+  std::printf("%7.2f  %6zu  %14.2f  %9.1f\n", t, weber.size(), weber[weber.size() / 2], step / double(weber.size()));
 }
 
 }  // namespace
@@ -160,16 +146,16 @@ int main(int argc, char **argv) {
   if (times.empty()) times = {2, 10, 30, 60, 90, 110};
   util_image_t *f = util_imageFromTGA(font.c_str());
   if (!f) return std::fprintf(stderr, "bench_credits: cannot read %s\n", font.c_str()), 1;
-  if (dir.empty()) {
-    char tmp[] = "/tmp/bench-credits-XXXXXX";
-    if (!mkdtemp(tmp)) return std::perror("mkdtemp"), 1;
-    dir = tmp;
+  char tmp[] = "/tmp/bench-credits-XXXXXX";
+  const bool captured = dir.empty() && mkdtemp(tmp);
+  if (captured) {
     std::string list;
     for (double t : times) list += (list.empty() ? "" : ",") + std::to_string(std::lround(t * kFps));
+    dir = tmp;
     const std::string cmd = std::string("cd '") + PROJECT_ROOT + "' && '" + CAPTURE_EXE + "' --quiet --frames " + list + " --out '" + dir + "/'";
-    if (std::system(cmd.c_str()) != 0) return std::fprintf(stderr, "bench_credits: capture failed\n"), 1;
+    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "bench_credits: capture failed\n");
   }
-  std::printf("      t  glyphs  ink px  Weber (median)  luma step (mean, of 255)\n");
+  std::printf("      t  glyphs  Weber (median)  luma step (mean, of 255)\n");
   for (double t : times) {
     char name[64];
     std::snprintf(name, sizeof name, "/frame-%06ld.png", std::lround(t * kFps));
@@ -177,5 +163,6 @@ int main(int argc, char **argv) {
   }
   std::free(f->data);
   std::free(f);
+  if (captured) std::filesystem::remove_all(dir);
   return 0;
 }

@@ -59,16 +59,11 @@ zare_png_t *zare_png_new(zare_lib_t *lib) {
     zl_trace(pzl, ZL_MSG_OUT_OF_MEMORY, 0);
     return nullptr;
   }
+  // calloc leaves the header chunk, the IDAT record, the rows and the pixel data null, the counts 0.
   png->pzl = pzl;
-  png->pcIHDR = nullptr;
   png->ppcIDAT = static_cast<zare_png_chunk_t **>(calloc(1024, sizeof(zare_png_chunk_t *)));
-  png->iNumIDAT = 0;
   png->pIHDR = static_cast<zare_png_IHDR_t *>(calloc(1, sizeof(zare_png_IHDR_t)));
   png->pPLTE = static_cast<zare_png_PLTE_t *>(calloc(1, sizeof(zare_png_PLTE_t)));
-  png->pIDAT = nullptr;
-  png->pScanlines = nullptr;
-  png->pData = nullptr;
-  png->iSize = 0;
   if (png->ppcIDAT == nullptr || png->pIHDR == nullptr || png->pPLTE == nullptr) {
     zl_trace(pzl, ZL_MSG_OUT_OF_MEMORY, 0);
     zare_png_release(png);

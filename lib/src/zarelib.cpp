@@ -13,16 +13,14 @@ char *zl_startedText(void) {
   return info;
 }
 
-// Creates a context with an empty registry and "Started" as its only trace text; null when out of memory.
+// Creates a zeroed context (empty registry, last error 0) with "Started" as its only trace text;
+// null when out of memory.
 zare_lib_t *zare_new(void) {
   zl_t *pzl = static_cast<zl_t *>(calloc(1, sizeof(zl_t)));
   if (pzl == nullptr) {
     return nullptr;
   }
-  pzl->iNumZdar = 0;
-  pzl->lastError = 0;
   pzl->traceFmt[ZL_NUM_TRACE - 1] = zl_startedText();
-  pzl->traceValue[ZL_NUM_TRACE - 1] = 0;
   return reinterpret_cast<zare_lib_t *>(pzl);
 }
 

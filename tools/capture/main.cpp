@@ -15,10 +15,11 @@
 #include "globals.h"
 #include "main.h"
 #include "options.h"
+#include "process.h"
 #include "progress.h"
+#include "refuse.h"
 #include "sink.h"
 #include "track.h"
-#include "process.h"
 #include "wav.h"
 #include "xvfb.h"
 
@@ -50,7 +51,8 @@ extern "C" void __wrap_glutSwapBuffers(void) {
   __real_glutSwapBuffers();
 }
 
-// Ends the helper processes and removes the part file; safe in a signal handler.
+// Ends the helper processes and removes the part file; safe in a signal handler, and run at
+// exit(), which freeglut and Xlib call on fatal errors of their own.
 static void cleanUpNow(void) {
   if (gFfmpegPid > 0) {
     kill(-gFfmpegPid, SIGKILL);
@@ -58,15 +60,6 @@ static void cleanUpNow(void) {
   }
   if (gXvfbPid > 0) kill(gXvfbPid, SIGTERM);
   if (gPartPath[0]) unlink(gPartPath);
-}
-
-// Runs at exit(), which freeglut and Xlib call on fatal errors of their own.
-static void cleanUpAtExit(void) {
-  if (gPartPath[0] && gFfmpegPid <= 0 && gXvfbPid <= 0) {
-    unlink(gPartPath);
-    return;
-  }
-  cleanUpNow();
 }
 
 // The first Ctrl-C (or TERM, HUP) asks the frame loop to stop and tidy up; a second one ends at once.
@@ -86,10 +79,8 @@ static void installSignalHandlers(void) {
   struct sigaction sa{};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
-  atexit(cleanUpAtExit);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  atexit(cleanUpNow);
 }
 
 // Notes the part file for removal should the process end before it is finished.
@@ -170,10 +161,7 @@ static bool openContext(const CaptureOptions &o, XvfbServer &server, std::string
   const bool useOwn = o.ownXServer || !xvfbDisplayUsable(nullptr, o.width, o.height, why);
   if (useOwn) {
     if (!o.quiet && !o.ownXServer) fprintf(stderr, "parkhaus-capture: %s; starting an Xvfb of its own\n", why.c_str());
-    if (!xvfbStart(o.width, o.height, server, error)) {
-      error = "no GL context could be had: " + error;
-      return false;
-    }
+    if (!xvfbStart(o.width, o.height, server, error)) return refuse(error, "no GL context could be had: " + error);
     gXvfbPid = server.pid;
     setenv("DISPLAY", server.display.c_str(), 1);
   }
@@ -191,9 +179,8 @@ static bool openContext(const CaptureOptions &o, XvfbServer &server, std::string
   xvfbReleaseDisplay();
   const char *renderer = window > 0 ? reinterpret_cast<const char *>(glGetString(GL_RENDERER)) : nullptr;
   if (!renderer) {
-    error = window > 0 ? "no GL context could be had: the window has no current GL context"
-                       : "no GL context could be had: the window could not be made";
-    return false;
+    return refuse(error, window > 0 ? "no GL context could be had: the window has no current GL context"
+                                    : "no GL context could be had: the window could not be made");
   }
   glutDisplayFunc(noDisplay);
   if (!o.quiet) {
@@ -242,8 +229,7 @@ static void reportStart(const CaptureOptions &o, const CaptureSpan &span) {
 // written to the sink. False with a reason when a frame could not be read back or written.
 static bool drawFrames(const CaptureOptions &o, const CaptureSpan &span, CaptureSink &sink, std::string &error) {
   const int64_t last = captureLastFrame(span);
-  CaptureProgress progress;
-  captureProgressStart(progress, last + 1, isatty(2) != 0, o.quiet);
+  CaptureProgress progress{last + 1, isatty(2) != 0, o.quiet, false, captureNow()};
   size_t nextPick = 0;
   bool ok = true;
   for (int64_t k = 0; k <= last && ok && !gStopSignal; k++) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "refuse.h"
+
 // Reads a whole string as a finite decimal number; an optional trailing 's' is allowed when
 // allowSuffix is set (so "2.5s" and "2.5" both mean seconds).
 static bool parseNumber(std::string_view text, double &value, bool allowSuffix) {
@@ -40,10 +42,7 @@ static bool parseSize(std::string_view text, int &width, int &height) {
 
 // Reads the --frames list: comma-separated frame numbers and times with an s suffix.
 static bool parsePicks(std::string_view text, std::vector<CapturePick> &picks, std::string &error) {
-  if (text.empty()) {
-    error = "--frames needs a list such as 0,60,2.5s";
-    return false;
-  }
+  if (text.empty()) return refuse(error, "--frames needs a list such as 0,60,2.5s");
   while (true) {
     size_t comma = text.find(',');
     std::string_view item = text.substr(0, comma);
@@ -52,8 +51,7 @@ static bool parsePicks(std::string_view text, std::vector<CapturePick> &picks, s
     if (!item.empty() && item.back() == 's') {
       pick.seconds = true;
       if (!parseNumber(item, pick.value, true) || pick.value < 0.0) {
-        error = "--frames: '" + std::string(item) + "' is not a time in seconds";
-        return false;
+        return refuse(error, "--frames: '" + std::string(item) + "' is not a time in seconds");
       }
     } else if (parseCount(item, frame)) {
       pick.seconds = false;
@@ -94,8 +92,8 @@ static bool settleOutput(CaptureOptions &o, bool hasFfmpeg, std::string &error) 
   bool outWav = endsWith(o.out, ".wav");
   if (o.framesGiven) {
     if (o.formatGiven && o.format != CaptureFormat::Png) {
-      error = std::string("--frames writes PNG frames; it cannot be combined with ") + formatOption(o.format);
-      return false;
+      return refuse(error, std::string("--frames writes PNG frames; it cannot be combined with ") +
+          formatOption(o.format));
     }
     o.format = CaptureFormat::Png;
     o.formatGiven = true;
@@ -112,40 +110,31 @@ static bool settleOutput(CaptureOptions &o, bool hasFfmpeg, std::string &error) 
                                              : "capture/frames";
   }
   if (o.format == CaptureFormat::Mp4 && !endsWith(o.out, ".mp4")) {
-    error = "--mp4 writes a file whose name ends in .mp4, not '" + o.out + "'";
-    return false;
+    return refuse(error, "--mp4 writes a file whose name ends in .mp4, not '" + o.out + "'");
   }
   if (o.format == CaptureFormat::Wav && !endsWith(o.out, ".wav")) {
-    error = "--wav writes a file whose name ends in .wav, not '" + o.out + "'";
-    return false;
+    return refuse(error, "--wav writes a file whose name ends in .wav, not '" + o.out + "'");
   }
   if (o.format == CaptureFormat::Png && (outMp4 || outWav || endsWith(o.out, ".png"))) {
-    error = "PNG frames go into a folder; --out '" + o.out + "' looks like a file name";
-    return false;
+    return refuse(error, "PNG frames go into a folder; --out '" + o.out + "' looks like a file name");
   }
   if (o.format == CaptureFormat::Mp4 && !hasFfmpeg) {
-    error = "--mp4 needs ffmpeg, which is not on the PATH; use --png for frames or --wav for the music";
-    return false;
+    return refuse(error, "--mp4 needs ffmpeg, which is not on the PATH; use --png for frames or --wav for the music");
   }
   if (o.format == CaptureFormat::Mp4 && (o.width % 2 != 0 || o.height % 2 != 0)) {
-    error = "an MP4 needs an even width and height, not " + std::to_string(o.width) + "x" +
-            std::to_string(o.height);
-    return false;
+    return refuse(error, "an MP4 needs an even width and height, not " + std::to_string(o.width) + "x" +
+        std::to_string(o.height));
   }
   return true;
 }
 
 // Takes one of --png, --wav and --mp4; false when it clashes with another or carries a value.
 static bool applyFormat(CaptureOptions &o, std::string_view name, bool hasValue, std::string &error) {
-  if (hasValue) {
-    error = std::string(name) + " takes no value (the file or folder goes to --out)";
-    return false;
-  }
+  if (hasValue) return refuse(error, std::string(name) + " takes no value (the file or folder goes to --out)");
   const CaptureFormat f = name == "--png" ? CaptureFormat::Png : name == "--wav" ? CaptureFormat::Wav : CaptureFormat::Mp4;
   if (o.formatGiven && o.format != f) {
-    error = std::string("choose one of --png, --wav and --mp4, not both ") + formatOption(o.format) + " and " +
-            std::string(name);
-    return false;
+    return refuse(error, std::string("choose one of --png, --wav and --mp4, not both ") + formatOption(o.format) +
+        " and " + std::string(name));
   }
   o.format = f;
   o.formatGiven = true;
@@ -158,8 +147,7 @@ static bool applyValue(CaptureOptions &o, std::string_view name, std::string_vie
   const std::string shown(value);
   if (name == "--fps") {
     if (!parseNumber(value, o.fps, false) || o.fps <= 0.0 || o.fps > kCaptureMaxFps) {
-      error = "--fps must be a number above 0 and at most 1000, not '" + shown + "'";
-      return false;
+      return refuse(error, "--fps must be a number above 0 and at most 1000, not '" + shown + "'");
     }
     // The rate as ffmpeg and the messages see it: plain decimal, whatever way it was written.
     char text[32];
@@ -167,24 +155,18 @@ static bool applyValue(CaptureOptions &o, std::string_view name, std::string_vie
     o.fpsText = text;
   } else if (name == "--start") {
     if (!parseNumber(value, o.start, true) || o.start < 0.0) {
-      error = "--start must be a time in seconds, 0 or more, not '" + shown + "'";
-      return false;
+      return refuse(error, "--start must be a time in seconds, 0 or more, not '" + shown + "'");
     }
   } else if (name == "--duration") {
     if (!parseNumber(value, o.duration, true) || o.duration <= 0.0) {
-      error = "--duration must be a time in seconds above 0, not '" + shown + "'";
-      return false;
+      return refuse(error, "--duration must be a time in seconds above 0, not '" + shown + "'");
     }
   } else if (name == "--size") {
     if (!parseSize(value, o.width, o.height)) {
-      error = "--size must be WIDTHxHEIGHT with sides from 1 to 8192, not '" + shown + "'";
-      return false;
+      return refuse(error, "--size must be WIDTHxHEIGHT with sides from 1 to 8192, not '" + shown + "'");
     }
   } else if (name == "--out" || name == "-o") {
-    if (value.empty()) {
-      error = "--out needs a file or folder name";
-      return false;
-    }
+    if (value.empty()) return refuse(error, "--out needs a file or folder name");
     o.out = shown;
   } else if (name == "--frames") {
     if (!parsePicks(value, o.picks, error)) return false;
@@ -216,22 +198,15 @@ bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &
     }
     const bool known = name == "--fps" || name == "--start" || name == "--duration" || name == "--size" ||
                        name == "--out" || name == "--frames" || name == "-o";
-    if (!known) {
-      error = "unknown option '" + std::string(arg) + "'";
-      return false;
-    }
-    if (!hasValue && i + 1 >= argc) {
-      error = std::string(name) + " needs a value";
-      return false;
-    }
+    if (!known) return refuse(error, "unknown option '" + std::string(arg) + "'");
+    if (!hasValue && i + 1 >= argc) return refuse(error, std::string(name) + " needs a value");
     if (!hasValue) value = argv[++i];
     if (!applyValue(o, name, value, error)) return false;
     startGiven = startGiven || name == "--start";
   }
   if (o.help) return true;
   if (o.framesGiven && (startGiven || o.duration >= 0.0)) {
-    error = "--frames names the frames itself; it cannot be combined with --start or --duration";
-    return false;
+    return refuse(error, "--frames names the frames itself; it cannot be combined with --start or --duration");
   }
   return settleOutput(o, hasFfmpeg, error);
 }
@@ -259,9 +234,8 @@ bool captureMakeSpan(const CaptureOptions &o, int64_t tuneSamples, CaptureSpan &
     for (const CapturePick &p : o.picks) {
       double frame = p.seconds ? std::round(p.value * o.fps) : p.value;
       if (frame >= static_cast<double>(kCaptureMaxFrames)) {
-        error = "--frames: frame " + std::to_string(static_cast<long long>(frame)) + " is beyond the last frame the tool draws (" +
-                std::to_string(kCaptureMaxFrames - 1) + ")";
-        return false;
+        return refuse(error, "--frames: frame " + std::to_string(static_cast<long long>(frame)) +
+            " is beyond the last frame the tool draws (" + std::to_string(kCaptureMaxFrames - 1) + ")");
       }
       span.picked.push_back(static_cast<int64_t>(frame));
     }
@@ -276,26 +250,20 @@ bool captureMakeSpan(const CaptureOptions &o, int64_t tuneSamples, CaptureSpan &
   if (o.duration >= 0.0) {
     count = std::round(o.duration * o.fps);
     if (count < 1.0) {
-      error = "--duration is shorter than one frame at " + o.fpsText + " frames per second";
-      return false;
+      return refuse(error, "--duration is shorter than one frame at " + o.fpsText + " frames per second");
     }
   } else {
-    if (tuneSamples < 0) {
-      error = "there is no music to take the length from; give --duration";
-      return false;
-    }
+    if (tuneSamples < 0) return refuse(error, "there is no music to take the length from; give --duration");
     // The whole tune from the start: up to the frame that shows its last sample.
     double endFrame = std::ceil(static_cast<double>(tuneSamples) * o.fps / kCaptureSampleRate - 1e-9);
     count = endFrame - firstFrame;
     if (count < 1.0) {
-      error = "--start is at or past the end of the music (" +
-              std::to_string(static_cast<double>(tuneSamples) / kCaptureSampleRate) + " s)";
-      return false;
+      return refuse(error, "--start is at or past the end of the music (" +
+          std::to_string(static_cast<double>(tuneSamples) / kCaptureSampleRate) + " s)");
     }
   }
   if (firstFrame + count > static_cast<double>(kCaptureMaxFrames)) {
-    error = "the span asks for more than " + std::to_string(kCaptureMaxFrames) + " frames";
-    return false;
+    return refuse(error, "the span asks for more than " + std::to_string(kCaptureMaxFrames) + " frames");
   }
   span.first = static_cast<int64_t>(firstFrame);
   span.count = static_cast<int64_t>(count);

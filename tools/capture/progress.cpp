@@ -10,15 +10,6 @@ double captureNow(void) {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Starts counting and remembers where the report goes.
-void captureProgressStart(CaptureProgress &p, int64_t total, bool terminal, bool quiet) {
-  p = CaptureProgress{};
-  p.total = total;
-  p.terminal = terminal;
-  p.quiet = quiet;
-  p.startSeconds = captureNow();
-}
-
 // Frames done of all, the rate so far and the time left at that rate.
 std::string captureProgressText(int64_t done, int64_t total, double seconds) {
   char buf[128];
@@ -36,32 +27,22 @@ std::string captureProgressText(int64_t done, int64_t total, double seconds) {
 // Shows the bar (terminal) or a line (otherwise), not more often than its interval.
 void captureProgressUpdate(CaptureProgress &p, int64_t done) {
   if (p.quiet || p.total <= 0) return;
-  double now = captureNow();
-  double interval = p.terminal ? 0.1 : 5.0;
-  bool last = done >= p.total;
-  if (p.lastShown >= 0.0 && now - p.lastShown < interval && !(last && p.terminal)) return;
-  if (!p.terminal && p.lastShown < 0.0) {
-    // The first line waits for an interval too, so short captures stay quiet.
-    p.lastShown = now;
+  const double now = captureNow();
+  // The first line waits for an interval too, so that short captures stay quiet.
+  if (p.lastShown < 0.0 && !p.terminal) p.lastShown = now;
+  if (now - p.lastShown < (p.terminal ? 0.1 : 5.0) && !(done >= p.total && p.terminal)) return;
+  p.lastShown = now;
+  const std::string text = captureProgressText(done, p.total, now - p.startSeconds);
+  if (!p.terminal) {
+    fprintf(stderr, "parkhaus-capture: %s\n", text.c_str());
     return;
   }
-  p.lastShown = now;
-  std::string text = captureProgressText(done, p.total, now - p.startSeconds);
-  if (p.terminal) {
-    constexpr int width = 30;
-    int filled = static_cast<int>(static_cast<double>(done) * width / static_cast<double>(p.total));
-    char bar[width + 1];
-    for (int i = 0; i < width; i++) bar[i] = i < filled ? '#' : '.';
-    bar[width] = '\0';
-    fprintf(stderr, "\r[%s] %s\033[K", bar, text.c_str());
-    p.barShown = true;
-  } else {
-    fprintf(stderr, "parkhaus-capture: %s\n", text.c_str());
-  }
-  fflush(stderr);
+  const size_t filled = static_cast<size_t>(static_cast<double>(done) * 30 / static_cast<double>(p.total));
+  fprintf(stderr, "\r[%s%s] %s\033[K", std::string(filled, '#').c_str(), std::string(30 - filled, '.').c_str(), text.c_str());
+  p.barShown = true;
 }
 
-// Ends the bar line.
+// Ends the bar's line so that the next message starts on a line of its own.
 void captureProgressEnd(CaptureProgress &p) {
   if (p.barShown) fputc('\n', stderr);
   p.barShown = false;

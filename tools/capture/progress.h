@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+// Counts towards total frames; terminal chooses the bar over plain lines.
 struct CaptureProgress {
   int64_t total = 0;
   bool terminal = false;
@@ -13,9 +14,6 @@ struct CaptureProgress {
   double startSeconds = 0.0;
   double lastShown = -1.0;
 };
-
-// Begins counting towards total frames; terminal chooses the bar over plain lines.
-void captureProgressStart(CaptureProgress &p, int64_t total, bool terminal, bool quiet);
 
 // Notes that done frames are finished; redraws the bar at most ten times a second, or prints a
 // line every five seconds when standard error is not a terminal.

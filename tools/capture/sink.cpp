@@ -15,6 +15,7 @@
 #include "files.h"
 #include "pngwrite.h"
 #include "process.h"
+#include "refuse.h"
 #include "wav.h"
 
 // PNG files are encoded on two threads, as deflate costs more than drawing a frame; the MP4's
@@ -40,8 +41,7 @@ bool captureWritePng(const std::string &path, const uint8_t *bgra, int width, in
   for (int y = 0; y < height; y++) rows[static_cast<size_t>(y)] = bgra + (height - 1 - y) * stride;
   Bytes png;
   if (!pngEncodeRows(spec, rows.data(), png)) {
-    error = "cannot write '" + path + ".part': PNG encoder failed";
-    return false;
+    return refuse(error, "cannot write '" + path + ".part': PNG encoder failed");
   }
   return fileWrite(path, png, error);
 }
@@ -60,8 +60,8 @@ static bool pipeFrame(int fd, const uint8_t *bgra, int width, int height, std::s
     ssize_t w = writev(fd, &rows[at], n);
     if (w < 0 && errno == EINTR) continue;
     if (w < 0) {
-      error = errno == EPIPE ? "ffmpeg stopped reading frames" : std::string("writing to ffmpeg: ") + strerror(errno);
-      return false;
+      return refuse(error, errno == EPIPE ? "ffmpeg stopped reading frames" : std::string("writing to ffmpeg: ") +
+          strerror(errno));
     }
     // Skip the rows written in full, and trim the one written in part.
     size_t left = static_cast<size_t>(w);
@@ -128,10 +128,7 @@ static int musicFile(const std::vector<int16_t> &music, std::string &error) {
 static bool startFfmpeg(CaptureSink &sink, const std::string &fpsText, const std::string &ffmpegPath, int musicFd,
                         std::string &error) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    error = std::string("pipe: ") + strerror(errno);
-    return false;
-  }
+  if (pipe2(fds, O_CLOEXEC) != 0) return refuse(error, std::string("pipe: ") + strerror(errno));
   // A pipe that holds a whole frame lets ffmpeg read in large steps.
   fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
   ProcSpec spec;
@@ -167,10 +164,7 @@ static bool preparePngFolder(const std::string &out, std::string &error) {
   if (!fileMakeDirs(out, error)) return false;
   const std::string probe = out + "/.parkhaus-capture-probe";
   const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = "cannot write into the folder '" + out + "': " + strerror(errno);
-    return false;
-  }
+  if (fd < 0) return refuse(error, "cannot write into the folder '" + out + "': " + strerror(errno));
   close(fd);
   unlink(probe.c_str());
   return true;
@@ -183,10 +177,7 @@ static bool prepareMp4(CaptureSink &sink, const std::string &fpsText, const std:
   sink.partPath = sink.out + ".part";
   if (!fileMakeParentDirs(sink.out, error)) return false;
   const int fd = open(sink.partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = "cannot write '" + sink.partPath + "': " + strerror(errno);
-    return false;
-  }
+  if (fd < 0) return refuse(error, "cannot write '" + sink.partPath + "': " + strerror(errno));
   close(fd);
   const int musicFd = music.empty() ? -1 : musicFile(music, error);
   const bool started = (music.empty() || musicFd >= 0) && startFfmpeg(sink, fpsText, ffmpegPath, musicFd, error);

@@ -9,6 +9,7 @@
 #include "datadata.h"
 #include "files.h"
 #include "mp3decode.h"
+#include "refuse.h"
 #include "wav.h"
 #include "zarelib.h"
 
@@ -42,10 +43,7 @@ bool captureLoadMusic(std::vector<int16_t> &pcm, std::string &from, std::string 
     error = std::string("the pack has no data/tune.mp3, and data/tune.mp3 cannot be read: ") + strerror(errno);
     return false;
   }
-  if (!mp3Decode(data, size, pcm, error)) {
-    error = "cannot decode the music: " + error;
-    return false;
-  }
+  if (!mp3Decode(data, size, pcm, error)) return refuse(error, "cannot decode the music: " + error);
   return true;
 }
 
@@ -60,9 +58,6 @@ void captureCutSpan(const std::vector<int16_t> &pcm, int64_t first, int64_t coun
 
 bool captureWriteWavFile(const std::string &path, const std::vector<int16_t> &stereo, std::string &error) {
   Bytes wav;
-  if (!wavEncode(stereo, wav)) {
-    error = "the span is too long for a WAV file (more than 4 GB)";
-    return false;
-  }
+  if (!wavEncode(stereo, wav)) return refuse(error, "the span is too long for a WAV file (more than 4 GB)");
   return fileMakeParentDirs(path, error) && fileWrite(path, wav, error);
 }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "refuse.h"
+
 namespace fs = std::filesystem;
 
 // Reads through a descriptor until the end of the file.
@@ -57,10 +59,7 @@ bool fileWriteFd(int fd, const void *data, size_t n) {
 bool fileWrite(const std::string &path, const void *data, size_t size, std::string &error) {
   const std::string part = path + ".part";
   int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = "cannot write '" + part + "': " + strerror(errno);
-    return false;
-  }
+  if (fd < 0) return refuse(error, "cannot write '" + part + "': " + strerror(errno));
   bool ok = fileWriteFd(fd, data, size);
   int savedErrno = errno;
   if (close(fd) != 0 && ok) {
@@ -111,13 +110,9 @@ bool fileMakeDirs(const std::string &path, std::string &error) {
     at /= part;
     std::error_code ec;
     if (fs::is_directory(at, ec)) continue;
-    if (fs::exists(at, ec)) {
-      error = "'" + at.string() + "' exists and is not a folder";
-      return false;
-    }
+    if (fs::exists(at, ec)) return refuse(error, "'" + at.string() + "' exists and is not a folder");
     if (!fs::create_directory(at, ec) && !fs::is_directory(at)) {
-      error = "cannot make the folder '" + at.string() + "': " + ec.message();
-      return false;
+      return refuse(error, "cannot make the folder '" + at.string() + "': " + ec.message());
     }
   }
   return true;

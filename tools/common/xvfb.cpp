@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "process.h"
+#include "refuse.h"
 
 // The connection of the last successful check, held open until the GL window has its own:
 // an Xvfb can refuse a connection made right after another one was closed.
@@ -76,15 +77,9 @@ static std::string readDisplayNumber(int fd, double seconds) {
 }
 
 bool xvfbStart(int width, int height, XvfbServer &server, std::string &error) {
-  if (procFind("Xvfb").empty()) {
-    error = "Xvfb is not on the PATH (Debian package xvfb)";
-    return false;
-  }
+  if (procFind("Xvfb").empty()) return refuse(error, "Xvfb is not on the PATH (Debian package xvfb)");
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    error = std::string("pipe: ") + strerror(errno);
-    return false;
-  }
+  if (pipe2(fds, O_CLOEXEC) != 0) return refuse(error, std::string("pipe: ") + strerror(errno));
   ProcSpec spec;
   spec.argv = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
                std::to_string(std::max(width, 640)) + "x" + std::to_string(std::max(height, 480)) + "x24",
@@ -113,25 +108,4 @@ void xvfbStop(XvfbServer &server) {
   if (server.pid <= 0) return;
   procStop(server.pid, SIGTERM, 2.0);
   server.pid = -1;
-}
-
-// The server started by xvfbEnsureDisplay, ended at exit.
-static XvfbServer gOwn;
-
-// Stops the Xvfb that xvfbEnsureDisplay started.
-static void stopOwnAtExit(void) {
-  xvfbReleaseDisplay();
-  xvfbStop(gOwn);
-}
-
-bool xvfbEnsureDisplay(int width, int height, std::string &error) {
-  std::string why;
-  if (xvfbDisplayUsable(nullptr, width, height, why)) return true;
-  if (gOwn.pid > 0 || !xvfbStart(width, height, gOwn, error)) {
-    if (gOwn.pid > 0) error = why;
-    return false;
-  }
-  setenv("DISPLAY", gOwn.display.c_str(), 1);
-  atexit(stopOwnAtExit);
-  return true;
 }

@@ -27,8 +27,4 @@ bool xvfbStart(int width, int height, XvfbServer &server, std::string &error);
 // Ends the server and waits for it.
 void xvfbStop(XvfbServer &server);
 
-// Sets DISPLAY to a usable display: the one there is, or an Xvfb started for the purpose
-// (stopped again at exit). False with the reason when neither can be had.
-bool xvfbEnsureDisplay(int width, int height, std::string &error);
-
 #endif

@@ -13,12 +13,7 @@
 #include "pngwrite.h"
 
 Picture pictureNew(int w, int h, Rgb fill, float alpha) {
-  Picture p;
-  p.w = w;
-  p.h = h;
-  p.px.assign(size_t(w) * h, fill);
-  p.alpha.assign(size_t(w) * h, alpha);
-  return p;
+  return {w, h, std::vector<Rgb>(size_t(w) * h, fill), std::vector<float>(size_t(w) * h, alpha)};
 }
 
 Rgb mix(Rgb a, Rgb b, float t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
@@ -26,6 +21,10 @@ Rgb mix(Rgb a, Rgb b, float t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g
 Rgb rgb8(int r, int g, int b) { return {r / 255.0f, g / 255.0f, b / 255.0f}; }
 
 float clamp01(float v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
+
+uint8_t toByte(float v) { return uint8_t(std::lround(clamp01(v) * 255)); }
+
+std::array<uint8_t, 3> toBytes(Rgb c) { return {toByte(c.r), toByte(c.g), toByte(c.b)}; }
 
 float smooth(float e0, float e1, float x) {
   const float t = clamp01((x - e0) / (e1 - e0));
@@ -73,8 +72,7 @@ float fbmTile(float x, float y, int period, int octaves, uint32_t seed) {
 // One distinct colour of a picture, with its pixel count and its 24-bit key.
 struct Col {
   int c[3];
-  uint32_t n;
-  uint32_t key;
+  uint32_t n, key;
 };
 
 // One box of colours for the median cut.
@@ -84,8 +82,7 @@ struct Box {
 
 // The 24-bit key of a colour, 8 bits per channel.
 static uint32_t colourKey(Rgb c) {
-  return uint32_t(std::lround(clamp01(c.r) * 255)) << 16 | uint32_t(std::lround(clamp01(c.g) * 255)) << 8 |
-         uint32_t(std::lround(clamp01(c.b) * 255));
+  return uint32_t(toByte(c.r)) << 16 | uint32_t(toByte(c.g)) << 8 | toByte(c.b);
 }
 
 // The distinct colours of the keys with their counts, in a fixed (sorted) order.
@@ -177,41 +174,21 @@ Indexed quantize(const Picture &pic, int colours) {
     boxes[size_t(best)] = {box.begin, cut};
     boxes.push_back({cut, box.end});
   }
-  Indexed out;
-  out.w = pic.w;
-  out.h = pic.h;
-  out.pal = boxPalette(cols, boxes);
+  Indexed out{pic.w, pic.h, {}, boxPalette(cols, boxes)};
   std::map<uint32_t, uint8_t> nearest;
   for (const Col &c : cols) nearest[c.key] = nearestEntry(out.pal, c.c);
-  out.idx.resize(keys.size());
-  for (size_t i = 0; i < keys.size(); i++) out.idx[i] = nearest[keys[i]];
+  for (uint32_t k : keys) out.idx.push_back(nearest[k]);
   return out;
 }
 
 Indexed rampPicture(int w, int h, const std::vector<float> &field, const std::vector<Rgb> &stops, int colours) {
-  Indexed out;
-  out.w = w;
-  out.h = h;
+  Indexed out{w, h, {}, {}};
   for (int i = 0; i < colours; i++) {
     const float u = float(i) / float(colours - 1) * float(stops.size() - 1);
     const int k = std::min(int(u), int(stops.size()) - 2);
-    const Rgb c = mix(stops[size_t(k)], stops[size_t(k) + 1], u - float(k));
-    out.pal.push_back({uint8_t(std::lround(clamp01(c.r) * 255)), uint8_t(std::lround(clamp01(c.g) * 255)),
-                       uint8_t(std::lround(clamp01(c.b) * 255))});
+    out.pal.push_back(toBytes(mix(stops[size_t(k)], stops[size_t(k) + 1], u - float(k))));
   }
-  out.idx.resize(field.size());
-  for (size_t i = 0; i < field.size(); i++) out.idx[i] = uint8_t(std::lround(clamp01(field[i]) * float(colours - 1)));
-  return out;
-}
-
-std::vector<uint8_t> toRgba8(const Picture &pic) {
-  std::vector<uint8_t> out(pic.px.size() * 4);
-  for (size_t i = 0; i < pic.px.size(); i++) {
-    out[4 * i + 0] = uint8_t(std::lround(clamp01(pic.px[i].r) * 255));
-    out[4 * i + 1] = uint8_t(std::lround(clamp01(pic.px[i].g) * 255));
-    out[4 * i + 2] = uint8_t(std::lround(clamp01(pic.px[i].b) * 255));
-    out[4 * i + 3] = uint8_t(std::lround(clamp01(pic.alpha[i]) * 255));
-  }
+  for (float v : field) out.idx.push_back(uint8_t(std::lround(clamp01(v) * float(colours - 1))));
   return out;
 }
 
@@ -223,27 +200,22 @@ struct ZSetting {
 // Writes one indexed PNG with the given zlib setting and, when filler is not empty, a tEXt chunk
 // of that content after the image data.
 static std::vector<uint8_t> pngWrite(const Indexed &img, ZSetting z, const std::vector<uint8_t> &filler = {}) {
-  PngSpec spec;
-  spec.width = img.w;
-  spec.height = img.h;
-  spec.palette = img.pal;
-  spec.level = z.level;
-  spec.strategy = z.strategy;
-  spec.memLevel = z.memLevel;
-  spec.text = filler;
+  const PngSpec spec{.width = img.w, .height = img.h, .palette = img.pal, .level = z.level, .strategy = z.strategy,
+                     .memLevel = z.memLevel, .text = filler};
   return pngEncode(spec, img.idx.data());
 }
 
-// Counts the IDAT chunks of a PNG file and their data bytes.
-static void idatStats(const std::vector<uint8_t> &f, int &chunks, size_t &bytes) {
+// Counts the IDAT chunks of a PNG file; returns the bytes of data they hold.
+static size_t idatBytes(const std::vector<uint8_t> &f, int &chunks) {
   chunks = 0;
-  bytes = 0;
+  size_t bytes = 0;
   size_t p = 8;
   while (p + 12 <= f.size()) {
     const size_t len = getBe32(&f[p]);
     if (std::memcmp(&f[p + 4], "IDAT", 4) == 0) chunks++, bytes += len;
     p += 12 + len;
   }
+  return bytes;
 }
 
 // The tEXt filler of the given data length: keyword, separator, then a repeated line.
@@ -262,17 +234,14 @@ static const ZSetting kSettings[] = {
 
 size_t pngIdatSize(const Indexed &img) {
   int chunks;
-  size_t bytes;
-  idatStats(pngWrite(img, kSettings[0]), chunks, bytes);
-  return bytes;
+  return idatBytes(pngWrite(img, kSettings[0]), chunks);
 }
 
 std::vector<uint8_t> pngExact(const Indexed &img, size_t length, int idatChunks) {
   for (const ZSetting &z : kSettings) {
     std::vector<uint8_t> f = pngWrite(img, z);
     int chunks;
-    size_t bytes;
-    idatStats(f, chunks, bytes);
+    idatBytes(f, chunks);
     if (f.empty() || (idatChunks && chunks != idatChunks)) continue;
     if (f.size() == length) return f;
     // A tEXt chunk costs 12 bytes of frame and at least 8 of keyword and separator.
@@ -285,12 +254,8 @@ std::vector<uint8_t> pngExact(const Indexed &img, size_t length, int idatChunks)
 }
 
 std::vector<uint8_t> pngRgb(int w, int h, const std::vector<uint8_t> &rgb) {
-  PngSpec spec;
-  spec.width = w;
-  spec.height = h;
-  spec.pixels = PngPixels::Rgb;
-  spec.level = 9;
-  spec.memLevel = 9;
+  const PngSpec spec{.width = w, .height = h, .pixels = PngPixels::Rgb, .palette = {}, .level = 9, .memLevel = 9,
+                     .text = {}};
   return pngEncode(spec, rgb.data());
 }
 
@@ -299,15 +264,9 @@ std::vector<uint8_t> tga32(const Picture &pic) {
   f[2] = 2;  // uncompressed true colour; both origin fields stay 0
   putLe16(f, uint16_t(pic.w));
   putLe16(f, uint16_t(pic.h));
-  f.push_back(32);
-  f.push_back(0x28);  // 8 alpha bits, top-left origin for ordinary viewers; the demo's loader ignores it
-  const std::vector<uint8_t> rgba = toRgba8(pic);
-  for (size_t i = 0; i < rgba.size(); i += 4) {
-    f.push_back(rgba[i + 2]);
-    f.push_back(rgba[i + 1]);
-    f.push_back(rgba[i + 0]);
-    f.push_back(rgba[i + 3]);
-  }
+  f.insert(f.end(), {32, 0x28});  // 8 alpha bits, top-left origin for ordinary viewers; the demo's loader ignores it
+  for (size_t i = 0; i < pic.px.size(); i++)
+    for (float v : {pic.px[i].b, pic.px[i].g, pic.px[i].r, pic.alpha[i]}) f.push_back(toByte(v));
   return f;
 }
 
@@ -342,11 +301,7 @@ bool fontOpen(const char *path, int pxW, int pxH) {
 bool fontGlyph(unsigned ch, GlyphMap &g) {
   if (!ftFace || FT_Load_Char(ftFace, ch, FT_LOAD_RENDER)) return false;
   const FT_GlyphSlot s = ftFace->glyph;
-  g.w = int(s->bitmap.width);
-  g.h = int(s->bitmap.rows);
-  g.left = s->bitmap_left;
-  g.top = s->bitmap_top;
-  g.advance = int(s->advance.x >> 6);
+  g = {int(s->bitmap.width), int(s->bitmap.rows), s->bitmap_left, s->bitmap_top, int(s->advance.x >> 6), {}};
   g.cov.assign(size_t(g.w) * g.h, 0);
   for (int y = 0; y < g.h; y++)
     for (int x = 0; x < g.w; x++) g.cov[size_t(y) * g.w + x] = s->bitmap.buffer[y * s->bitmap.pitch + x] / 255.0f;
@@ -359,25 +314,23 @@ void fontClose() {
 }
 
 // Blends one glyph into a picture by its coverage, its origin on the baseline at (x, y).
-static void drawGlyph(Picture &pic, const GlyphMap &g, int x, int y, Rgb colour, float opacity) {
+static void drawGlyph(Picture &pic, const GlyphMap &g, int x, int y, Rgb colour) {
   for (int gy = 0; gy < g.h; gy++)
     for (int gx = 0; gx < g.w; gx++) {
       const int px = x + g.left + gx, py = y - g.top + gy;
       if (px < 0 || py < 0 || px >= pic.w || py >= pic.h) continue;
       const size_t i = size_t(py) * pic.w + px;
-      pic.px[i] = mix(pic.px[i], colour, g.cov[size_t(gy) * g.w + gx] * opacity);
+      pic.px[i] = mix(pic.px[i], colour, g.cov[size_t(gy) * g.w + gx]);
     }
 }
 
-int fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour, float opacity) {
-  int pen = x;
+void fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour) {
   for (unsigned char ch : text) {
     GlyphMap g;
     if (!fontGlyph(ch, g)) continue;
-    drawGlyph(pic, g, pen, y, colour, opacity);
-    pen += g.advance;
+    drawGlyph(pic, g, x, y, colour);
+    x += g.advance;
   }
-  return pen - x;
 }
 
 int fontTextWidth(const std::string &text) {

@@ -13,17 +13,11 @@ namespace fs = std::filesystem;
 
 // Writes a file below the root, complete or not at all; false (with a message) on failure.
 static bool put(const fs::path &root, const std::string &name, const std::vector<uint8_t> &bytes) {
-  if (bytes.empty()) {
-    std::fprintf(stderr, "zmedia: %s: could not be made at its fixed length\n", name.c_str());
-    return false;
-  }
   const std::string path = (root / name).string();
-  std::string error;
-  if (!fileMakeParentDirs(path, error) || !fileWrite(path, bytes, error)) {
-    std::fprintf(stderr, "zmedia: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  std::string error = name + ": could not be made at its fixed length";
+  if (!bytes.empty() && fileMakeParentDirs(path, error) && fileWrite(path, bytes, error)) return true;
+  std::fprintf(stderr, "zmedia: %s\n", error.c_str());
+  return false;
 }
 
 // Expands an indexed picture to float colour, with an optional grey mask (255 - index = alpha).
@@ -63,12 +57,11 @@ static std::vector<uint8_t> contactSheet(const std::vector<std::pair<std::string
   for (size_t k = 0; k < tiles.size(); k++) {
     const int x = pad + int(k % cols) * (size + pad), y = 40 + pad + int(k / cols) * (size + pad + label);
     tiles[k].second(sheet, x, y + label, size);
-    fontOpen(kFontPath, 13, 13);
     fontDraw(sheet, x, y + 18, tiles[k].first, rgb8(220, 220, 235));
   }
   std::vector<uint8_t> rgb;
   for (const Rgb &c : sheet.px)
-    for (float v : {c.r, c.g, c.b}) rgb.push_back(uint8_t(std::lround(clamp01(v) * 255)));
+    for (float v : {c.r, c.g, c.b}) rgb.push_back(toByte(v));
   return pngRgb(W, H, rgb);
 }
 

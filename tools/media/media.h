@@ -33,6 +33,9 @@ Picture pictureNew(int w, int h, Rgb fill, float alpha = 1.0f);
 Rgb mix(Rgb a, Rgb b, float t);
 Rgb rgb8(int r, int g, int b);
 float clamp01(float v);
+// A 0..1 component as a byte, and a colour as a palette entry, clamped and rounded.
+uint8_t toByte(float v);
+std::array<uint8_t, 3> toBytes(Rgb c);
 float smooth(float e0, float e1, float x);
 
 // Value noise that repeats every `period` lattice cells; fbm adds octaves that keep the period.
@@ -44,9 +47,6 @@ Indexed quantize(const Picture &pic, int colours);
 
 // Maps a scalar field (0..1 per pixel) through a ramp of `colours` entries built from the stops.
 Indexed rampPicture(int w, int h, const std::vector<float> &field, const std::vector<Rgb> &stops, int colours);
-
-// Packs straight-alpha RGBA into 8-bit bytes red, green, blue, alpha, rows from the top.
-std::vector<uint8_t> toRgba8(const Picture &pic);
 
 // Writes an 8-bit indexed PNG of exactly `length` bytes: IHDR, PLTE, IDAT chunks of at most
 // 8192 bytes, filter 0 on every row, then a tEXt filler if the image data leaves a gap. When
@@ -83,8 +83,8 @@ struct GlyphMap {
 bool fontOpen(const char *path, int pxW, int pxH);
 bool fontGlyph(unsigned ch, GlyphMap &g);
 void fontClose();
-// Draws text with its baseline at (x, y) into a picture, blending colour by coverage; returns the advance.
-int fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour, float opacity = 1.0f);
+// Draws text with its baseline at (x, y) into a picture, blending colour by coverage.
+void fontDraw(Picture &pic, int x, int y, const std::string &text, Rgb colour);
 int fontTextWidth(const std::string &text);
 
 // The pictures and meshes; each is a pure function of nothing.

@@ -30,6 +30,12 @@ static void tri(std::vector<Vertex> &m, Vertex a, Vertex b, Vertex c, V3 out) {
   m.push_back(c);
 }
 
+// Appends the quad a b c d as the triangles a b c and a c d, each turned to face `out`.
+static void quad(std::vector<Vertex> &m, Vertex a, Vertex b, Vertex c, Vertex d, V3 out) {
+  tri(m, a, b, c, out);
+  tri(m, a, c, d, out);
+}
+
 // The cube from -1 to 1: six faces, each with the whole texture, wound outwards.
 std::vector<Vertex> meshCube() {
   std::vector<Vertex> m;
@@ -43,8 +49,7 @@ std::vector<Vertex> meshCube() {
       auto corner = [&](float a, float b) {
         return vtx({n.x + a * u.x + b * v.x, n.y + a * u.y + b * v.y, n.z + a * u.z + b * v.z}, n, (a + 1) / 2, (b + 1) / 2);
       };
-      tri(m, corner(-1, -1), corner(1, -1), corner(1, 1), n);
-      tri(m, corner(-1, -1), corner(1, 1), corner(-1, 1), n);
+      quad(m, corner(-1, -1), corner(1, -1), corner(1, 1), corner(-1, 1), n);
     }
   return m;
 }
@@ -165,13 +170,11 @@ static LogoParts logoLetter() {
     const V3 out{e.y, -e.x, 0};
     const V3 a0{outer[i].x, outer[i].y, zb}, b0{outer[j].x, outer[j].y, zb};
     const V3 a1{outer[i].x, outer[i].y, zf}, b1{outer[j].x, outer[j].y, zf};
-    tri(z.sides, vtx(a0, out), vtx(b0, out), vtx(b1, out), out);
-    tri(z.sides, vtx(a0, out), vtx(b1, out), vtx(a1, out), out);
+    quad(z.sides, vtx(a0, out), vtx(b0, out), vtx(b1, out), vtx(a1, out), out);
     // The chamfer from the outer edge up to the inset face.
     const V3 bn = norm({out.x * rise, out.y * rise, bevel});
     const V3 c0{inner[i].x, inner[i].y, zf + rise}, c1{inner[j].x, inner[j].y, zf + rise};
-    tri(z.front, vtx(a1, bn), vtx(b1, bn), vtx(c1, bn), bn);
-    tri(z.front, vtx(a1, bn), vtx(c1, bn), vtx(c0, bn), bn);
+    quad(z.front, vtx(a1, bn), vtx(b1, bn), vtx(c1, bn), vtx(c0, bn), bn);
   }
   return z;
 }
@@ -197,18 +200,17 @@ static LogoParts logoRing() {
   for (int k = 0; k < kRingAround; k++) {
     const float a0 = 6.28318531f * k / kRingAround, a1 = 6.28318531f * (k + 1) / kRingAround;
     const V3 d0{std::cos(a0), std::sin(a0), 0}, d1{std::cos(a1), std::sin(a1), 0};
-    tri(ring.back, vtx(ringAt(d0, r0, zb), down), vtx(ringAt(d1, r0, zb), down), vtx(ringAt(d1, r1, zb), down), down);
-    tri(ring.back, vtx(ringAt(d0, r0, zb), down), vtx(ringAt(d1, r1, zb), down), vtx(ringAt(d0, r1, zb), down), down);
+    quad(ring.back, vtx(ringAt(d0, r0, zb), down), vtx(ringAt(d1, r0, zb), down), vtx(ringAt(d1, r1, zb), down),
+         vtx(ringAt(d0, r1, zb), down), down);
     for (int side = 0; side < 2; side++) {
       const float r = side ? r1 : r0, sg = side ? 1.0f : -1.0f;
       const V3 n0{d0.x * sg, d0.y * sg, 0}, n1{d1.x * sg, d1.y * sg, 0};
-      tri(ring.sides, vtx(ringAt(d0, r, zb), n0), vtx(ringAt(d1, r, zb), n1), vtx(ringAt(d1, r, zf), n1), n0);
-      tri(ring.sides, vtx(ringAt(d0, r, zb), n0), vtx(ringAt(d1, r, zf), n1), vtx(ringAt(d0, r, zf), n0), n0);
+      quad(ring.sides, vtx(ringAt(d0, r, zb), n0), vtx(ringAt(d1, r, zb), n1), vtx(ringAt(d1, r, zf), n1),
+           vtx(ringAt(d0, r, zf), n0), n0);
     }
     for (int j = 0; j < kRingAcross; j++) {
       const Vertex q00 = ringProfile(d0, j), q01 = ringProfile(d0, j + 1), q10 = ringProfile(d1, j), q11 = ringProfile(d1, j + 1);
-      tri(ring.front, q00, q01, q11, {0, 0, 1});
-      tri(ring.front, q00, q11, q10, {0, 0, 1});
+      quad(ring.front, q00, q01, q11, q10, {0, 0, 1});
     }
   }
   return ring;
@@ -238,8 +240,7 @@ std::vector<Vertex> meshPackTorus() {
       const V3 p00 = at(i, j), p10 = at(i + 1, j), p01 = at(i, j + 1), p11 = at(i + 1, j + 1);
       const float a = 6.28318531f * (i + 0.5f) / NA, b = 6.28318531f * (j + 0.5f) / NB;
       const V3 out{std::cos(b) * std::cos(a), std::sin(b), std::cos(b) * std::sin(a)};
-      tri(m, vtx(p00, out), vtx(p10, out), vtx(p11, out), out);
-      tri(m, vtx(p00, out), vtx(p11, out), vtx(p01, out), out);
+      quad(m, vtx(p00, out), vtx(p10, out), vtx(p11, out), vtx(p01, out), out);
     }
   return m;
 }

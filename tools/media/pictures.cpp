@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 
 const char *const kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
@@ -18,13 +16,11 @@ static float wrap(float d) { return d - std::floor(d + 0.5f); }
 static Indexed fitDetail(const std::function<Indexed(float)> &make, size_t lo, size_t hi) {
   float a = 0, b = 1;
   Indexed best = make(0);
-  if (std::getenv("ZMEDIA_DEBUG")) std::fprintf(stderr, "detail 0 -> %zu bytes\n", pngIdatSize(best));
   if (pngIdatSize(best) > hi) return best;  // the caller's length check reports it
   for (int i = 0; i < 18; i++) {
     const float m = 0.5f * (a + b);
     Indexed img = make(m);
     const size_t n = pngIdatSize(img);
-    if (std::getenv("ZMEDIA_DEBUG")) std::fprintf(stderr, "detail %.4f -> %zu bytes (want %zu..%zu)\n", double(m), n, lo, hi);
     if (n > hi) {
       b = m;
     } else {
@@ -40,10 +36,9 @@ static Indexed fitDetail(const std::function<Indexed(float)> &make, size_t lo, s
 // nearest point's own position, on a grid of n x n cells over the unit torus.
 struct Cells {
   float f1, f2, cx, cy;
-  uint32_t id;
 };
 static Cells cellsAt(float u, float v, int n, uint32_t seed) {
-  Cells c{9, 9, 0, 0, 0};
+  Cells c{9, 9, 0, 0};
   const int gx = int(std::floor(u * n)), gy = int(std::floor(v * n));
   for (int dy = -2; dy <= 2; dy++)
     for (int dx = -2; dx <= 2; dx++) {
@@ -57,7 +52,6 @@ static Cells cellsAt(float u, float v, int n, uint32_t seed) {
         c.f1 = d;
         c.cx = ddx * n;
         c.cy = ddy * n;
-        c.id = uint32_t(cy * n + cx);
       } else if (d < c.f2) {
         c.f2 = d;
       }
@@ -84,8 +78,7 @@ Indexed makeOrgan() {
       val -= 0.42f * (1 - smooth(0.14f, 0.22f, nuc));                     // dark nucleus
       val += 0.18f * (1 - smooth(0.0f, 0.05f, std::fabs(nuc - 0.2f)));  // its lit rim
       // Veins: thin ridges of a separate noise, dark with a bright edge on one side.
-      const float n1 = fbmTile(u * 3, v * 3, 3, 4, 21);
-      const float ridge = std::fabs(n1 - 0.5f);
+      const float ridge = std::fabs(fbmTile(u * 3, v * 3, 3, 4, 21) - 0.5f);
       val -= 0.55f * (1 - smooth(0.004f, 0.013f, ridge));
       val += 0.14f * smooth(0.013f, 0.02f, ridge) * (1 - smooth(0.02f, 0.035f, ridge));
       val += 0.10f * (fbmTile(u * 16, v * 16, 16, 3, 31) - 0.5f);
@@ -124,13 +117,11 @@ static void cowLevels(float dx, float dy, float &hide, float &sky) {
 // rim and a soft key highlight; 16 levels of hide times 16 of sky make the 256 entries.
 Indexed makeCowEnv() {
   const int W = 256;
-  Indexed img;
-  img.w = img.h = W;
+  Indexed img{W, W, {}, {}};
   for (int p = 0; p < 16; p++)
     for (int s = 0; s < 16; s++) {
       const Rgb hide = mix(rgb8(250, 248, 242), rgb8(18, 16, 20), p / 15.0f);
-      const Rgb c = mix(hide, rgb8(120, 180, 245), 0.85f * s / 15.0f);
-      img.pal.push_back({uint8_t(std::lround(c.r * 255)), uint8_t(std::lround(c.g * 255)), uint8_t(std::lround(c.b * 255))});
+      img.pal.push_back(toBytes(mix(hide, rgb8(120, 180, 245), 0.85f * s / 15.0f)));
     }
   img.idx.resize(size_t(W) * W);
   auto make = [&](float detail) {
@@ -207,23 +198,22 @@ static void tileShape(Picture &p, int t, const std::function<float(float, float)
   fillShape(p, tileX(t), tileY(t), tileX(t) + 128, tileY(t) + 128, sd, c);
 }
 
-// Tile 0: the P sign, a white-rimmed blue square.
-static void tileParkSign(Picture &p) {
-  const int x = tileX(0), y = tileY(0);
-  tileShape(p, 0, [&](float u, float v) { return sdRoundBox(u, v, x + 64, y + 64, 52, 52, 12); }, kWhite);
-  tileShape(p, 0, [&](float u, float v) { return sdRoundBox(u, v, x + 64, y + 64, 47, 47, 9); }, kBlue);
-  textCentred(p, x + 64, y + 100, 88, "P", kWhite);
+// The tile painters: each draws tile t, whose top left corner is (x0, y0), over its concrete.
+using TilePainter = void (*)(Picture &p, int t, int x0, int y0);
+
+// The P sign, a white-rimmed blue square.
+static void tileParkSign(Picture &p, int t, int x0, int y0) {
+  tileShape(p, t, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 52, 52, 12); }, kWhite);
+  tileShape(p, t, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 47, 47, 9); }, kBlue);
+  textCentred(p, x0 + 64, y0 + 100, 88, "P", kWhite);
 }
 
-// Tiles 1, 2, 3: level numbers, yellow on concrete with a band.
-static void tileLevels(Picture &p) {
+// The level numbers of tiles 1, 2 and 3, yellow on concrete with a band.
+static void tileLevel(Picture &p, int t, int x0, int y0) {
   const char *levels[] = {"1", "2", "U1"};
-  for (int k = 0; k < 3; k++) {
-    const int x = tileX(1 + k), y = tileY(1 + k);
-    fillRect(p, x, y + 8, x + 128, y + 30, kYellow);
-    textCentred(p, x + 64, y + 26, 17, "EBENE", kBlack);
-    textCentred(p, x + 64, y + 112, k == 2 ? 64 : 78, levels[k], kYellow);
-  }
+  fillRect(p, x0, y0 + 8, x0 + 128, y0 + 30, kYellow);
+  textCentred(p, x0 + 64, y0 + 26, 17, "EBENE", kBlack);
+  textCentred(p, x0 + 64, y0 + 112, t == 3 ? 64 : 78, levels[t - 1], kYellow);
 }
 
 // An arrow pointing right, centred on the origin.
@@ -233,19 +223,16 @@ static float sdArrowRight(float u, float v) {
   return std::min(shaft, head);
 }
 
-// Tile 4: an arrow right; tile 5: an arrow up; white on dark asphalt.
-static void tileArrows(Picture &p) {
-  for (int k = 0; k < 2; k++) {
-    const int t = 4 + k, cx = tileX(t) + 64, cy = tileY(t) + 64;
-    fillRect(p, tileX(t) + 8, tileY(t) + 8, tileX(t) + 120, tileY(t) + 120, kAsphalt);
-    tileShape(p, t, [&](float x, float y) { return k == 1 ? sdArrowRight(cy - y, x - cx) : sdArrowRight(x - cx, y - cy); }, kWhite);
-  }
+// An arrow, right in tile 4 and up in tile 5, white on dark asphalt.
+static void tileArrow(Picture &p, int t, int x0, int y0) {
+  const int cx = x0 + 64, cy = y0 + 64;
+  fillRect(p, x0 + 8, y0 + 8, x0 + 120, y0 + 120, kAsphalt);
+  tileShape(p, t, [&](float x, float y) { return t == 5 ? sdArrowRight(cy - y, x - cx) : sdArrowRight(x - cx, y - cy); }, kWhite);
 }
 
-// Tile 6: yellow and black hazard stripes.
-static void tileHazard(Picture &p) {
-  const int x0 = tileX(6), y0 = tileY(6);
-  tileShape(p, 6, [&](float x, float y) {
+// Yellow and black hazard stripes.
+static void tileHazard(Picture &p, int t, int x0, int y0) {
+  tileShape(p, t, [&](float x, float y) {
     const float d = std::fmod(x - x0 + y - y0 + 256.0f, 45.2548f) - 22.6274f;
     return (std::fabs(d) - 11.3137f) * 0.7071f;
   }, kYellow);
@@ -256,47 +243,42 @@ static void tileHazard(Picture &p) {
     }
 }
 
-// Tile 7: bare concrete with a crack.
-static void tileCrack(Picture &p) {
-  const int x0 = tileX(7), y0 = tileY(7);
-  tileShape(p, 7, [&](float x, float y) {
+// Bare concrete with a crack.
+static void tileCrack(Picture &p, int t, int x0, int y0) {
+  tileShape(p, t, [&](float x, float y) {
     const float u = (x - x0) / 128, v = (y - y0) / 128;
     return std::fabs(v - 0.3f - 0.4f * u - 0.12f * (fbmTile(u * 5, v * 5, 5, 3, 55) - 0.5f)) * 128 - 0.6f;
   }, rgb8(30, 32, 38));
 }
 
-// Tile 8: the exit sign, white on green with an arrow.
-static void tileExit(Picture &p) {
-  const int x0 = tileX(8), y0 = tileY(8);
+// The exit sign, white on green with an arrow.
+static void tileExit(Picture &p, int t, int x0, int y0) {
   fillRect(p, x0 + 6, y0 + 30, x0 + 122, y0 + 98, kGreen);
   fillRect(p, x0 + 6, y0 + 30, x0 + 122, y0 + 33, kWhite);
   fillRect(p, x0 + 6, y0 + 95, x0 + 122, y0 + 98, kWhite);
   textCentred(p, x0 + 50, y0 + 75, 30, "EXIT", kWhite);
-  tileShape(p, 8, [&](float x, float y) {
+  tileShape(p, t, [&](float x, float y) {
     const float u = x - (x0 + 104), v = y - (y0 + 64);
     return std::min(sdRoundBox(u, v, -6, 0, 8, 4, 1), std::max({u - 10, -u - 4, std::fabs(v) - (10 - u) * 0.9f}));
   }, kWhite);
 }
 
-// Tile 9: a drain grate of seven slots.
-static void tileDrain(Picture &p) {
-  const int x0 = tileX(9), y0 = tileY(9);
-  tileShape(p, 9, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 44, 44, 4); }, rgb8(70, 74, 82));
+// A drain grate of seven slots.
+static void tileDrain(Picture &p, int t, int x0, int y0) {
+  tileShape(p, t, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 44, 44, 4); }, rgb8(70, 74, 82));
   for (int k = 0; k < 7; k++)
-    tileShape(p, 9, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 29 + 11.7f * k, 36, 3, 3); }, rgb8(8, 8, 10));
+    tileShape(p, t, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 29 + 11.7f * k, 36, 3, 3); }, rgb8(8, 8, 10));
 }
 
-// Tile 10: a parking bay on dark asphalt with its number.
-static void tileBay(Picture &p) {
-  const int x0 = tileX(10), y0 = tileY(10);
+// A parking bay on dark asphalt with its number.
+static void tileBay(Picture &p, int, int x0, int y0) {
   fillRect(p, x0 + 10, y0, x0 + 16, y0 + 128, kWhite);
   fillRect(p, x0 + 112, y0, x0 + 118, y0 + 128, kWhite);
   textCentred(p, x0 + 64, y0 + 84, 44, "42", kWhite);
 }
 
-// Tile 11: a pillar foot with a hazard band.
-static void tilePillarFoot(Picture &p) {
-  const int x0 = tileX(11), y0 = tileY(11);
+// A pillar foot with a hazard band.
+static void tilePillarFoot(Picture &p, int, int x0, int y0) {
   for (int y = y0 + 80; y < y0 + 128; y++)
     for (int x = x0; x < x0 + 128; x++) {
       const float d = std::fmod(x - x0 - y + 512.0f, 32.0f);
@@ -305,31 +287,32 @@ static void tilePillarFoot(Picture &p) {
   fillRect(p, x0, y0 + 78, x0 + 128, y0 + 80, kBlack);
 }
 
-// Tile 12: the height limit sign; tile 13: no entry.
-static void tileRoadSigns(Picture &p) {
-  const int x0 = tileX(12), y0 = tileY(12), x1 = tileX(13), y1 = tileY(13);
-  tileShape(p, 12, [&](float x, float y) { return std::hypot(x - x0 - 64, y - y0 - 64) - 54; }, kRed);
-  tileShape(p, 12, [&](float x, float y) { return std::hypot(x - x0 - 64, y - y0 - 64) - 42; }, kWhite);
+// The height limit sign.
+static void tileHeightLimit(Picture &p, int t, int x0, int y0) {
+  tileShape(p, t, [&](float x, float y) { return std::hypot(x - x0 - 64, y - y0 - 64) - 54; }, kRed);
+  tileShape(p, t, [&](float x, float y) { return std::hypot(x - x0 - 64, y - y0 - 64) - 42; }, kWhite);
   textCentred(p, x0 + 64, y0 + 76, 30, "2,1m", kBlack);
-  tileShape(p, 13, [&](float x, float y) { return std::hypot(x - x1 - 64, y - y1 - 64) - 54; }, kRed);
-  tileShape(p, 13, [&](float x, float y) { return sdRoundBox(x, y, x1 + 64, y1 + 64, 38, 10, 2); }, kWhite);
 }
 
-// Tile 14: a sodium lamp on a dark ceiling.
-static void tileLamp(Picture &p) {
-  const int x0 = tileX(14), y0 = tileY(14);
+// The no-entry sign.
+static void tileNoEntry(Picture &p, int t, int x0, int y0) {
+  tileShape(p, t, [&](float x, float y) { return std::hypot(x - x0 - 64, y - y0 - 64) - 54; }, kRed);
+  tileShape(p, t, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 38, 10, 2); }, kWhite);
+}
+
+// A sodium lamp on a dark ceiling.
+static void tileLamp(Picture &p, int t, int x0, int y0) {
   for (int y = y0; y < y0 + 128; y++)
     for (int x = x0; x < x0 + 128; x++) {
       const float d = std::hypot((x - x0 - 64) / 2.2f, float(y - y0 - 64));
       Rgb &c = p.px[size_t(y) * 512 + x];
       c = mix(mix(c, kBlack, 0.7f), rgb8(255, 170, 60), std::exp(-d * d / 900.0f));
     }
-  tileShape(p, 14, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 44, 7, 6); }, rgb8(255, 236, 180));
+  tileShape(p, t, [&](float x, float y) { return sdRoundBox(x, y, x0 + 64, y0 + 64, 44, 7, 6); }, rgb8(255, 236, 180));
 }
 
-// Tile 15: a patch of cow hide, for the credits.
-static void tileCowPatch(Picture &p) {
-  const int x0 = tileX(15), y0 = tileY(15);
+// A patch of cow hide, for the credits.
+static void tileCowPatch(Picture &p, int, int x0, int y0) {
   for (int y = y0; y < y0 + 128; y++)
     for (int x = x0; x < x0 + 128; x++) {
       const float n = fbmTile((x - x0) / 40.0f, (y - y0) / 40.0f, 64, 3, 15);
@@ -339,20 +322,12 @@ static void tileCowPatch(Picture &p) {
 
 // The signage atlas at one detail level: concrete under every tile, then each tile's drawing.
 static Indexed texParkAt(float detail) {
+  static const TilePainter painters[16] = {
+      tileParkSign, tileLevel, tileLevel, tileLevel, tileArrow, tileArrow, tileHazard, tileCrack,
+      tileExit, tileDrain, tileBay, tilePillarFoot, tileHeightLimit, tileNoEntry, tileLamp, tileCowPatch};
   Picture p = pictureNew(512, 512, kAsphalt);
   for (int t = 0; t < 16; t++) concrete(p, tileX(t), tileY(t), 128, detail, 100 + t, t == 10 ? 0.45f : 1.0f);
-  tileParkSign(p);
-  tileLevels(p);
-  tileArrows(p);
-  tileHazard(p);
-  tileCrack(p);
-  tileExit(p);
-  tileDrain(p);
-  tileBay(p);
-  tilePillarFoot(p);
-  tileRoadSigns(p);
-  tileLamp(p);
-  tileCowPatch(p);
+  for (int t = 0; t < 16; t++) painters[t](p, t, tileX(t), tileY(t));
   return quantize(p, 64);
 }
 
@@ -421,22 +396,18 @@ Indexed makeSuckFront() {
   return fitDetail(make, 38000, 42600);
 }
 
-// A grey-ramp palette: entry i is grey i.
-static std::vector<std::array<uint8_t, 3>> greyRamp() {
-  std::vector<std::array<uint8_t, 3>> pal;
-  for (int i = 0; i < 256; i++) pal.push_back({uint8_t(i), uint8_t(i), uint8_t(i)});
-  return pal;
+// A square mask in a grey-ramp palette (entry i is grey i), each pixel's entry from its centre.
+static Indexed greyMask(int size, const std::function<uint8_t(float, float)> &entry) {
+  Indexed m{size, size, {}, {}};
+  for (int i = 0; i < 256; i++) m.pal.push_back({uint8_t(i), uint8_t(i), uint8_t(i)});
+  for (int y = 0; y < size; y++)
+    for (int x = 0; x < size; x++) m.idx.push_back(entry(x + 0.5f, y + 0.5f));
+  return m;
 }
 
 // Mask of the drain cover: black (opaque) on the metal, white (clear) in the slots and around.
 Indexed makeSuckMask() {
-  Indexed m;
-  m.w = m.h = 512;
-  m.pal = greyRamp();
-  m.idx.resize(512 * 512);
-  for (int y = 0; y < 512; y++)
-    for (int x = 0; x < 512; x++) m.idx[size_t(y) * 512 + x] = drainShape(x + 0.5f, y + 0.5f, 512) < 0 ? 0 : 255;
-  return m;
+  return greyMask(512, [](float x, float y) { return uint8_t(drainShape(x, y, 512) < 0 ? 0 : 255); });
 }
 
 // The small corner picture: a P sign, flat colours.
@@ -450,24 +421,9 @@ Indexed makeSuckThing() {
 
 // Mask of the corner picture: the rounded square, with a soft edge.
 Indexed makeSuckThingMask() {
-  Indexed m;
-  m.w = m.h = 128;
-  m.pal = greyRamp();
-  m.idx.resize(128 * 128);
-  for (int y = 0; y < 128; y++)
-    for (int x = 0; x < 128; x++) {
-      const float a = clamp01(0.5f - sdRoundBox(x + 0.5f, y + 0.5f, 64, 64, 60, 60, 18) / 1.5f);
-      m.idx[size_t(y) * 128 + x] = uint8_t(255 - std::lround(a * 255));
-    }
-  return m;
-}
-
-// Sets a pixel's colour and alpha, keeping the stronger alpha.
-static void plot(Picture &p, int x, int y, Rgb c, float a) {
-  if (x < 0 || y < 0 || x >= p.w || y >= p.h) return;
-  const size_t i = size_t(y) * p.w + x;
-  p.px[i] = mix(p.px[i], c, clamp01(a));
-  p.alpha[i] = std::max(p.alpha[i], a);
+  return greyMask(128, [](float x, float y) {
+    return uint8_t(255 - toByte(0.5f - sdRoundBox(x, y, 64, 64, 60, 60, 18) / 1.5f));
+  });
 }
 
 // Draws the blueprint's three concentric rings into pixel i, at distance r from the centre.
@@ -507,12 +463,14 @@ Picture makeCubeTexture() {
       if (((cx < 16 && cy < 40) || (cy < 16 && cx < 40)) && std::min(cx, cy) >= 12)
         p.px[i] = glow, p.alpha[i] = 0.95f;
     }
-  // A drawing label in the corner.
+  // A drawing label in the corner, glowing and at least half opaque.
   fontOpen(kFontPath, 11, 11);
   Picture text = pictureNew(W, W, {0, 0, 0}, 0.0f);
   fontDraw(text, 22, W - 20, "VOSQUEL  /  ZARED  1:1", {1, 1, 1});
-  for (size_t i = 0; i < text.px.size(); i++)
-    if (text.px[i].r > 0) plot(p, int(i % W), int(i / W), glow, std::max(p.alpha[i], 0.5f + 0.5f * text.px[i].r)), p.px[i] = mix(p.px[i], glow, text.px[i].r);
+  for (size_t i = 0; i < text.px.size(); i++) {
+    const float ink = text.px[i].r, a = std::max(p.alpha[i], 0.5f + 0.5f * ink);
+    if (ink > 0) p.px[i] = mix(mix(p.px[i], glow, clamp01(a)), glow, ink), p.alpha[i] = a;
+  }
   return p;
 }
 
@@ -601,8 +559,7 @@ static void ringGlyph(Picture &p, int cx, int cy) {
   std::vector<float> ring(32 * 32, 0.0f);
   for (int y = cy; y < cy + 32; y++)
     for (int x = cx + 7; x <= cx + 24; x++) {
-      const float d = inkDistance(p, cx, cy, x, y);
-      ring[size_t(y - cy) * 32 + x - cx] = 1 - smooth(kRingWidth, kRingWidth + kRingSoft, d);
+      ring[size_t(y - cy) * 32 + x - cx] = 1 - smooth(kRingWidth, kRingWidth + kRingSoft, inkDistance(p, cx, cy, x, y));
     }
   for (int y = cy; y < cy + 32; y++)
     for (int x = cx; x < cx + 32; x++) {

@@ -117,15 +117,11 @@ inline double onePoleLowPass(OnePole &f, double x, double a) {
 // after r seconds with a smooth end (no step at either end of a note).
 inline double adsr(double t, double gate, double a, double d, double s, double r) {
   if (t < 0.0) return 0.0;
-  auto held = [&](double u) {
-    if (u < a) return u / a;
-    return s + (1.0 - s) * std::exp(-(u - a) / d);
-  };
+  auto held = [&](double u) { return u < a ? u / a : s + (1.0 - s) * std::exp(-(u - a) / d); };
   if (t < gate) return held(t);
-  double l0 = held(gate);
   double x = (t - gate) / r;
   if (x >= 1.0) return 0.0;
-  return l0 * (1.0 - x) * (1.0 - x);
+  return held(gate) * (1.0 - x) * (1.0 - x);
 }
 
 // Equal-power pan gains for p in -1 (left) .. 1 (right).

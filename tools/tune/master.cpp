@@ -161,8 +161,7 @@ static std::vector<double> limiterGain(const std::vector<double> &peak, double g
   for (size_t i = 0; i < n; ++i) {
     sum += held[i];
     if (i > la) sum -= held[i - la - 1];
-    size_t cnt = std::min(i + 1, la + 1);
-    out[i] = sum / static_cast<double>(cnt);
+    out[i] = sum / static_cast<double>(std::min(i + 1, la + 1));
     if (i < la) out[i] = std::min(out[i], held[i]);
   }
   return out;
@@ -170,18 +169,13 @@ static std::vector<double> limiterGain(const std::vector<double> &peak, double g
 
 // Removes DC and subsonics, fades the start in over 10 ms and the last bars out to silence.
 static void highPassAndFade(Mix &m) {
-  const size_t n = m.l.size();
   // DC and subsonic removal: second-order high-pass at 18 Hz on each side.
   Svf hl{}, hr{};
   const double g = svfCoef(18.0);
-  for (size_t i = 0; i < n; ++i) {
-    m.l[i] = svfRun(hl, m.l[i], g, 1.414).high;
-    m.r[i] = svfRun(hr, m.r[i], g, 1.414).high;
-  }
   // The last bars fade to silence; the tail after them is cut to zero.
   const double fadeFrom = 72.0 * static_cast<double>(kBar);
   const double fadeTo = static_cast<double>(kTotal) - 0.15 * kRate;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < m.l.size(); ++i) {
     double t = static_cast<double>(i);
     double a = 1.0;
     if (t >= fadeTo) {
@@ -191,8 +185,8 @@ static void highPassAndFade(Mix &m) {
       a = (1.0 - x) * (1.0 - x) * (0.5 + 0.5 * std::cos(kPi * x));
     }
     if (i < 441) a *= static_cast<double>(i) / 441.0;
-    m.l[i] *= a;
-    m.r[i] *= a;
+    m.l[i] = svfRun(hl, m.l[i], g, 1.414).high * a;
+    m.r[i] = svfRun(hr, m.r[i], g, 1.414).high * a;
   }
 }
 
@@ -203,13 +197,11 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
   const double ceiling = std::pow(10.0, ceilingDb / 20.0) * 0.995;  // small margin for the estimate
   std::vector<double> peak = peakEnvelope(m);
   double gain = 1.0;
-  Mix work;
+  Mix work{std::vector<double>(n), std::vector<double>(n)};
   std::vector<double> gc;
   double lufs = 0.0;
   for (int iter = 0; iter < 8; ++iter) {
     gc = limiterGain(peak, gain, ceiling);
-    work.l.resize(n);
-    work.r.resize(n);
     for (size_t i = 0; i < n; ++i) {
       work.l[i] = m.l[i] * gain * gc[i];
       work.r[i] = m.r[i] * gain * gc[i];
@@ -219,8 +211,7 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb) {
     gain *= std::pow(10.0, (targetLufs - lufs) / 20.0);
   }
   double minGc = gc.empty() ? 1.0 : *std::min_element(gc.begin(), gc.end());
-  size_t over = 0;
-  for (double v : gc) over += v < 0.8912509381337456 ? 1 : 0;
+  const auto over = std::count_if(gc.begin(), gc.end(), [](double v) { return v < 0.8912509381337456; });
   // Safety: the gain curve changes between samples, so verify and trim if needed.
   double tp = truePeak(work);
   double lim = std::pow(10.0, ceilingDb / 20.0);
@@ -258,8 +249,7 @@ Pcm16 toPcm16(const Mix &m) {
 
 // Feeds the whole stream to mpg123 and collects float stereo output.
 bool decodeMp3(const Bytes &data, Mix &out) {
-  out.l.clear();
-  out.r.clear();
+  out = {};
   int err = MPG123_OK;
   mpg123_handle *mh = mpg123_new("generic", &err);
   if (!mh) mh = mpg123_new(nullptr, &err);
@@ -275,17 +265,15 @@ bool decodeMp3(const Bytes &data, Mix &out) {
   // 128 kbps CBR: about 418 bytes per frame of 1152 samples.
   out.l.reserve(data.size() / 417 * 1152 + 1152);
   out.r.reserve(data.size() / 417 * 1152 + 1152);
-  for (;;) {
-    size_t done = 0;
-    int rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);
-    size_t n = done / sizeof(float) / 2;
-    for (size_t i = 0; i < n; ++i) {
+  int rc;
+  size_t done;
+  do {
+    rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);
+    for (size_t i = 0; i < done / sizeof(float) / 2; ++i) {
       out.l.push_back(static_cast<double>(buf[2 * i]));
       out.r.push_back(static_cast<double>(buf[2 * i + 1]));
     }
-    if (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0)) continue;
-    break;
-  }
+  } while (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0));
   mpg123_delete(mh);
   return !out.l.empty();
 }

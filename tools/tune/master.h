@@ -1,10 +1,20 @@
 // Mastering: DC removal, loudness measurement, a true-peak limiter, the end fade and
-// the 16-bit conversion.
+// the 16-bit conversion; then the MP3 encoding and the ID3v2 tag that pads the file to its size.
 #ifndef PARKHAUS_TUNE_MASTER_H
 #define PARKHAUS_TUNE_MASTER_H
 
-#include "mp3out.h"
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
 #include "song.h"
+
+// Interleaved 16-bit stereo PCM at 44.1 kHz.
+struct Pcm16 {
+  std::vector<int16_t> samples;  // L R L R ...
+  size_t frames() const { return samples.size() / 2; }
+};
 
 // Integrated loudness (ITU-R BS.1770 gating) of a stereo buffer, in LUFS.
 double integratedLufs(const Mix &m);
@@ -29,5 +39,14 @@ Pcm16 toPcm16(const Mix &m);
 // checks of the encoded result come out the same on every machine (the shared mp3Decode gives
 // 16-bit samples from whichever decoder is fastest). False if nothing decodes.
 bool decodeMp3(const Bytes &data, Mix &out);
+
+// Encodes PCM with LAME at 128 kbps CBR: no Xing/Info frame, no ID3v1.
+// Returns false (and an empty result) if the encoder could not be set up.
+bool encodeMp3Cbr128(const Pcm16 &pcm, Bytes &out);
+
+// Builds an ID3v2.3 tag with title and artist, padded so that tag + audio make
+// exactly totalSize bytes. Returns false if the audio leaves no room for the tag.
+bool makeId3v2Tag(const std::string &title, const std::string &artist, size_t audioSize, size_t totalSize,
+                  Bytes &tag);
 
 #endif

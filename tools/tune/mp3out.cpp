@@ -1,5 +1,5 @@
 // The tune's MP3 data: LAME encoding at 128 kbps CBR and the ID3v2 tag padded to the file's size.
-#include "mp3out.h"
+#include "master.h"
 
 #include <lame/lame.h>
 
@@ -20,42 +20,28 @@ bool encodeMp3Cbr128(const Pcm16 &pcm, Bytes &out) {
   lame_set_bWriteVbrTag(gf, 0);            // no Xing/Info frame
   lame_set_write_id3tag_automatic(gf, 0);  // no ID3v1 (the v2 tag is ours)
   lame_set_findReplayGain(gf, 0);
-  if (lame_init_params(gf) < 0) {
-    lame_close(gf);
-    return false;
-  }
   const size_t chunk = 8192;
   std::vector<unsigned char> buf(chunk * 5 / 4 + 7200);
-  size_t frames = pcm.frames();
-  for (size_t pos = 0; pos < frames; pos += chunk) {
-    size_t n = std::min(chunk, frames - pos);
+  int got = lame_init_params(gf);  // negative on failure, like every call below
+  for (size_t pos = 0; got >= 0 && pos < pcm.frames(); pos += chunk) {
+    size_t n = std::min(chunk, pcm.frames() - pos);
     // lame_encode_buffer_interleaved takes a non-const pointer but only reads it.
     short *src = const_cast<short *>(reinterpret_cast<const short *>(pcm.samples.data() + 2 * pos));
-    int got = lame_encode_buffer_interleaved(gf, src, static_cast<int>(n), buf.data(), static_cast<int>(buf.size()));
-    if (got < 0) {
-      lame_close(gf);
-      out.clear();
-      return false;
-    }
-    out.insert(out.end(), buf.begin(), buf.begin() + got);
+    got = lame_encode_buffer_interleaved(gf, src, static_cast<int>(n), buf.data(), static_cast<int>(buf.size()));
+    if (got > 0) out.insert(out.end(), buf.begin(), buf.begin() + got);
   }
-  int got = lame_encode_flush(gf, buf.data(), static_cast<int>(buf.size()));
+  if (got >= 0) got = lame_encode_flush(gf, buf.data(), static_cast<int>(buf.size()));
+  if (got > 0) out.insert(out.end(), buf.begin(), buf.begin() + got);
   lame_close(gf);
-  if (got < 0) {
-    out.clear();
-    return false;
-  }
-  out.insert(out.end(), buf.begin(), buf.begin() + got);
-  return true;
+  if (got < 0) out.clear();
+  return got >= 0;
 }
 
 // Appends one ID3v2.3 text frame (ISO-8859-1).
 static void putTextFrame(Bytes &tag, const char id[4], const std::string &text) {
   tag.insert(tag.end(), id, id + 4);
   putBe32(tag, static_cast<uint32_t>(text.size() + 1));
-  tag.push_back(0);  // flags
-  tag.push_back(0);
-  tag.push_back(0);  // encoding: ISO-8859-1
+  tag.insert(tag.end(), {0, 0, 0});  // no flags; encoding ISO-8859-1
   tag.insert(tag.end(), text.begin(), text.end());
 }
 
@@ -71,9 +57,6 @@ bool makeId3v2Tag(const std::string &title, const std::string &artist, size_t au
   if (body >= (1u << 28)) return false;
   tag.resize(tagSize, 0);
   // Syncsafe size: four 7-bit groups.
-  tag[6] = static_cast<uint8_t>((body >> 21) & 0x7f);
-  tag[7] = static_cast<uint8_t>((body >> 14) & 0x7f);
-  tag[8] = static_cast<uint8_t>((body >> 7) & 0x7f);
-  tag[9] = static_cast<uint8_t>(body & 0x7f);
+  for (int k = 0; k < 4; ++k) tag[6 + k] = static_cast<uint8_t>((body >> (21 - 7 * k)) & 0x7f);
   return true;
 }

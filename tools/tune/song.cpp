@@ -3,8 +3,11 @@
 #include "song.h"
 
 #include <array>
-#include <cstring>
+#include <span>
+#include <sstream>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "dsp.h"
 
@@ -134,14 +137,9 @@ static double duckGain(const Buses &b, int64_t i, double depth) {
 static int parseNote(std::string_view s) {
   if (s.empty() || s[0] == '-') return -1;
   static constexpr int base[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
-  int n = base[s[0] - 'A'];
-  size_t p = 1;
-  if (p < s.size() && s[p] == '#') {
-    ++n;
-    ++p;
-  }
-  int oct = s[p] - '0';
-  return 12 * (oct + 1) + n;
+  const bool sharp = s.size() > 1 && s[1] == '#';
+  const int oct = s[sharp ? 2 : 1] - '0';
+  return 12 * (oct + 1) + base[s[0] - 'A'] + (sharp ? 1 : 0);
 }
 
 // A melodic event: start and length in samples, MIDI note, velocity.
@@ -151,19 +149,18 @@ struct Note {
   double vel;
 };
 
-// Turns one bar of "note:len" text into notes starting at the given bar.
-static void parseBar(std::string_view text, int bar, double vel, std::vector<Note> &out) {
+// Turns bars of "note:len" text, one string of 16 sixteenths per bar, into notes from the given bar on.
+static void parseBars(std::span<const std::string_view> bars, int bar, double vel, std::vector<Note> &out) {
   int64_t step = static_cast<int64_t>(bar) * 16;
-  while (!text.empty()) {
-    size_t sp = text.find(' ');
-    std::string_view tok = text.substr(0, sp);
-    text = sp == std::string_view::npos ? std::string_view{} : text.substr(sp + 1);
-    size_t colon = tok.find(':');
-    int len = 0;
-    for (char c : tok.substr(colon + 1)) len = len * 10 + (c - '0');
-    int n = parseNote(tok.substr(0, colon));
-    if (n >= 0) out.push_back({stepTime(step), stepTime(step + len) - stepTime(step), n, vel});
-    step += len;
+  for (std::string_view text : bars) {
+    std::istringstream tokens{std::string(text)};
+    for (std::string tok; tokens >> tok;) {
+      size_t colon = tok.find(':');
+      int len = std::stoi(tok.substr(colon + 1));
+      int n = parseNote(tok.substr(0, colon));
+      if (n >= 0) out.push_back({stepTime(step), stepTime(step + len) - stepTime(step), n, vel});
+      step += len;
+    }
   }
 }
 
@@ -174,17 +171,14 @@ static void parseBar(std::string_view text, int bar, double vel, std::vector<Not
 static void kick(Buses &b, int64_t t0, double vel, uint64_t idx) {
   XorShift rng = seeded(1, idx);
   const int64_t len = static_cast<int64_t>(0.38 * kRate);
-  double phase = 0.0;
+  Osc osc{0.0};
   Svf click{};
   for (int64_t j = 0; j < len; ++j) {
     double t = static_cast<double>(j) / kRate;
     double f = 50.0 + 115.0 * std::exp(-t / 0.026);
     double amp = std::exp(-t / 0.16) * std::min(1.0, t / 0.0006);
     double tail = j > len - 441 ? static_cast<double>(len - j) / 441.0 : 1.0;
-    double s = std::sin(2.0 * kPi * phase);
-    phase += f / kRate;
-    if (phase >= 1.0) phase -= 1.0;
-    s = std::tanh(1.6 * s) / std::tanh(1.6);
+    double s = std::tanh(1.6 * oscSine(osc, f / kRate)) / std::tanh(1.6);
     double n = svfRun(click, xorShiftBipolar(rng), svfCoef(3500.0), 1.2).band;
     s = s * amp + n * 0.5 * std::exp(-t / 0.0025) * std::min(1.0, t / 0.0004);
     s *= tail * vel * 0.5;
@@ -214,8 +208,7 @@ static void snare(Buses &b, int64_t t0, double vel, uint64_t idx) {
     double t = static_cast<double>(j) / kRate;
     double fade = std::min(1.0, static_cast<double>(len - j) / 441.0) * std::min(1.0, t / 0.0008);
     double tone = oscSine(body, (185.0 + 60.0 * std::exp(-t / 0.01)) / kRate) * std::exp(-t / 0.045);
-    double n = xorShiftBipolar(rng);
-    n = svfRun(nf, n, svfCoef(5200.0), 1.0).low;
+    double n = svfRun(nf, xorShiftBipolar(rng), svfCoef(5200.0), 1.0).low;
     n = svfRun(hp, n, svfCoef(1400.0), 1.4).high * std::exp(-t / 0.085);
     double s = (0.55 * tone + 0.8 * n) * fade * vel * 0.8;
     emit(b, t0 + j, s * 0.97, s, 0.0, s * 0.35);
@@ -243,15 +236,13 @@ static void clap(Buses &b, int64_t t0, double vel, uint64_t idx) {
 }
 
 // Metallic noise for hats and cymbals: six detuned pulse waves plus white noise.
-struct Metal {
-  std::array<Osc, 6> osc;
-};
+using Metal = std::array<Osc, 6>;
 
 // One sample of the metallic source.
 static double metal(Metal &m, XorShift &rng, double noiseMix) {
   static constexpr std::array<double, 6> f = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
   double s = 0.0;
-  for (size_t k = 0; k < 6; ++k) s += oscPulse(m.osc[k], f[k] * 2.0 / kRate, 0.5);
+  for (size_t k = 0; k < 6; ++k) s += oscPulse(m[k], f[k] * 2.0 / kRate, 0.5);
   return (1.0 - noiseMix) * s / 6.0 + noiseMix * xorShiftBipolar(rng);
 }
 
@@ -260,7 +251,7 @@ static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, doub
   XorShift rng = seeded(4, idx);
   const int64_t len = static_cast<int64_t>((decay * 5.0 + 0.01) * kRate);
   Metal m{};
-  for (auto &o : m.osc) o.phase = xorShiftUniform(rng);
+  for (Osc &o : m) o.phase = xorShiftUniform(rng);
   Svf hp1{}, hp2{}, lp{};
   double gl, gr;
   panGains(pan, gl, gr);
@@ -268,8 +259,7 @@ static void hat(Buses &b, int64_t t0, double vel, double decay, double cut, doub
     double t = static_cast<double>(j) / kRate;
     double env = std::min(1.0, t / 0.0005) * std::exp(-t / decay);
     double fade = std::min(1.0, static_cast<double>(len - j) / 220.0);
-    double s = metal(m, rng, 0.55);
-    s = svfRun(hp1, s, svfCoef(cut), 1.2).high;
+    double s = svfRun(hp1, metal(m, rng, 0.55), svfCoef(cut), 1.2).high;
     s = svfRun(hp2, s, svfCoef(cut), 1.6).high;
     s = svfRun(lp, s, svfCoef(14500.0), 1.4).low;
     s *= env * fade * vel * 0.8;
@@ -282,10 +272,8 @@ static void crash(Buses &b, int64_t t0, double vel, uint64_t idx) {
   XorShift rl = seeded(5, idx * 2), rr = seeded(5, idx * 2 + 1);
   const int64_t len = static_cast<int64_t>(2.6 * kRate);
   Metal ml{}, mr{};
-  for (size_t k = 0; k < 6; ++k) {
-    ml.osc[k].phase = xorShiftUniform(rl);
-    mr.osc[k].phase = xorShiftUniform(rr);
-  }
+  for (Osc &o : ml) o.phase = xorShiftUniform(rl);
+  for (Osc &o : mr) o.phase = xorShiftUniform(rr);
   Svf hl{}, hr{}, ll{}, lr{};
   const double glp = svfCoef(15000.0);
   for (int64_t j = 0; j < len; ++j) {
@@ -335,8 +323,7 @@ static void bassNote(Buses &b, const Note &n, bool accent, double cutoff) {
   double f = midiHz(n.note);
   Osc o1{0.0}, o2{0.25};
   Svf lp{}, hp{};
-  double fdec = accent ? 0.22 : 0.12, famt = accent ? 5.0 : 2.6;
-  double k = accent ? 0.22 : 0.38;
+  double fdec = accent ? 0.22 : 0.12, famt = accent ? 5.0 : 2.6, k = accent ? 0.22 : 0.38;
   for (int64_t j = 0; j < n.len + rel; ++j) {
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.003, 0.25, 0.65, 0.03);
@@ -439,8 +426,7 @@ static void arpNote(Buses &b, const Note &n, double pan) {
   for (int64_t j = 0; j < n.len + rel; ++j) {
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.002, 0.09, 0.2, 0.05);
-    double s = oscPulse(o, f / kRate, pw);
-    s = svfRun(lp, s, svfCoef(cut * (1.0 + 2.0 * std::exp(-t / 0.04))), 0.9).low;
+    double s = svfRun(lp, oscPulse(o, f / kRate, pw), svfCoef(cut * (1.0 + 2.0 * std::exp(-t / 0.04))), 0.9).low;
     s *= env * n.vel * 0.2 * duckGain(b, n.start + j, 0.3);
     emit(b, n.start + j, s * gl, s * gr, s * 0.45, s * 0.2);
   }
@@ -461,10 +447,9 @@ static void leadNote(Buses &b, const Note &n) {
     double a = oscSaw(o1, f * 0.9965 / kRate);
     double c = oscSaw(o2, f * 1.0035 / kRate);
     double sq = oscPulse(o3, f * 0.5 / kRate, 0.5);
-    double fenv = std::exp(-t / 0.18);
     double l = 0.6 * a + 0.4 * c + 0.3 * sq;
     double r = 0.4 * a + 0.6 * c + 0.3 * sq;
-    double g = svfCoef(2100.0 * (1.0 + 1.3 * fenv));
+    double g = svfCoef(2100.0 * (1.0 + 1.3 * std::exp(-t / 0.18)));
     SvfOut m = svfRun(lp, 0.5 * (l + r), g, 1.0);
     // The side signal keeps the detuned width, filtered like the common part.
     double side = svfRun(lps, 0.5 * (l - r), g, 1.0).low * 0.5;
@@ -480,16 +465,14 @@ static void bellNote(Buses &b, const Note &n) {
   const int64_t total = n.len + static_cast<int64_t>(release * kRate);
   const double gate = static_cast<double>(n.len) / kRate;
   double f = midiHz(n.note);
-  double pc = 0.0, pm = 0.0;
+  Osc pc{0.0}, pm{0.0};  // carrier and modulator
   for (int64_t j = 0; j < total; ++j) {
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.003, 0.8, 0.25, release);
     double index = 0.4 + 1.8 * std::exp(-t / 0.35);
-    double s = std::sin(2.0 * kPi * pc + index * std::sin(2.0 * kPi * pm));
-    pc += f / kRate;
-    pm += 2.0 * f / kRate;
-    pc -= std::floor(pc);
-    pm -= std::floor(pm);
+    double s = std::sin(2.0 * kPi * pc.phase + index * std::sin(2.0 * kPi * pm.phase));
+    oscStep(pc, f / kRate);
+    oscStep(pm, 2.0 * f / kRate);
     s *= env * n.vel * 0.12;
     emit(b, n.start + j, s * 0.9, s, s * 0.55, s * 0.5);
   }
@@ -511,10 +494,7 @@ static void stabChord(Buses &b, int64_t start, const Chord &c, double vel, uint6
     double t = static_cast<double>(j) / kRate;
     double env = adsr(t, gate, 0.002, 0.12, 0.3, release);
     double l = 0.0, r = 0.0;
-    for (size_t v = 0; v < 6; ++v) {
-      double s = oscSaw(osc[v], dt[v]);
-      (v & 1 ? r : l) += s;
-    }
+    for (size_t v = 0; v < 6; ++v) (v & 1 ? r : l) += oscSaw(osc[v], dt[v]);
     double g = svfCoef(700.0 + 4200.0 * std::exp(-t / 0.05));
     l = svfRun(fl, l, g, 0.8).low;
     r = svfRun(fr, r, g, 0.8).low;
@@ -621,30 +601,22 @@ static void reverbFx(Buses &b) {
 // Four on the floor; a fill bar ('f') trades the last beat for two quicker, softer kicks.
 static void kickBar(Buses &b, int bar, char plan, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  for (int s = 0; s < 16; s += 4) {
-    if (plan == 'f' && s == 12) continue;
-    kick(b, stepTime(s0 + s), 1.0, hits++);
-  }
-  if (plan == 'f') {
-    kick(b, stepTime(s0 + 14), 0.8, hits++);
-    kick(b, stepTime(s0 + 15), 0.6, hits++);
-  }
+  for (int s = 0; s < (plan == 'f' ? 12 : 16); s += 4) kick(b, stepTime(s0 + s), 1.0, hits++);
+  if (plan != 'f') return;
+  kick(b, stepTime(s0 + 14), 0.8, hits++);
+  kick(b, stepTime(s0 + 15), 0.6, hits++);
 }
 
 // Backbeat of snare and clap with ghost notes every other bar; a fill bar ('f') adds a run into the next.
 static void snareBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  snare(b, stepTime(s0 + 4), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
-  snare(b, stepTime(s0 + 12), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
-  clap(b, stepTime(s0 + 4) + 60, 0.9, hits++);
-  clap(b, stepTime(s0 + 12) + 60, 0.9, hits++);
+  for (int s : {4, 12}) snare(b, stepTime(s0 + s), 0.95 + 0.05 * xorShiftUniform(hum), hits++);
+  for (int s : {4, 12}) clap(b, stepTime(s0 + s) + 60, 0.9, hits++);
   if (bar % 4 == 1) snare(b, stepTime(s0 + 14), 0.22, hits++);
   if (bar % 4 == 3) snare(b, stepTime(s0 + 7), 0.2, hits++);
-  if (plan == 'f') {
-    snare(b, stepTime(s0 + 13), 0.45, hits++);
-    snare(b, stepTime(s0 + 14), 0.6, hits++);
-    snare(b, stepTime(s0 + 15), 0.8, hits++);
-  }
+  static constexpr double run[3] = {0.45, 0.6, 0.8};
+  if (plan != 'f') return;
+  for (int k = 0; k < 3; ++k) snare(b, stepTime(s0 + 13 + k), run[k], hits++);
 }
 
 // Rolls: a pair of bars goes eighths -> sixteenths -> thirty-seconds;
@@ -685,11 +657,8 @@ static void hatBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) 
     if (plan == '8' && !off8) continue;
     double v = off8 ? 1.0 : ((s % 4) == 0 ? 0.55 : 0.42);
     v *= (0.88 + 0.12 * xorShiftUniform(hum)) * lvl;
-    if (plan == 'o' && off8) {
-      hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
-      continue;
-    }
-    hat(b, stepTime(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
+    if (plan == 'o' && off8) hat(b, stepTime(s0 + s), v * 0.75, 0.11, 6500.0, -0.25, hits++);
+    else hat(b, stepTime(s0 + s), v * 0.55, 0.028, cut, 0.25, hits++);
   }
   // A ride on the beats lifts the second half of the return.
   if (plan == 'o' && bar >= kSections.ret + 8 && bar < kSections.outro) {
@@ -698,41 +667,22 @@ static void hatBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) 
 }
 
 // Drums of one bar from the plans; hits numbers every hit so that each has a seed of its own.
-static void drumBar(Buses &b, int bar, unsigned mask, uint64_t &hits) {
+static void drumBar(Buses &b, int bar, uint64_t &hits) {
   XorShift hum = seeded(20, static_cast<uint64_t>(bar));
   const size_t at = static_cast<size_t>(bar);
-  if ((mask & kKick) && kKickPlan[at] != '-') kickBar(b, bar, kKickPlan[at], hits);
+  if (kKickPlan[at] != '-') kickBar(b, bar, kKickPlan[at], hits);
   const char sn = kSnarePlan[at];
-  if ((mask & kSnare) && sn == 'r') snareRollBar(b, bar, hits);
-  if ((mask & kSnare) && sn != '-' && sn != 'r') snareBar(b, bar, sn, hum, hits);
-  if ((mask & kHats) && kHatPlan[at] != '-') hatBar(b, bar, kHatPlan[at], hum, hits);
-}
-
-// Crashes at the starts of the sections and halfway through the long ones.
-static void crashes(Buses &b, uint64_t &hits) {
-  for (int bar : {16, 24, 32, 44, 52, 60, 64}) {
-    crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
-  }
-}
-
-// Risers into the build, the theme, the return and the outro.
-static void risers(Buses &b) {
-  riser(b, 7 * kBar, 1, 0.6, 0);
-  riser(b, 14 * kBar, 2, 0.8, 1);
-  riser(b, 42 * kBar, 2, 0.6, 2);
-  riser(b, 62 * kBar, 2, 0.7, 3);
+  if (sn == 'r') snareRollBar(b, bar, hits);
+  if (sn != '-' && sn != 'r') snareBar(b, bar, sn, hum, hits);
+  if (kHatPlan[at] != '-') hatBar(b, bar, kHatPlan[at], hum, hits);
 }
 
 // Semitones above the root for a note letter of a bass pattern.
 static int bassInterval(char ch, const Chord &c) {
-  switch (ch) {
-  case 'o':
-  case 'O': return 12;
-  case '5': return 7;
-  case '3': return c.third;
-  case '7': return 10;
-  default: return 0;
-  }
+  if (ch == 'o' || ch == 'O') return 12;
+  if (ch == '5') return 7;
+  if (ch == '3') return c.third;
+  return ch == '7' ? 10 : 0;
 }
 
 // One bar of a bass pattern: each note lasts until the next, less a little air.
@@ -745,12 +695,9 @@ static void bassPatternBar(Buses &b, int bar, std::string_view pat) {
     if (ch == '.' || ch == '-') continue;
     int len = 1;
     while (s + len < 16 && pat[static_cast<size_t>(s + len)] == '-') ++len;
-    int off = bassInterval(ch, c);
-    bool accent = ch == 'R' || ch == 'O';
     int64_t start = stepTime(s0 + s);
-    int64_t lenSamples = (stepTime(s0 + s + len) - start) * 8 / 10;
-    Note n{start, lenSamples, c.root + off, 0.9};
-    bassNote(b, n, accent, cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
+    Note n{start, (stepTime(s0 + s + len) - start) * 8 / 10, c.root + bassInterval(ch, c), 0.9};
+    bassNote(b, n, ch == 'R' || ch == 'O', cut * (1.0 + 0.1 * std::sin(s * 0.7 + bar)));
   }
 }
 
@@ -785,15 +732,13 @@ static void bassTrack(Buses &b) {
   }
 }
 
-// Pad: one voice per run of equal chords.
+// Pad: one voice per chord, held over two bars when the next bar repeats it.
 static void padTrack(Buses &b) {
   uint64_t idx = 0;
   int bar = 0;
   while (bar < kBars) {
     int end = bar + 1;
-    while (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)] && end - bar < 2) {
-      ++end;
-    }
+    if (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)]) ++end;
     // The last chord is held through the fade.
     if (end == kBars - 2) end = kBars;
     double attack = bar < kSections.build ? 1.2 : (bar >= kSections.brk && bar < kSections.ret ? 0.5 : 0.05);
@@ -838,76 +783,55 @@ static void arpTrack(Buses &b) {
 
 // Stabs in the second half of the theme and through the return: a two-bar rhythm.
 static void stabTrack(Buses &b) {
-  static constexpr std::array<int, 2> even = {6, 14};
-  static constexpr std::array<int, 3> odd = {3, 6, 11};
   uint64_t idx = 0;
   for (int bar = 0; bar < kBars; ++bar) {
     bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
     if (!on) continue;
     Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
     int64_t s0 = static_cast<int64_t>(bar) * 16;
-    if (bar % 2 == 0) {
-      for (int s : even) stabChord(b, stepTime(s0 + s), c, 1.0, idx++);
-    } else {
-      for (int s : odd) stabChord(b, stepTime(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
-    }
+    const std::vector<int> steps = bar % 2 == 0 ? std::vector<int>{6, 14} : std::vector<int>{3, 6, 11};
+    for (int s : steps) stabChord(b, stepTime(s0 + s), c, s == 3 ? 0.8 : 1.0, idx++);
   }
 }
 
 // Lead in the return, each note a little shorter than written.
 static void leadTrack(Buses &b) {
   std::vector<Note> notes;
-  for (size_t k = 0; k < kLeadTune.size(); ++k) parseBar(kLeadTune[k], kSections.ret + static_cast<int>(k), 1.0, notes);
+  parseBars(kLeadTune, kSections.ret, 1.0, notes);
   for (const Note &n : notes) leadNote(b, {n.start, n.len - kStep / 4, n.note, n.vel});
 }
 
 // Bell in the break and an echo of the theme in the outro.
 static void bellTrack(Buses &b) {
   std::vector<Note> notes;
-  for (size_t k = 0; k < kBellBreak.size(); ++k) {
-    parseBar(kBellBreak[k], kSections.brk + static_cast<int>(k), 1.0, notes);
-  }
-  for (size_t k = 0; k < kBellOutro.size(); ++k) {
-    parseBar(kBellOutro[k], kSections.outro + 4 + static_cast<int>(k), 0.7, notes);
-  }
+  parseBars(kBellBreak, kSections.brk, 1.0, notes);
+  parseBars(kBellOutro, kSections.outro + 4, 0.7, notes);
   for (const Note &n : notes) bellNote(b, n);
 }
 
-// Renders every track in the mask into the buses, the drums first.
-static void arrange(Buses &b, unsigned mask) {
-  uint64_t hits = 0;
-  for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, mask, hits);
-  if (mask & kCymbals) crashes(b, hits);
-  if (mask & kRiser) risers(b);
-  if (mask & kBass) bassTrack(b);
-  if (mask & kPad) padTrack(b);
-  if (mask & kArp) arpTrack(b);
-  if (mask & kStabs) stabTrack(b);
-  if (mask & kLead) leadTrack(b);
-  if (mask & kBell) bellTrack(b);
-}
-
-// Buses of the whole piece's length, all silent.
-static Buses silentBuses() {
-  const size_t n = static_cast<size_t>(kTotal);
+// Every track into the buses, the drums first: the kick leaves the ducking shape that the
+// bass, pad, arpeggio, stabs and lead follow. Then the delay and the reverb returns.
+Mix renderSong() {
   Buses b;
-  for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(n, 0.0);
-  return b;
-}
-
-// Sidechain shape first, then every track, then the delay and the reverb returns.
-void renderSong(Mix &out, unsigned mask) {
-  Buses b = silentBuses();
-  // The ducking shape is made from the kick plan even when the kick itself is muted.
-  {
-    Buses shape = silentBuses();
-    uint64_t hits = 0;
-    for (int bar = 0; bar < kBars; ++bar) drumBar(shape, bar, kKick, hits);
-    b.duck.swap(shape.duck);
+  for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(static_cast<size_t>(kTotal), 0.0);
+  uint64_t hits = 0;
+  for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, hits);
+  // Crashes at the starts of the sections and halfway through the long ones.
+  for (int bar : {16, 24, 32, 44, 52, 60, 64}) {
+    crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
   }
-  arrange(b, mask);
+  // Risers into the build, the theme, the return and the outro.
+  riser(b, 7 * kBar, 1, 0.6, 0);
+  riser(b, 14 * kBar, 2, 0.8, 1);
+  riser(b, 42 * kBar, 2, 0.6, 2);
+  riser(b, 62 * kBar, 2, 0.7, 3);
+  bassTrack(b);
+  padTrack(b);
+  arpTrack(b);
+  stabTrack(b);
+  leadTrack(b);
+  bellTrack(b);
   delayFx(b);
   reverbFx(b);
-  out.l.swap(b.l);
-  out.r.swap(b.r);
+  return {std::move(b.l), std::move(b.r)};
 }

@@ -17,24 +17,8 @@ struct Mix {
   std::vector<double> l, r;
 };
 
-// Instruments that can be soloed for listening checks.
-enum Track : unsigned {
-  kKick = 1u << 0,
-  kSnare = 1u << 1,
-  kHats = 1u << 2,
-  kCymbals = 1u << 3,
-  kBass = 1u << 4,
-  kPad = 1u << 5,
-  kArp = 1u << 6,
-  kLead = 1u << 7,
-  kBell = 1u << 8,
-  kRiser = 1u << 9,
-  kStabs = 1u << 10,
-  kAllTracks = (1u << 11) - 1,
-};
-
-// Renders the arrangement (only the tracks in mask) with delay and reverb, unmastered.
-void renderSong(Mix &out, unsigned mask);
+// Renders the arrangement with delay and reverb, unmastered.
+Mix renderSong();
 
 // First bar of each section, and the bar after the last one.
 struct SectionBars {

@@ -1,0 +1,389 @@
+#!/usr/bin/env python3
+"""Mutation testing: injects one small fault at a time into C/C++ sources, rebuilds, runs the
+tests and reports how many of the faults they catch, with every fault that survived."""
+import argparse
+import contextlib
+import json
+import os
+import random
+import re
+import select
+import shlex
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.path.join(ROOT, 'build')
+BUILD_SAN = os.path.join(ROOT, 'build-san')
+BACKUP = os.path.join(ROOT, 'tools', 'mutants', 'backup')
+SAN_LABELS = '^(zare|sanitize)$'
+# The files whose tests also run under the sanitizers: the library and the loaders.
+SANITIZED = re.compile(r'lib/src/|src/util\.cpp$')
+SAN_ENV = {'ASAN_OPTIONS': 'detect_leaks=1:abort_on_error=0',
+           'UBSAN_OPTIONS': 'print_stacktrace=1:halt_on_error=1'}
+FLIP = {'<': '>=', '>=': '<', '>': '<=', '<=': '>', '==': '!=', '!=': '==',
+        '&&': '||', '||': '&&', '+': '-', '-': '+'}
+# Comparisons, logic and arithmetic are only taken with blanks around them, as the project writes
+# them; that keeps template brackets, '->', '<<' and unary signs out.
+SWAP = re.compile(r'(?<=\s)(==|!=|<=|>=|<|>|&&|\|\||\+|-)(?=\s)')
+INT_LITERAL = re.compile(r'(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.\'])')
+NOT_DELETABLE = {'return', 'case', 'default', 'else', 'if', 'for', 'while', 'do', 'switch',
+                 'typedef', 'using', 'static_assert', 'namespace', 'template', 'struct',
+                 'class', 'enum', 'goto', 'extern', 'public', 'private', 'protected'}
+# What is not code: preprocessor lines with their continuations, comments, raw strings, strings
+# and character literals (a quote after a digit is a digit separator).
+NOT_CODE = re.compile(r'''^[ \t]*\#(?:.*\\\n)*.* | //.* | /\*[\s\S]*?(?:\*/|\Z)
+    | R"(?P<d>[^(\s]*)\([\s\S]*?\)(?P=d)" | "(?:\\.|[^"\\\n])*"? | (?<!\d)'(?:\\.|[^'\\\n])*'?''',
+                      re.M | re.X)
+DECLARATION = re.compile(r'^[A-Za-z_][\w:<>,]*(\s*[*&]+\s*|\s+)[A-Za-z_(]')
+
+
+# What replaces a returned value, by the function's return type; None where there is nothing fit.
+def returned_instead(code_lines, index, value):
+    # The signature is the nearest line above that starts in column 0 and has a parenthesis.
+    head = next((line[:line.index('(')].split() for line in reversed(code_lines[:index + 1])
+                 if line[:1].isalpha() and '(' in line), [])
+    rtype = [w for w in head[:-1] if w not in ('static', 'inline', 'constexpr')]
+    if rtype and ('*' in ''.join(rtype) or head[-1].startswith('*')):
+        return None if value in ('nullptr', 'NULL', '0') else 'nullptr'
+    if rtype in ([], ['void']):
+        return None
+    if rtype[-1] == 'bool':
+        return 'true' if value == 'false' else 'false'
+    return '-1' if value == '0' else '0'
+
+
+# True for a line that is one whole statement, follows a finished one and declares nothing.
+def deletable(code, prev):
+    s, word = code.strip(), re.match(r'\w*', code.strip()).group()
+    return (s.endswith(';') and prev.rstrip().endswith((';', '{', '}', ':'))
+            and s.count('(') == s.count(')') and not re.search('[{}]', s)
+            and word not in NOT_DELETABLE
+            and (word in ('delete', 'break', 'continue') or not DECLARATION.match(s)))
+
+
+# Picks n mutants with a fixed seed, one per line and operator before any of them gets a second.
+def choose(candidates, n, seed):
+    # So a table row of twenty literals weighs no more than a line with one comparison.
+    rng, groups = random.Random(seed), {}
+    for m in candidates:
+        groups.setdefault(m[:3], []).append(m)
+    shuffled = [rng.sample(g, len(g)) for g in groups.values()]
+    rng.shuffle(shuffled)
+    depth = max(map(len, shuffled), default=0)
+    return [g[k] for k in range(depth) for g in shuffled if k < len(g)][:n]
+
+
+# Every mutant of one file: (relative path, line number, operator, original line, mutated line).
+def file_mutants(path):
+    with open(path, encoding='utf-8', errors='surrogateescape') as f:
+        text = f.read()
+    # Whatever is not code is blanked out, keeping columns and line breaks.
+    code = NOT_CODE.sub(lambda m: re.sub(r'[^\n]', ' ', m.group()), text).split('\n')
+    lines = text.split('\n')
+    rel = os.path.relpath(path, ROOT)
+    found = []
+    prev = '{'
+    for i, (line, c) in enumerate(zip(lines, code)):
+        def add(op, start, end, new):
+            found.append((rel, i + 1, op, line, line[:start] + new + line[end:]))
+        for m in SWAP.finditer(c):
+            op = {'&&': 'logic', '||': 'logic', '+': 'arith', '-': 'arith'}.get(m.group(), 'cmp')
+            add(op, m.start(), m.end(), FLIP[m.group()])
+        for m in INT_LITERAL.finditer(c):
+            digits, suffix = m.groups()
+            hexa = digits[:2].lower() == '0x'
+            value = int(digits, 16 if hexa else 10)
+            for new in [value + 1] + [0] * (value == 1):
+                add('const', m.start(), m.end(), (hex(new) if hexa else str(new)) + suffix)
+        ret = re.match(r'(\s*return\s+).*;\s*$', c)
+        new = ret and returned_instead(code, i, line[ret.end(1):c.rindex(';')].strip())
+        if new is not None:
+            add('return', ret.end(1), c.rindex(';'), new)
+        if deletable(c, prev):
+            add('delete', len(line) - len(line.lstrip()), len(line), '')
+        if c.strip():
+            prev = c
+    return found
+
+
+# The source files named on the command line, directories standing for their .c/.cpp files.
+def source_files(args):
+    files = []
+    for a in args:
+        p = os.path.abspath(a if os.path.exists(a) else os.path.join(ROOT, a))
+        if not os.path.exists(p):
+            sys.exit(f'mutants: no such file or folder: {a}')
+        files += sorted(os.path.join(p, f) for f in os.listdir(p)
+                        if f.endswith(('.c', '.cpp'))) if os.path.isdir(p) else [p]
+    return files
+
+
+# Puts back every file a killed run left mutated; its backup copy is the original.
+def restore_leftovers():
+    for folder, _, names in os.walk(BACKUP):
+        for name in (n for n in names if not n.endswith('.tmp')):
+            rel = os.path.relpath(os.path.join(folder, name), BACKUP)
+            print(f'mutants: restoring {rel} left mutated by an earlier run')
+            restore(os.path.join(ROOT, rel))
+
+
+# Replaces a file by its mutant, after keeping the original on disk where the next run finds it.
+def write_mutant(path, text):
+    backup = os.path.join(BACKUP, os.path.relpath(path, ROOT))
+    os.makedirs(os.path.dirname(backup), exist_ok=True)
+    shutil.copy(path, backup + '.tmp')
+    os.replace(backup + '.tmp', backup)
+    with open(path, 'w', encoding='utf-8', errors='surrogateescape') as f:
+        f.write(text)
+
+
+# Moves the original back from its backup, with a new time stamp so that ninja rebuilds it.
+def restore(path):
+    backup = os.path.join(BACKUP, os.path.relpath(path, ROOT))
+    if os.path.exists(backup):
+        os.utime(backup)
+        os.replace(backup, path)
+
+
+# Runs a command; its process group is killed after, so nothing a mutant started lives on.
+def run(cmd, env=None, timeout=None, cwd=ROOT):
+    p = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                         text=True, errors='replace', start_new_session=True)
+    try:
+        out = p.communicate(timeout=timeout)[0]
+        return p.returncode, out
+    finally:
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(p.pid, signal.SIGKILL)
+        p.wait()
+
+
+# Starts an Xvfb on a free display when DISPLAY is unset or does not answer; returns it or None.
+def ensure_display(env):
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        if env.get('DISPLAY') and run(['xdpyinfo'], env, timeout=10)[0] == 0:
+            return None
+    r, w = os.pipe()
+    xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '1280x1024x24',
+                             '-nolisten', 'tcp'], pass_fds=(w,), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(w)
+    number = os.read(r, 32).decode().strip() if select.select([r], [], [], 10)[0] else ''
+    os.close(r)
+    if not number:
+        xvfb.kill()
+        sys.exit('mutants: could not start Xvfb')
+    env['DISPLAY'] = ':' + number
+    return xvfb
+
+
+# Configures a build folder, as ./test.sh does when there is none, with the compile commands kept.
+def configure(build, extra):
+    cmd = ['cmake', '-S', ROOT, '-B', build, '-DCMAKE_EXPORT_COMPILE_COMMANDS=ON']
+    if not os.path.exists(os.path.join(build, 'CMakeCache.txt')):
+        cmd += ['-G', 'Ninja', '-DPARKHAUS_WERROR=ON', '-DPARKHAUS_TESTS=ON',
+                '-DPARKHAUS_BENCH=OFF'] + extra
+    rc, out = run(cmd)
+    if rc:
+        sys.exit(f'mutants: configuring {build} failed:\n{out}')
+
+
+# The compile commands of each source file, with debug information and outputs taken out.
+def compile_commands():
+    with open(os.path.join(BUILD, 'compile_commands.json')) as f:
+        entries = json.load(f)
+    commands = {}
+    for e in entries:
+        args = e.get('arguments') or shlex.split(e['command'])
+        drop = {i + 1 for i, a in enumerate(args) if a in ('-o', '-MF', '-MT', '-MQ')}
+        args = [a for i, a in enumerate(args) if i not in drop and i + 1 not in drop
+                and a not in ('-MD', '-MMD') and not re.fullmatch(r'-g(gdb)?\d?', a)]
+        commands.setdefault(os.path.abspath(e['file']), []).append((e['directory'], args))
+    return commands
+
+
+# The object code of a file as it now stands, one per compile command; None if it does not compile.
+def object_code(commands):
+    objects = []
+    with tempfile.TemporaryDirectory() as tmp:
+        for directory, args in commands:
+            obj = os.path.join(tmp, 'mutant.o')
+            if run(args + ['-o', obj], cwd=directory)[0]:
+                return None
+            with open(obj, 'rb') as f:
+                objects.append(f.read())
+    return objects
+
+
+# Two passes of the g++ suite, the tests that took over 10 s last time in the second one.
+def test_passes():
+    # A quick test then catches a mutant without waiting for the slow ones.
+    try:
+        with open(os.path.join(BUILD, 'Testing', 'Temporary', 'CTestCostData.txt')) as f:
+            rows = [line.split() for line in f.read().split('---')[0].splitlines()]
+    except OSError:
+        return [[]]
+    slow = '|'.join(r[0] for r in rows if len(r) == 3 and float(r[2]) > 10)
+    return [['-E', f'^({slow})$'], ['-R', f'^({slow})$']] if slow else [[]]
+
+
+# Runs a ctest selection and returns the tests that failed and fail again when run alone.
+def failures(cmd, env):
+    # A test may fail now and then under load; if it passes alone, the selection runs once more.
+    for _ in range(2):
+        rc, out = run(cmd, env)
+        listed = re.findall(r'^\s*\d+ - (\S+) \(', out.split('tests FAILED:')[-1], re.M)
+        names = (listed or ['?']) if rc else []
+        if not names or run(cmd + ['-R', f'^({"|".join(names)})$'], env)[0]:
+            return names
+    return []
+
+
+# Builds and runs the g++ suite, then maybe the sanitizer one: outcome and tests that failed.
+def test_mutant(ctx, san):
+    jobs = ['-j', str(ctx['jobs'])]
+    if run(['cmake', '--build', BUILD] + jobs)[0]:
+        return 'uncompilable', []
+    ctest = ['ctest', '--stop-on-failure', '--timeout', str(ctx['timeout'])] + jobs
+    for selection in ctx['passes']:
+        failed = failures(ctest + ['--test-dir', BUILD] + selection, ctx['env'])
+        if failed:
+            return 'killed', failed
+    if san:
+        if run(['cmake', '--build', BUILD_SAN] + jobs + ['--target'] + ctx['san_targets'])[0]:
+            return 'uncompilable', []
+        failed = failures(ctest + ['--test-dir', BUILD_SAN, '-L', SAN_LABELS], ctx['san_env'])
+        if failed:
+            return 'killed', ['san:' + t for t in failed]
+    return 'survived', []
+
+
+# Configures and builds, and checks that the unmutated code passes, or every mutant looks caught.
+def prepare(ctx, san):
+    configure(BUILD, [])
+    if san:
+        configure(BUILD_SAN, ['-DCMAKE_C_COMPILER=clang', '-DCMAKE_CXX_COMPILER=clang++',
+                              '-DPARKHAUS_SANITIZE=ON', '-DPARKHAUS_FUZZ=OFF'])
+        out = run(['ctest', '--test-dir', BUILD_SAN, '-L', SAN_LABELS, '--show-only=json-v1'])[1]
+        tests = json.loads(out[out.index('{'):])['tests']
+        ctx['san_targets'] = sorted({os.path.basename(t['command'][0]) for t in tests})
+        if run(['cmake', '--build', BUILD_SAN, '-j', str(ctx['jobs'])])[0]:
+            sys.exit('mutants: the sanitizer build fails without mutants')
+    print('mutants: checking that the unmutated code builds and passes its tests', flush=True)
+    outcome, failed = test_mutant(ctx, san)
+    if outcome != 'survived':
+        sys.exit(f'mutants: without mutants the code is {outcome}: {" ".join(failed)}')
+    ctx['passes'] = test_passes()
+    ctx['commands'] = compile_commands()
+
+
+# Tries one mutant, restoring the file whatever happens, and returns its outcome and failed tests.
+def try_mutant(ctx, mutant):
+    rel, number, _, _, new_line = mutant
+    path = os.path.join(ROOT, rel)
+    with open(path, encoding='utf-8', errors='surrogateescape') as f:
+        lines = f.read().split('\n')
+    lines[number - 1] = new_line
+    try:
+        write_mutant(path, '\n'.join(lines))
+        objects = object_code(ctx['commands'].get(path, []))
+        if objects is None:
+            return 'uncompilable', []
+        if objects == ctx['originals'][path]:
+            return 'equivalent', []
+        return test_mutant(ctx, bool(SANITIZED.match(rel)))
+    finally:
+        restore(path)
+
+
+# The number of mutants with each outcome, saved with every result as JSON when asked for.
+def tally(results, opts):
+    count = {k: sum(r['outcome'] == k for r in results)
+             for k in ('killed', 'survived', 'uncompilable', 'equivalent')}
+    if opts.json:
+        with open(opts.json, 'w') as f:
+            json.dump({'command': sys.argv, 'counts': count, 'results': results}, f, indent=1)
+    return count
+
+
+# Prints the score and the survivors.
+def report(results, opts, seconds):
+    count = tally(results, opts)
+    scored = count['killed'] + count['survived']
+    share = f' = {100 * count["killed"] / scored:.1f} %' if scored else ''
+    print(f'\nScore: {count["killed"]} killed / {scored} compiled with changed object code{share}')
+    print(f'Skipped: {count["uncompilable"]} uncompilable, {count["equivalent"]} equivalent; '
+          f'{len(results)} mutants in {seconds / 60:.1f} min')
+    survivors = [r for r in results if r['outcome'] == 'survived']
+    print('Survivors:' if survivors else 'No survivors.')
+    for r in survivors:
+        print(f'  {r["file"]}:{r["line"]}  {r["original"].strip()} => {r["mutated"].strip()}')
+
+
+# Rebuilds the restored sources, so that no mutant's code stays in the build folders.
+def rebuild(ctx, san):
+    print('mutants: rebuilding the restored sources', flush=True)
+    with contextlib.suppress(KeyboardInterrupt):
+        for build in [BUILD] + [BUILD_SAN] * san:
+            run(['cmake', '--build', build, '-j', str(ctx['jobs'])])
+
+
+# Picks the mutants with the seed, then tries them one by one: a line each, the score at the end.
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('files', nargs='+', metavar='FILE', help='source files or folders')
+    parser.add_argument('-n', type=int, default=20, help='number of mutants (default 20)')
+    parser.add_argument('--seed', type=int, default=1, help='seed of the choice (default 1)')
+    parser.add_argument('--jobs', '-j', type=int, default=2, help='build and test jobs')
+    parser.add_argument('--timeout', type=int, default=120, help='seconds per test (default 120)')
+    parser.add_argument('--list', action='store_true', help='only list the chosen mutants')
+    parser.add_argument('--json', help='save the results to this file')
+    opts = parser.parse_args()
+    # SIGTERM raises KeyboardInterrupt like Ctrl-C, so that the finally blocks clean up.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    restore_leftovers()
+    candidates = [m for path in source_files(opts.files) for m in file_mutants(path)]
+    chosen = choose(candidates, opts.n, opts.seed)
+    if opts.list:
+        for i, (rel, number, op, old, new) in enumerate(chosen, 1):
+            print(f'{i:4} {rel}:{number} {op}  {old.strip()} => {new.strip()}')
+        return
+    env = {**os.environ, 'SDL_AUDIODRIVER': os.environ.get('SDL_AUDIODRIVER', 'dummy')}
+    xvfb, results, start = ensure_display(env), [], time.time()
+    ctx = {'env': env, 'san_env': {**env, **SAN_ENV}, 'jobs': opts.jobs, 'timeout': opts.timeout,
+           'passes': [[]]}
+    san = any(SANITIZED.match(m[0]) for m in chosen)
+    try:
+        print(f'mutants: X display {env["DISPLAY"]}', flush=True)
+        prepare(ctx, san)
+        paths = {os.path.join(ROOT, m[0]) for m in chosen}
+        ctx['originals'] = {p: object_code(ctx['commands'].get(p, [])) for p in paths}
+        if not all(ctx['originals'].values()):
+            sys.exit('mutants: not compiled by the build: ' + ' '.join(
+                os.path.relpath(p, ROOT) for p in paths if not ctx['originals'][p]))
+        for i, mutant in enumerate(chosen, 1):
+            began = time.time()
+            outcome, failed = try_mutant(ctx, mutant)
+            seconds = time.time() - began
+            results.append(dict(zip(('file', 'line', 'operator', 'original', 'mutated'), mutant),
+                                outcome=outcome, failed=failed, seconds=round(seconds, 1)))
+            print(f'[{i:3}/{len(chosen)}] {mutant[0]}:{mutant[1]} {mutant[2]:6} {outcome:12} '
+                  f'{seconds:6.1f} s  ' + ' '.join(failed[:3]), flush=True)
+            tally(results, opts)
+    except KeyboardInterrupt:
+        print('mutants: interrupted; the sources are restored', flush=True)
+    finally:
+        if xvfb:
+            xvfb.terminate()
+            xvfb.wait()
+    report(results, opts, time.time() - start)
+    rebuild(ctx, san)
+
+
+if __name__ == '__main__':
+    main()
