@@ -1,4 +1,4 @@
-// Fuzz target: the pack reader must refuse any damaged pack without reading outside it.
+// Fuzzes the pack tool's reader: it must refuse any damaged pack without reading outside it.
 #include "packfmt.h"
 
 #include <cstddef>
