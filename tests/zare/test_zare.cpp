@@ -79,6 +79,8 @@ TEST(ZareTrace, EachMessageFormatsItsOneValue) {
   EXPECT_EQ(c.trace().size(), 990u);
   EXPECT_EQ(zl_trace(zl(c.lib), ZL_NUM_MSGS, 0), -1);
   EXPECT_EQ(zl_trace(zl(c.lib), -1, 0), -1);
+  EXPECT_STREQ(zare_getTrace(nullptr), "");
+  EXPECT_EQ(zare_lastError(nullptr), -1);
   // One buffer serves every context and the next call overwrites it.
   Lib other({});
   zl_trace(zl(other.lib), ZL_MSG_IHDR, 0);
@@ -169,6 +171,7 @@ TEST(ZarePack, DamagedPacksAreRefusedWithoutReadingPastThem) {
       {[&](Bytes &p) { setLe32(&p[entryOffset(good, 2) + 3], size - entryOffset(good, 2) - 7); }, "data/tex-cow-env.png", ""},
       {[&](Bytes &p) { p[size - 7] = 'X'; }, "data/tex-cow-env.png", ""},
       {[](Bytes &p) { p.resize(8); setLe32(&p[4], 5); }, "a", "Size: 5couldn't find a"},
+      {[](Bytes &p) { p.resize(8); setLe32(&p[4], 8); }, "a", "Size: 8Dir offset: 8couldn't find a"},
   };
   for (const auto &k : cases) {
     Bytes pack = good;
@@ -205,6 +208,7 @@ TEST(ZarePack, EntryFieldsAreReadOnlyInsideThePack) {
   EXPECT_EQ(zare_dar_getSize(exact.data(), 65536 - 6), -1);
   const Bytes empty = makePack({{"a", {1}}, {"b", {}}});
   EXPECT_EQ(zare_dar_getSize(empty.data(), int32_t(entryOffset(empty, 1))), 0);
+  EXPECT_EQ(zare_dar_getData(empty.data(), int32_t(entryOffset(empty, 1))), empty.data() + entryOffset(empty, 1) + 7);
 }
 
 // Decodes png as "data/img.png" of a pack; checks it against libpng's reading of the same bytes.
@@ -360,22 +364,29 @@ TEST(ZarePng, EachFailureHasItsResultMessageAndTrace) {
                   "png loadFromMem -1", "filter");
   }
   expectSameAsLibpng(rows(0, 8), "filter 0 rows");
-  // An RGB image decodes in the decoder, but no indexed image record is made of it.
-  Bytes ihdr(13, 0);
-  setBe32(&ihdr[0], 5);
-  setBe32(&ihdr[4], 4);
-  ihdr[8] = 8;
-  ihdr[9] = 2;
-  const Bytes rgb = withRows(joinChunks({{"IHDR", ihdr}, {"IEND", {}}}), Bytes(4 * 16, 0));
-  expectFailure(rgb, "data/img.png", -1, "", "IHDRIDATIENDpng loadFromMem -1", "RGB");
-  zare_lib_t *lib = zare_new();
-  zare_png_t *png = zare_png_new(lib);
-  zare_memfile_t mf = {const_cast<uint8_t *>(rgb.data()), int32_t(rgb.size()), 0};
-  ASSERT_EQ(zare_png_loadFromMem(png, &mf), 0);
-  EXPECT_EQ(png->iSize, 60u);
-  zare_png_delete(&png);
-  EXPECT_EQ(png, nullptr);
-  zare_delete(lib);
+  // Other colour types and 16-bit samples decode in the decoder to rows of their own size, but no
+  // indexed image record is made of them.
+  for (auto [type, depth, bytes] : {std::tuple{0, 8, 1}, {2, 8, 3}, {4, 8, 2}, {6, 8, 4}, {0, 16, 2}, {6, 16, 8}}) {
+    Bytes ihdr(13, 0);
+    setBe32(&ihdr[0], 5);
+    setBe32(&ihdr[4], 4);
+    ihdr[8] = uint8_t(depth);
+    ihdr[9] = uint8_t(type);
+    Bytes raw, pixels;
+    for (int y = 0; y < 4; ++y) {
+      raw.push_back(0);
+      for (int x = 0; x < 5 * bytes; ++x) raw.push_back(uint8_t(x * 7 + y)), pixels.push_back(uint8_t(x * 7 + y));
+    }
+    const Bytes png = withRows(joinChunks({{"IHDR", ihdr}, {"IEND", {}}}), raw);
+    expectFailure(png, "data/img.png", -1, "", "IHDRIDATIENDpng loadFromMem -1", "type " + std::to_string(type));
+    Lib c({});
+    zare_png_t *decoder = zare_png_new(c.lib);
+    zare_memfile_t mf = {const_cast<uint8_t *>(png.data()), int32_t(png.size()), 0};
+    ASSERT_EQ(zare_png_loadFromMem(decoder, &mf), 0) << type;
+    EXPECT_EQ(Bytes(decoder->pData, decoder->pData + decoder->iSize), pixels) << "colour type " << type;
+    zare_png_delete(&decoder);
+    EXPECT_EQ(decoder, nullptr);
+  }
 }
 
 // Every file of the damaged folder is refused without a read out of bounds; only those cut
@@ -470,17 +481,24 @@ TEST(ZarePng, HeaderPaletteAndDataRecords) {
   EXPECT_EQ(zare_png_delete(&png), 0);
 }
 
-TEST(ZarePng, FileUtilities) {
+// The descriptors this process has open.
+size_t openDescriptors() {
+  return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+TEST(ZarePng, FileUtilitiesCloseWhatTheyOpen) {
   const Indexed img = makeImage(33, 21, 40, true, 77);
   const std::string dir = testing::TempDir(), path = dir + "zare-test.png", raw = dir + "zare-test.raw";
   std::string error;
   ASSERT_TRUE(fileWrite(path, writePng(img, 100), error));
   Lib c({});
+  const size_t descriptors = openDescriptors();
   zare_png_t *p = zare_png_new(c.lib);
   ASSERT_EQ(zare_png_loadFromFile(p, path.c_str()), 0);
   ASSERT_EQ(zare_png_saveRAW(p, raw.c_str()), 0);
   EXPECT_EQ(fileRead(raw), img.indices);
   EXPECT_EQ(zare_png_saveRAW(p, (dir + "no/such/x.raw").c_str()), -1);
+  EXPECT_EQ(zare_png_saveRAW(p, "/dev/full"), -1);
   testing::internal::CaptureStdout();
   zare_png_printInfo(p);
   zare_png_printInfo(nullptr);
@@ -492,7 +510,9 @@ TEST(ZarePng, FileUtilities) {
   EXPECT_EQ(zare_png_loadFromFile(p, (dir + "no-such.png").c_str()), -1);
   EXPECT_EQ(zare_png_saveRAW(p, raw.c_str()), -1);
   EXPECT_EQ(zare_png_loadFromFile(p, raw.c_str()), 4097);
+  EXPECT_EQ(zare_png_loadFromFile(p, dir.c_str()), -1);
   zare_png_delete(&p);
+  EXPECT_EQ(openDescriptors(), descriptors);
   std::filesystem::remove(path);
   std::filesystem::remove(raw);
 }
