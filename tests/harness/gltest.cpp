@@ -13,9 +13,7 @@
 void gltestResetGlobals() {
   t = 0.0f;
   startTime = 0;
-  cam[0] = 0.0f;
-  cam[1] = 0.0f;
-  cam[2] = 5.0f;
+  cam[0] = cam[1] = 0.0f, cam[2] = 5.0f;
   shadeModel = GL_SMOOTH;
   aspect = 1.0;
   for (GLuint &name : texture) name = 0;

@@ -7,6 +7,7 @@
 #include <numeric>
 #include <string>
 
+#include "failalloc.h"
 #include "files.h"
 #include "globals.h"
 #include "gltest.h"
@@ -14,28 +15,6 @@
 #include "packfmt.h"
 #include "pngwrite.h"
 #include "util.h"
-
-static long failIn = -1;    // allocations left before the failing one; below zero none fails
-static long live = 0;       // blocks allocated through the wrappers and not yet freed
-static size_t largest = 0;  // the largest block asked for since the last reset
-
-// Notes the size asked for; true for the allocation that is to fail.
-static bool failNow(size_t n) {
-  largest = n > largest ? n : largest;
-  return failIn >= 0 && failIn-- == 0;
-}
-
-// The allocators as the code under test sees them: each counts its blocks, or fails when told to.
-extern "C" {
-void *__real_malloc(size_t n);
-void *__real_calloc(size_t n, size_t size);
-void *__real_realloc(void *p, size_t n);
-void __real_free(void *p);
-void *__wrap_malloc(size_t n) { return failNow(n) ? nullptr : (++live, __real_malloc(n)); }
-void *__wrap_calloc(size_t n, size_t s) { return failNow(n * s) ? nullptr : (++live, __real_calloc(n, s)); }
-void *__wrap_realloc(void *p, size_t n) { return failNow(n) ? nullptr : (live += !p, __real_realloc(p, n)); }
-void __wrap_free(void *p) { live -= p != nullptr, __real_free(p); }
-}
 
 namespace {
 
@@ -149,8 +128,8 @@ TEST(Loaders, EveryFileGivesItsMessageAndRecordFromAFileAndFromAPipe) {
       std::vector<int> fields;
       Bytes data, want = r.data;  // a mesh's data is the file's bytes after the header, as stored
       if (!r.isTga && !r.fields.empty()) want.assign(&r.file[10], &r.file[10] + r.fields[1] * r.fields[3]);
-      const long before = live;
-      largest = 0;
+      const long before = liveBlocks;
+      largestAsked = 0;
       failIn = r.failAt;
       const std::string out = printed([&] {
         if (util_image_t *i = r.isTga ? util_imageFromTGA(path.c_str()) : nullptr) {
@@ -168,9 +147,9 @@ TEST(Loaders, EveryFileGivesItsMessageAndRecordFromAFileAndFromAPipe) {
       failIn = -1;
       const size_t at = r.message.find("%s");
       EXPECT_EQ(out, at == std::string::npos ? r.message : std::string(r.message).replace(at, 2, path));
-      EXPECT_EQ(live, before);
+      EXPECT_EQ(liveBlocks, before);
       // A regular file is measured before anything is allocated for it.
-      EXPECT_LE(largest, pipe || r.message.find("truncated") == std::string::npos ? SIZE_MAX : 0);
+      EXPECT_LE(largestAsked, pipe || r.message.find("truncated") == std::string::npos ? SIZE_MAX : 0);
       EXPECT_EQ(fields, r.fields);
       EXPECT_EQ(data, want);
     }
@@ -256,7 +235,7 @@ TEST_F(LoadersGl, TgaTexturesHaveFourComponentsAndAFailureTouchesNothing) {
   for (int i : {4, 5, 6, 7, 0, 1, 2, 3}) want.insert(want.end(), {uint8_t(200 + i), uint8_t(10 * i), uint8_t(i), uint8_t(30 * i)});
   const int good = source(tga(0, 0, 2, 0, 0, 4, 2, 32, stored), false), bad = source(tga(0, 0, 2, 0, 0, 1, 1, 24, stored), false);
   GLuint name = 0;
-  const long before = live;
+  const long before = liveBlocks;
   EXPECT_EQ(printed([&] { util_textureFromTGA(&name, ("/proc/self/fd/" + std::to_string(good)).c_str()); }), "");
   expectTexture(name, 4, want);
   for (const std::string &path : {"/proc/self/fd/" + std::to_string(bad), std::string("data/none.tga")}) {
@@ -266,7 +245,7 @@ TEST_F(LoadersGl, TgaTexturesHaveFourComponentsAndAFailureTouchesNothing) {
     EXPECT_EQ(query(GL_TEXTURE_BINDING_2D, -1), GLint(name));
     EXPECT_FALSE(glIsTexture(name + 1));
   }
-  EXPECT_EQ(live, before);
+  EXPECT_EQ(liveBlocks, before);
   close(good), close(bad);
 }
 
@@ -293,7 +272,7 @@ GLuint pngTexture(const char *name, const char *mask, long n, std::string &out, 
     packWrite({{"data/colour.png", png(4, kColour)}, {"data/mask.png", png(4, kMask)}, {"data/wide.png", png(8, wide)},
                {"data/small.png", png(2, Bytes(4, 1))}, {"data/broken.png", broken}}, pack, error);
   }
-  const long before = live;
+  const long before = liveBlocks;
   zare_lib_t *lib = zare_new();
   zare_dar_add(lib, reinterpret_cast<zare_data_t *>(pack.data()));
   GLuint tex = 99;
@@ -302,7 +281,7 @@ GLuint pngTexture(const char *name, const char *mask, long n, std::string &out, 
   failed = n >= 0 && failIn < 0;
   failIn = -1;
   zare_delete(lib);
-  EXPECT_EQ(live, before);
+  EXPECT_EQ(liveBlocks, before);
   return tex;
 }
 

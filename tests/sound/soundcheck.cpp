@@ -1,7 +1,6 @@
 // Helpers of the sound tests.
 #include "soundcheck.h"
 
-#include <lame/lame.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,30 +10,18 @@
 #include <vector>
 
 #include "files.h"
+#include "master.h"
 #include "mp3mem.h"
 
 Bytes makeTestMp3(double seconds) {
-  const int frames = static_cast<int>(seconds * 44100);
-  std::vector<short> pcm(static_cast<size_t>(frames) * 2);
-  for (int i = 0; i < frames; ++i) {
+  Pcm16 pcm;
+  for (int i = 0; i < static_cast<int>(seconds * 44100); ++i) {
     const double t = i / 44100.0;
-    // Cosines start at full level, so the first decoded samples are already non-zero.
-    pcm[2 * i] = static_cast<short>(12000.0 * std::cos(2.0 * M_PI * 440.0 * t));
-    pcm[2 * i + 1] = static_cast<short>(9000.0 * std::cos(2.0 * M_PI * (660.0 + 200.0 * t) * t));
+    pcm.samples.push_back(static_cast<int16_t>(12000.0 * std::cos(2.0 * M_PI * 440.0 * t)));
+    pcm.samples.push_back(static_cast<int16_t>(9000.0 * std::cos(2.0 * M_PI * (660.0 + 200.0 * t) * t)));
   }
-  lame_global_flags *lame = lame_init();
-  lame_set_in_samplerate(lame, 44100);
-  lame_set_brate(lame, 128);
-  lame_set_bWriteVbrTag(lame, 1);
-  Bytes mp3(static_cast<size_t>(1.25 * frames + 7200));
-  int n = lame_init_params(lame) < 0 ? 0 : lame_encode_buffer_interleaved(lame, pcm.data(), frames, mp3.data(), int(mp3.size()));
-  n += lame_encode_flush(lame, mp3.data() + n, int(mp3.size()) - n);
-  mp3.resize(size_t(std::max(n, 0)));
-  // The info frame was written as a placeholder in front; the final one takes its place.
-  unsigned char tag[2880];
-  const size_t tagSize = lame_get_lametag_frame(lame, tag, sizeof tag);
-  if (tagSize > 0 && tagSize <= mp3.size()) std::copy(tag, tag + tagSize, mp3.begin());
-  lame_close(lame);
+  Bytes mp3;
+  encodeMp3Cbr128(pcm, mp3);
   return mp3;
 }
 

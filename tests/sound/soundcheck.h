@@ -1,4 +1,4 @@
-// Helpers of the sound tests: MP3s made with LAME, reference decoding, and what SDL's disk audio
+// Helpers of the sound tests: MP3s made with the tune tool's encoder, reference decoding, and what SDL's disk audio
 // driver wrote laid against the reference.
 #ifndef PARKHAUS_SOUNDCHECK_H
 #define PARKHAUS_SOUNDCHECK_H
@@ -11,8 +11,7 @@
 // Bytes of PCM per second at 44.1 kHz, stereo, signed 16-bit.
 constexpr size_t kPcmBytesPerSecond = 44100 * 4;
 
-// A stereo test signal (two tones, loud from the first sample) of the given length as a 128 kbps
-// CBR MP3 at 44.1 kHz, with LAME's info frame so that decoders trim its padding exactly.
+// A stereo test signal (two tones) of the given length as a 128 kbps CBR MP3 at 44.1 kHz.
 Bytes makeTestMp3(double seconds);
 
 // The MP3 decoded to interleaved signed 16-bit stereo at the given rate, as bytes.
