@@ -9,7 +9,7 @@ PARKHAUS_BUILD_PACKAGES=(
   xvfb xauth x11-utils xdotool ffmpeg
 )
 PARKHAUS_TEST_PACKAGES=(
-  libgtest-dev libspng-dev pngcheck valgrind
+  libgtest-dev libspng-dev valgrind
 )
 
 # Installs whichever of the named packages are missing.
