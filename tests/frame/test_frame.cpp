@@ -216,7 +216,7 @@ TEST_F(Frame, CreditsTiltSlideAndStretchWithTimeAndVanishWhileMirrored) {
     ASSERT_GT(corners.size(), 2u);
     auto near = [](std::array<float, 2> a, float x, float y) { return std::hypot(a[0] - x, a[1] - y) < 0.05f; };
     EXPECT_TRUE(near(corners[0], x1, y1) && near(corners[1], x1 + dx, y1 + dy));
-    EXPECT_EQ(std::count_if(corners.begin(), corners.end(), [&](auto c) { return near(c, x9, y9); }), 1);
+    EXPECT_EQ(std::count_if(corners.begin(), corners.end(), [&, x = x9, y = y9](auto c) { return near(c, x, y); }), 1);
   }
   // Width factor 0.3 sin(t/4) + 0.2 < 0 from 15.49 to 22.21 s, every 8 pi s: mirrored, front faces, culled.
   for (float at : {18.0f, 40.5f, 40.75f, 43.0f, 47.2f, 47.5f, 50.0f}) {
