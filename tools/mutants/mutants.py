@@ -248,11 +248,12 @@ def prepare(ctx, san):
     configure(BUILD, [])
     if san:
         configure(BUILD_SAN, ['-DCMAKE_C_COMPILER=clang', '-DCMAKE_CXX_COMPILER=clang++', '-DPARKHAUS_SANITIZE=ON'])
+        if run(['cmake', '--build', BUILD_SAN, '-j', str(ctx['jobs'])])[0]:
+            sys.exit('mutants: the sanitizer build fails without mutants')
+        # CTest names a test's program only once it has been built.
         out = run(['ctest', '--test-dir', BUILD_SAN, '-L', SAN_LABELS, '--show-only=json-v1'])[1]
         tests = json.loads(out[out.index('{'):])['tests']
         ctx['san_targets'] = sorted({os.path.basename(t['command'][0]) for t in tests})
-        if run(['cmake', '--build', BUILD_SAN, '-j', str(ctx['jobs'])])[0]:
-            sys.exit('mutants: the sanitizer build fails without mutants')
     if run(['cmake', '--build', BUILD, '-j', str(ctx['jobs'])])[0]:
         sys.exit('mutants: the build fails without mutants')
     ctx['seen'], ctx['all'], ctx['slow'] = test_programs(BUILD), True, set()
