@@ -401,6 +401,7 @@ TEST(ZarePng, ChunkReaderStaysInsideTheData) {
   EXPECT_STREQ(pc->type, "IDAT");
   EXPECT_EQ(Bytes(pc->pData, pc->pData + 3), (Bytes{1, 2, 3}));
   EXPECT_EQ(mf.iPos, 15);
+  EXPECT_EQ(zare_png_ntohl(pc->crc), getBe32(&c[c.size() - 4]));
   zare_png_chunkDelete(&pc);
   EXPECT_EQ(pc, nullptr);
   EXPECT_EQ(zare_png_chunkNext(&mf), nullptr);

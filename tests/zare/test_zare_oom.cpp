@@ -67,6 +67,17 @@ TEST(ZareOutOfMemory, ContextTraceAndMemoryFile) {
     EXPECT_EQ(std::string(zare_getTrace(lib)).substr(std::string(zare_getTrace(lib)).size() - 25),
               "zare_png_newOUT OF MEMORY") << n;
   }
+  // Decompressing again replaces the rows, and the old ones are freed. With the trace window
+  // full, each new text frees the oldest.
+  const Bytes bytes = writePng(makeImage(8, 4, 3, true, 1));
+  zare_memfile_t mf = {const_cast<uint8_t *>(bytes.data()), int32_t(bytes.size()), 0};
+  for (int i = 0; i < 10; ++i) zl_trace(reinterpret_cast<zl_t *>(lib), ZL_MSG_IDAT, 0);
+  const long before = liveBlocks;
+  zare_png_t *png = zare_png_new(lib);
+  ASSERT_EQ(zare_png_loadFromMem(png, &mf), 0);
+  EXPECT_EQ(zare_png_decompress(png), 0);
+  zare_png_delete(&png);
+  EXPECT_EQ(liveBlocks, before);
   zare_delete(lib);
 }
 
