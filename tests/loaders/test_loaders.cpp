@@ -245,6 +245,9 @@ TEST_F(LoadersGl, TgaTexturesHaveFourComponentsAndAFailureTouchesNothing) {
     EXPECT_EQ(query(GL_TEXTURE_BINDING_2D, -1), GLint(name));
     EXPECT_FALSE(glIsTexture(name + 1));
   }
+  GLuint next = 0;  // one name for the texture, none for the failures: Mesa hands out the next one
+  glGenTextures(1, &next);
+  EXPECT_EQ(next, name + 1);
   EXPECT_EQ(liveBlocks, before);
   close(good), close(bad);
 }
