@@ -78,6 +78,18 @@ TEST(ZareOutOfMemory, ContextTraceAndMemoryFile) {
   EXPECT_EQ(zare_png_decompress(png), 0);
   zare_png_delete(&png);
   EXPECT_EQ(liveBlocks, before);
+  // No memory for the image data's record gives -1, none for its buffer -2.
+  png = zare_png_new(lib);
+  Bytes ihdr = {0, 0, 0, 4, 0, 0, 0, 3, 8, 3, 0, 0, 0}, part(5, 1);
+  zare_png_chunk_t header = {13, "IHDR", ZARE_PNG_IHDR, 0, ihdr.data(), 0};
+  zare_png_chunk_t idat = {5, "IDAT", ZARE_PNG_IDAT, 0, part.data(), 0};
+  ASSERT_EQ(zare_png_addIHDRFromChunk(png, &header), 0);
+  for (long n : {0, 1}) {
+    failIn = n;
+    EXPECT_EQ(zare_png_addIDATFromChunk(png, &idat), -1 - n);
+    failIn = -1;
+  }
+  zare_png_delete(&png);
   zare_delete(lib);
 }
 
