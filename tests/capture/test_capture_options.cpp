@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "options.h"
-#include "progress.h"
 
 namespace {
 
@@ -122,12 +121,6 @@ TEST(CaptureSpan, TimeAndSamplePositionsOfAFrame) {
   EXPECT_EQ(captureSampleAt(1, 60.0), 735);
   EXPECT_EQ(captureSampleAt(12, 24.0), 22050);
   EXPECT_EQ(captureSampleAt(1, 24.0), 1838);  // 1837.5 rounds up
-}
-
-TEST(CaptureProgressText, FramesRateAndTimeLeft) {
-  EXPECT_EQ(captureProgressText(0, 600, 0.0), "0/600 frames");
-  EXPECT_EQ(captureProgressText(120, 600, 2.0), "120/600 frames  60.0 fps  0:08 left");
-  EXPECT_EQ(captureProgressText(10, 36010, 1.0), "10/36010 frames  10.0 fps  60:00 left");
 }
 
 }  // namespace
