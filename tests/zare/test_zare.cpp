@@ -90,7 +90,7 @@ TEST(ZareTrace, EachMessageFormatsItsOneValue) {
   EXPECT_STREQ(first, "StartedIHDRPLTE");
 }
 
-const std::vector<std::pair<std::string, Bytes>> kFiles = {
+const std::vector<PackInput> kFiles = {
     {"data/organ.png", {1, 2, 3, 4, 5}}, {"data/tune.mp3", Bytes(40, 7)}, {"data/tex-cow-env.png", {9}}};
 
 TEST(ZarePack, FindsEachFileInPlaceAndTracesTheLookup) {
@@ -99,9 +99,9 @@ TEST(ZarePack, FindsEachFileInPlaceAndTracesTheLookup) {
     zare_memfile_t *mf = zare_memfile_new(c.lib);
     ASSERT_TRUE(mf && !mf->pData && !mf->iSize && !mf->iPos);
     mf->iPos = 3;
-    ASSERT_EQ(zare_memfile_load(c.lib, mf, kFiles[k].first.c_str()), 0);
+    ASSERT_EQ(zare_memfile_load(c.lib, mf, kFiles[k].name.c_str()), 0);
     EXPECT_EQ(mf->pData, c.pack.data() + entryOffset(c.pack, k) + 7);
-    EXPECT_EQ(Bytes(mf->pData, mf->pData + mf->iSize), kFiles[k].second);
+    EXPECT_EQ(Bytes(mf->pData, mf->pData + mf->iSize), kFiles[k].data);
     EXPECT_EQ(mf->iPos, 0);
     free(mf);
     if (k != 1) continue;

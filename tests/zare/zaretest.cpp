@@ -10,12 +10,10 @@
 #include "packfmt.h"
 #include "pngwrite.h"
 
-Bytes makePack(const std::vector<std::pair<std::string, Bytes>> &files) {
-  std::vector<PackInput> in;
-  for (const auto &[name, data] : files) in.push_back({name, data});
+Bytes makePack(const std::vector<PackInput> &files) {
   Bytes pack;
   std::string error;
-  return packWrite(in, pack, error) ? pack : Bytes{};
+  return packWrite(files, pack, error) ? pack : Bytes{};
 }
 
 uint32_t entryOffset(const Bytes &pack, size_t k) {
@@ -116,6 +114,6 @@ Bytes withRows(const Bytes &png, const Bytes &raw) {
   return joinChunks(out);
 }
 
-Lib::Lib(const std::vector<std::pair<std::string, Bytes>> &files) : pack(makePack(files)) {
+Lib::Lib(const std::vector<PackInput> &files) : pack(makePack(files)) {
   zare_dar_add(lib, reinterpret_cast<zare_data_t *>(pack.data()));
 }

@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "bytes.h"
+#include "packfmt.h"
 #include "zarelib.h"
 
 // A pack image of the named files, laid out as the shipped one.
-Bytes makePack(const std::vector<std::pair<std::string, Bytes>> &files);
+Bytes makePack(const std::vector<PackInput> &files);
 
 // The entry offset of record k of a pack.
 uint32_t entryOffset(const Bytes &pack, size_t k);
@@ -45,7 +46,7 @@ Bytes withRows(const Bytes &png, const Bytes &raw);
 struct Lib {
   zare_lib_t *lib = zare_new();
   Bytes pack;
-  explicit Lib(const std::vector<std::pair<std::string, Bytes>> &files);
+  explicit Lib(const std::vector<PackInput> &files);
   ~Lib() { zare_delete(lib); }
   std::string trace() const { return zare_getTrace(lib); }
 };
