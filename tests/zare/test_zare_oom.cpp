@@ -84,6 +84,7 @@ TEST(ZareOutOfMemory, ContextTraceAndMemoryFile) {
   zare_png_chunk_t header = {13, "IHDR", ZARE_PNG_IHDR, 0, ihdr.data(), 0};
   zare_png_chunk_t idat = {5, "IDAT", ZARE_PNG_IDAT, 0, part.data(), 0};
   ASSERT_EQ(zare_png_addIHDRFromChunk(png, &header), 0);
+  EXPECT_EQ(zare_png_addIDATFromChunk(nullptr, &idat), -1);
   for (long n : {0, 1}) {
     failIn = n;
     EXPECT_EQ(zare_png_addIDATFromChunk(png, &idat), -1 - n);
