@@ -1,4 +1,6 @@
 // The host's start values, keys, clock, reshape, camera, light and loading, in a real GL context.
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <set>
@@ -129,6 +131,10 @@ TEST_F(Host, StartUpLoadsEverythingThenTakesTheStartReadingFromWhichIdleCountsTi
   glutMainLoopEvent();
   EXPECT_NE(gltestAt(gltestReadPixels(GL_BACK, 0, 0, kGlTestWidth, kGlTestHeight), 630, 5),
             (std::array<int, 4>{255, 255, 255, 255}));
+  // And the reshape callback follows the window's size.
+  glutReshapeWindow(320, 160);
+  for (int i = 0; i < 50 && aspect != 2.0; ++i) glutMainLoopEvent(), usleep(10000);
+  EXPECT_EQ(aspect, 2.0);
 }
 
 }  // namespace
