@@ -50,7 +50,7 @@ int procWait(pid_t pid, double seconds);
 // the whole process group when it has one of its own. Returns how it ended.
 int procStop(pid_t pid, int signal, double graceSeconds, bool group = false);
 
-// Runs the child to its end with standard output and error collected together (the spec's
+// Runs the child to its end with standard output and error collected together (the ProcSpec's
 // stdoutFd and stderrFd are replaced), sending the signal after signalSeconds when one is given,
 // and killing it after timeoutSeconds.
 ProcResult procRun(ProcSpec spec, double timeoutSeconds, int signal = 0, double signalSeconds = 0.0);
