@@ -3,13 +3,8 @@
 #include <cstring>
 
 #include "data.h"
+#include "packlayout.h"
 #include "zarelib_internal.h"
-
-// Size of the pack header (magic and total length), of an entry header, of a directory header.
-constexpr int64_t kPackHeader = 8;
-constexpr int64_t kEntryHeader = 7;
-constexpr int64_t kDirHeader = 5;
-constexpr int64_t kDirRecord = 6;
 
 // Reads an unaligned little-endian u32.
 static uint32_t zare_dar_u32(const unsigned char *p) {
@@ -26,45 +21,46 @@ static uint16_t zare_dar_u16(const unsigned char *p) {
 int zare_dar_add(zare_lib_t *lib, zare_data_t *pack) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
   if (pzl == nullptr || pzl->iNumZdar < 0 || pzl->iNumZdar >= ZL_NUM_DAR) {
-    return -1;
+    return ZARE_FAILED;
   }
   pzl->zdar[pzl->iNumZdar] = pack;
   pzl->iNumZdar++;
-  return 0;
+  return ZARE_OK;
 }
 
 // The pack's total length, the one field of a registered pack that has to be trusted.
 int32_t zare_dar_totalLength(const unsigned char *pDAR) {
-  return static_cast<int32_t>(zare_dar_u32(pDAR + 4));
+  return static_cast<int32_t>(zare_dar_u32(pDAR + ZARE_DAR_TOTAL_AT));
 }
 
 // Finds the entry offset of the first directory record named pszName; -1 if none or the pack is damaged.
 int32_t zare_dar_getPos(zare_lib_t *lib, const unsigned char *pDAR, const char *pszName) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
-  if (pDAR == nullptr || pszName == nullptr || memcmp(pDAR, "ZDAR", 4) != 0) {
-    return -1;
+  if (pDAR == nullptr || pszName == nullptr || memcmp(pDAR, ZARE_DAR_MAGIC, sizeof ZARE_DAR_MAGIC) != 0) {
+    return ZARE_FAILED;
   }
   const int64_t iSize = zare_dar_totalLength(pDAR);
   zl_trace(pzl, ZL_MSG_SIZE, static_cast<intptr_t>(iSize));
-  if (iSize < kPackHeader) {
-    return -1;
+  if (iSize < ZARE_DAR_HEADER) {
+    return ZARE_FAILED;
   }
-  const int64_t iDirOffset = zare_dar_u32(pDAR + iSize - 4);
+  const int64_t iDirOffset = zare_dar_u32(pDAR + iSize - ZARE_DAR_TRAILER + ZARE_DAR_TRAILER_DIR_AT);
   zl_trace(pzl, ZL_MSG_DIR_OFFSET, static_cast<intptr_t>(iDirOffset));
-  if (iDirOffset + kDirHeader > iSize || memcmp(pDAR + iDirOffset, "DIR", 3) != 0) {
-    return -1;
+  if (iDirOffset + ZARE_DAR_DIR_HEADER > iSize ||
+      memcmp(pDAR + iDirOffset, ZARE_DAR_TAG_DIR, sizeof ZARE_DAR_TAG_DIR) != 0) {
+    return ZARE_FAILED;
   }
-  const int64_t iNum = zare_dar_u16(pDAR + iDirOffset + 3);
+  const int64_t iNum = zare_dar_u16(pDAR + iDirOffset + ZARE_DAR_DIR_COUNT_AT);
   zl_trace(pzl, ZL_MSG_DIR_ENTRIES, static_cast<intptr_t>(iNum));
-  const int64_t iNameTable = iDirOffset + kDirHeader + kDirRecord * iNum;
+  const int64_t iNameTable = iDirOffset + ZARE_DAR_DIR_HEADER + ZARE_DAR_DIR_RECORD * iNum;
   if (iNameTable > iSize) {
-    return -1;
+    return ZARE_FAILED;
   }
   for (int64_t iCnt = 0; iCnt < iNum; ++iCnt) {
-    const unsigned char *record = pDAR + iDirOffset + kDirHeader + kDirRecord * iCnt;
+    const unsigned char *record = pDAR + iDirOffset + ZARE_DAR_DIR_HEADER + ZARE_DAR_DIR_RECORD * iCnt;
     const int64_t dataOffset = zare_dar_u32(record);
     zl_trace(pzl, ZL_MSG_DATA_OFFSET, static_cast<intptr_t>(dataOffset));
-    const int64_t nameOffset = zare_dar_u16(record + 4);
+    const int64_t nameOffset = zare_dar_u16(record + ZARE_DAR_RECORD_NAME_AT);
     zl_trace(pzl, ZL_MSG_NAME_OFFSET, static_cast<intptr_t>(nameOffset));
     const int64_t namePos = iNameTable + nameOffset;
     if (namePos >= iSize) {
@@ -76,23 +72,23 @@ int32_t zare_dar_getPos(zare_lib_t *lib, const unsigned char *pDAR, const char *
       continue;
     }
     zl_trace(pzl, ZL_MSG_DATA_OFFSET_FOUND, static_cast<intptr_t>(dataOffset));
-    return dataOffset <= INT32_MAX ? static_cast<int32_t>(dataOffset) : -1;
+    return dataOffset <= INT32_MAX ? static_cast<int32_t>(dataOffset) : ZARE_FAILED;
   }
-  return -1;
+  return ZARE_FAILED;
 }
 
 // The data length of the entry at iOffset; -1 when its header or its data reach past the pack's end.
 int32_t zare_dar_getSize(const unsigned char *pDAR, int32_t iOffset) {
   if (pDAR == nullptr || iOffset < 0) {
-    return -1;
+    return ZARE_FAILED;
   }
   const int64_t iSize = zare_dar_totalLength(pDAR);
-  if (static_cast<int64_t>(iOffset) + kEntryHeader > iSize) {
-    return -1;
+  if (static_cast<int64_t>(iOffset) + ZARE_DAR_ENTRY_HEADER > iSize) {
+    return ZARE_FAILED;
   }
-  const int64_t n = zare_dar_u32(pDAR + iOffset + 3);
-  if (iOffset + kEntryHeader + n > iSize) {
-    return -1;
+  const int64_t n = zare_dar_u32(pDAR + iOffset + ZARE_DAR_ENTRY_LENGTH_AT);
+  if (iOffset + ZARE_DAR_ENTRY_HEADER + n > iSize) {
+    return ZARE_FAILED;
   }
   return static_cast<int32_t>(n);
 }
@@ -102,5 +98,5 @@ unsigned char *zare_dar_getData(const unsigned char *pDAR, int32_t iOffset) {
   if (zare_dar_getSize(pDAR, iOffset) < 0) {
     return nullptr;
   }
-  return const_cast<unsigned char *>(pDAR) + iOffset + kEntryHeader;
+  return const_cast<unsigned char *>(pDAR) + iOffset + ZARE_DAR_ENTRY_HEADER;
 }

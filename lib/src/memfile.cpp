@@ -14,7 +14,7 @@ zare_memfile_t *zare_memfile_new(zare_lib_t *) {
 int32_t zare_memfile_load(zare_lib_t *lib, zare_memfile_t *mf, const char *name) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
   if (pzl == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   zl_trace(pzl, ZL_MSG_SEARCHING, reinterpret_cast<intptr_t>(name));
   const unsigned char *pack = nullptr;
@@ -27,22 +27,22 @@ int32_t zare_memfile_load(zare_lib_t *lib, zare_memfile_t *mf, const char *name)
   }
   if (pos < 0) {
     zl_trace(pzl, ZL_MSG_COULDNT_FIND, reinterpret_cast<intptr_t>(name));
-    return -1;
+    return ZARE_FAILED;
   }
   zl_trace(pzl, ZL_MSG_FOUND, pos);
   if (pos > zare_dar_totalLength(pack)) {
     zl_trace(pzl, ZL_MSG_SOMETHING_WRONG, pos);
-    return -1;
+    return ZARE_FAILED;
   }
   const int32_t size = zare_dar_getSize(pack, pos);
   if (size < 0) {
     zl_trace(pzl, ZL_MSG_COULDNT_FIND, reinterpret_cast<intptr_t>(name));
-    return -1;
+    return ZARE_FAILED;
   }
   mf->pData = zare_dar_getData(pack, pos);
   mf->iSize = size;
   mf->iPos = 0;
-  return 0;
+  return ZARE_OK;
 }
 
 // Bytes left to read from the read position on.

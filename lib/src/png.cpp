@@ -75,11 +75,11 @@ zare_png_t *zare_png_new(zare_lib_t *lib) {
 // Releases a decoder with all it owns and clears the caller's pointer.
 int zare_png_delete(zare_png_t **ppPng) {
   if (ppPng == nullptr || *ppPng == nullptr) {
-    return 0;
+    return ZARE_OK;
   }
   zare_png_release(*ppPng);
   *ppPng = nullptr;
-  return 0;
+  return ZARE_OK;
 }
 
 // Reads the next chunk at the read position; null at the end of the data, or when the
@@ -124,13 +124,13 @@ int zare_png_chunkDelete(zare_png_chunk_t **ppc) {
     free(*ppc);
     *ppc = nullptr;
   }
-  return 0;
+  return ZARE_OK;
 }
 
 // Takes width, height and the five format bytes from an IHDR chunk; -1 for one shorter than 13 bytes.
 int zare_png_addIHDRFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   if (pPng == nullptr || pc == nullptr || pc->pData == nullptr || pc->length < 13) {
-    return -1;
+    return ZARE_FAILED;
   }
   const unsigned char *d = pc->pData;
   zare_png_IHDR_t *h = pPng->pIHDR;
@@ -141,35 +141,35 @@ int zare_png_addIHDRFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   h->compressionMethod = d[10];
   h->filterMethod = d[11];
   h->interlaceMethod = d[12];
-  return 0;
+  return ZARE_OK;
 }
 
 // Takes the palette from a PLTE chunk; -1 for one shorter than 3 or longer than 768 bytes.
 int zare_png_addPLTEFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   if (pPng == nullptr || pc == nullptr || pc->pData == nullptr || pc->length < 3 || pc->length > 768) {
-    return -1;
+    return ZARE_FAILED;
   }
   const double entries = static_cast<double>(pc->length) / 3.0 - 1.0;
   pPng->pPLTE->num = static_cast<uint8_t>(entries);
   memcpy(pPng->pPLTE->data, pc->pData, (pPng->pPLTE->num + 1u) * 3u);
-  return 0;
+  return ZARE_OK;
 }
 
 // Appends an IDAT chunk's data to the joined stream, creating or growing the buffer as needed.
 // -1 when there is no IHDR yet or the record cannot be made, -2 when the buffer cannot hold the data.
 int zare_png_addIDATFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   if (pPng == nullptr || pc == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   const zare_png_IHDR_t *h = pPng->pIHDR;
   if (pPng->pIDAT == nullptr) {
     if (h->width == 0 || h->height == 0) {
-      return -1;
+      return ZARE_FAILED;
     }
     pPng->pIDAT = static_cast<zare_png_IDAT_t *>(calloc(1, sizeof(zare_png_IDAT_t)));
     if (pPng->pIDAT == nullptr) {
       zl_trace(pPng->pzl, ZL_MSG_OUT_OF_MEMORY, 0);
-      return -1;
+      return ZARE_FAILED;
     }
     // The raw image at one sample per pixel, which the compressed data normally stays below.
     int64_t capacity = static_cast<int64_t>(static_cast<uint64_t>(h->width) * h->height * h->bitDepth / 8);
@@ -177,18 +177,18 @@ int zare_png_addIDATFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
     pPng->pIDAT->pData = static_cast<unsigned char *>(malloc(static_cast<size_t>(capacity)));
     if (pPng->pIDAT->pData == nullptr) {
       zl_trace(pPng->pzl, ZL_MSG_OUT_OF_MEMORY, 0);
-      return -2;
+      return ZARE_ERR_IDAT_BUFFER;
     }
     pPng->pIDAT->iCapacity = static_cast<int32_t>(capacity);
     pPng->pIDAT->size = 0;
   }
   zare_png_IDAT_t *idat = pPng->pIDAT;
   if (idat->pData == nullptr) {
-    return -2;
+    return ZARE_ERR_IDAT_BUFFER;
   }
   const int64_t needed = static_cast<int64_t>(idat->size) + pc->length;
   if (needed > INT32_MAX) {
-    return -2;
+    return ZARE_ERR_IDAT_BUFFER;
   }
   if (needed > idat->iCapacity) {
     const int64_t doubled = 2 * static_cast<int64_t>(idat->iCapacity);
@@ -196,7 +196,7 @@ int zare_png_addIDATFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
     unsigned char *grown = static_cast<unsigned char *>(realloc(idat->pData, static_cast<size_t>(capacity)));
     if (grown == nullptr) {
       zl_trace(pPng->pzl, ZL_MSG_OUT_OF_MEMORY, 0);
-      return -2;
+      return ZARE_ERR_IDAT_BUFFER;
     }
     idat->pData = grown;
     idat->iCapacity = static_cast<int32_t>(capacity);
@@ -205,7 +205,7 @@ int zare_png_addIDATFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
     memcpy(idat->pData + idat->size, pc->pData, pc->length);
   }
   idat->size = static_cast<int32_t>(needed);
-  return 0;
+  return ZARE_OK;
 }
 
 // Bytes per row without the filter byte for the formats the decoder reads; 0 for any other format.
@@ -235,22 +235,22 @@ static uint64_t zare_png_rowSize(const zare_png_IHDR_t *h) {
 // -1 for an unsupported format, damaged or short data, a row filter other than 0, or no memory.
 int zare_png_decompress(zare_png_t *pPng) {
   if (pPng == nullptr || pPng->pIDAT == nullptr || pPng->pIDAT->pData == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   const zare_png_IHDR_t *h = pPng->pIHDR;
   const uint64_t rowSize = zare_png_rowSize(h);
   if (rowSize == 0) {
-    return -1;
+    return ZARE_FAILED;
   }
   const uint64_t inflated = h->height * (rowSize + 1);
   if (inflated > kMaxInflateRatio * static_cast<uint64_t>(pPng->pIDAT->size) + 1024) {
-    return -1;
+    return ZARE_FAILED;
   }
   free(pPng->pScanlines);
   pPng->pScanlines = static_cast<unsigned char *>(malloc(inflated));
   if (pPng->pScanlines == nullptr) {
     zl_trace(pPng->pzl, ZL_MSG_OUT_OF_MEMORY, 0);
-    return -1;
+    return ZARE_FAILED;
   }
   uLongf outLen = inflated;
   const int rc = uncompress(pPng->pScanlines, &outLen, pPng->pIDAT->pData, static_cast<uLong>(pPng->pIDAT->size));
@@ -261,7 +261,7 @@ int zare_png_decompress(zare_png_t *pPng) {
   if (rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || outLen != inflated) {
     free(pPng->pScanlines);
     pPng->pScanlines = nullptr;
-    return -1;
+    return ZARE_FAILED;
   }
   unsigned char *rows = pPng->pScanlines;
   for (uint64_t y = 0; y < h->height; ++y) {
@@ -270,7 +270,7 @@ int zare_png_decompress(zare_png_t *pPng) {
       printf("Filter %d for line %d not supported ... yet.\n", line[0], static_cast<int>(y));
       free(pPng->pScanlines);
       pPng->pScanlines = nullptr;
-      return -1;
+      return ZARE_FAILED;
     }
     memmove(rows + y * rowSize, line + 1, rowSize);
   }
@@ -278,13 +278,14 @@ int zare_png_decompress(zare_png_t *pPng) {
   pPng->pData = rows;
   pPng->iSize = static_cast<uint32_t>(rowSize * h->height);
   pPng->pScanlines = nullptr;
-  return 0;
+  return ZARE_OK;
 }
 
-// Decodes a PNG from the memory file's read position on: 0, 4097 without the signature, -1 on failure.
+// Decodes a PNG from the memory file's read position on: ZARE_OK, ZARE_ERR_NOT_PNG without the
+// signature, ZARE_FAILED on failure.
 int zare_png_loadFromMem(zare_png_t *pp, zare_memfile_t *pmf) {
   if (pp == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   if (zare_memfile_left(pmf) < 8 || memcmp(pmf->pData + pmf->iPos, kSignature, 8) != 0) {
     zl_trace(pp->pzl, ZL_MSG_INVALID_SIGNATURE, 0);
@@ -326,19 +327,19 @@ int zare_png_loadFromMem(zare_png_t *pp, zare_memfile_t *pmf) {
   }
   // An indexed image needs its palette.
   if (broken || pp->pIDAT == nullptr || (pp->pIHDR->colorType == 3 && !havePLTE)) {
-    return -1;
+    return ZARE_FAILED;
   }
-  return zare_png_decompress(pp) == 0 ? 0 : -1;
+  return zare_png_decompress(pp) == ZARE_OK ? ZARE_OK : ZARE_FAILED;
 }
 
 // Decodes a PNG file from disk; -1 when it cannot be opened or read, or when out of memory.
 int zare_png_loadFromFile(zare_png_t *pPng, const char *pszFilename) {
   if (pPng == nullptr || pszFilename == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   FILE *f = fopen(pszFilename, "rb");
   if (f == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   long length = -1;
   if (fseek(f, 0, SEEK_END) == 0) {
@@ -346,20 +347,20 @@ int zare_png_loadFromFile(zare_png_t *pPng, const char *pszFilename) {
   }
   if (length < 0 || length > INT32_MAX || fseek(f, 0, SEEK_SET) != 0) {
     fclose(f);
-    return -1;
+    return ZARE_FAILED;
   }
   zare_memfile_t *mf = static_cast<zare_memfile_t *>(calloc(1, sizeof(zare_memfile_t)));
   if (mf == nullptr) {
     zl_trace(pPng->pzl, ZL_MSG_OUT_OF_MEMORY, 0);
     fclose(f);
-    return -1;
+    return ZARE_FAILED;
   }
   mf->pData = static_cast<unsigned char *>(malloc(length > 0 ? static_cast<size_t>(length) : 1));
   if (mf->pData == nullptr) {
     zl_trace(pPng->pzl, ZL_MSG_OUT_OF_MEMORY, 0);
     free(mf);
     fclose(f);
-    return -1;
+    return ZARE_FAILED;
   }
   const size_t got = fread(mf->pData, 1, static_cast<size_t>(length), f);
   fclose(f);
@@ -378,15 +379,15 @@ int zare_png_loadFromFile(zare_png_t *pPng, const char *pszFilename) {
 // Writes the unfiltered pixel rows without a header; -1 when there are none or the file cannot be written.
 int zare_png_saveRAW(zare_png_t *pPng, const char *pszFilename) {
   if (pPng == nullptr || pPng->pData == nullptr || pszFilename == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   FILE *f = fopen(pszFilename, "wb");
   if (f == nullptr) {
-    return -1;
+    return ZARE_FAILED;
   }
   const size_t written = fwrite(pPng->pData, 1, pPng->iSize, f);
   const int closed = fclose(f);
-  return written == pPng->iSize && closed == 0 ? 0 : -1;
+  return written == pPng->iSize && closed == 0 ? ZARE_OK : ZARE_FAILED;
 }
 
 // Prints the IHDR fields on standard output, one line each; nothing without a decoder or header.

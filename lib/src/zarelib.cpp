@@ -28,7 +28,7 @@ zare_lib_t *zare_new(void) {
 int zare_delete(zare_lib_t *lib) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
   if (pzl == nullptr) {
-    return 0;
+    return ZARE_OK;
   }
   for (char *text : pzl->traceFmt) {
     if (text != zl_startedText()) {
@@ -36,13 +36,13 @@ int zare_delete(zare_lib_t *lib) {
     }
   }
   free(pzl);
-  return 0;
+  return ZARE_OK;
 }
 
 // The result code of the context's last image load.
 int32_t zare_lastError(zare_lib_t *lib) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
-  return pzl ? pzl->lastError : -1;
+  return pzl ? pzl->lastError : ZARE_FAILED;
 }
 
 // The trace window as one string, oldest text first, in one buffer shared by all contexts.
@@ -97,24 +97,24 @@ zare_image_t *zare_imageFromPNG(zare_lib_t *lib, const char *name) {
   zare_png_t *png = zare_png_new(lib);
   zl_trace(pzl, ZL_MSG_PNG_NEW, reinterpret_cast<intptr_t>(png));
   if (png == nullptr) {
-    return zare_imageFail(pzl, &png, -1);
+    return zare_imageFail(pzl, &png, ZARE_FAILED);
   }
 
   int32_t result = zare_png_loadFromMem(png, &mf);
   // The image record is indexed only: anything but 8-bit palette images is refused.
-  if (result == 0 && (png->pIHDR->colorType != 3 || png->pIHDR->bitDepth != 8)) {
-    result = -1;
+  if (result == ZARE_OK && (png->pIHDR->colorType != 3 || png->pIHDR->bitDepth != 8)) {
+    result = ZARE_FAILED;
   }
   pzl->lastError = result;
   zl_trace(pzl, ZL_MSG_PNG_LOADFROMMEM, result);
-  if (result != 0) {
+  if (result != ZARE_OK) {
     return zare_imageFail(pzl, &png, result);
   }
 
   zare_image_t *image = static_cast<zare_image_t *>(calloc(1, sizeof(zare_image_t)));
   if (image == nullptr) {
     zl_trace(pzl, ZL_MSG_OUT_OF_MEMORY, 0);
-    return zare_imageFail(pzl, &png, -1);
+    return zare_imageFail(pzl, &png, ZARE_FAILED);
   }
   image->width = static_cast<uint16_t>(png->pIHDR->width);
   image->height = static_cast<uint16_t>(png->pIHDR->height);
@@ -128,7 +128,7 @@ zare_image_t *zare_imageFromPNG(zare_lib_t *lib, const char *name) {
   if (image->palette == nullptr) {
     zl_trace(pzl, ZL_MSG_OUT_OF_MEMORY, 0);
     zare_image_delete(lib, &image);
-    return zare_imageFail(pzl, &png, -1);
+    return zare_imageFail(pzl, &png, ZARE_FAILED);
   }
   const zare_png_PLTE_t *plte = png->pPLTE;
   for (int i = 0; i <= plte->num; ++i) {
@@ -147,11 +147,11 @@ zare_image_t *zare_imageFromPNG(zare_lib_t *lib, const char *name) {
 // Releases an image record with its palette and pixels and clears the caller's pointer.
 int zare_image_delete(zare_lib_t *, zare_image_t **image) {
   if (image == nullptr || *image == nullptr) {
-    return 0;
+    return ZARE_OK;
   }
   free((*image)->palette);
   free((*image)->data);
   free(*image);
   *image = nullptr;
-  return 0;
+  return ZARE_OK;
 }

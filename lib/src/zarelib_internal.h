@@ -6,11 +6,10 @@
 
 #include "zarelib.h"
 
-// Registry slots, trace window slots, bytes per trace text, entries of the message table.
+// Registry slots, trace window slots, bytes per trace text.
 constexpr int ZL_NUM_DAR = 16;
 constexpr int ZL_NUM_TRACE = 10;
 constexpr int ZL_TRACE_TEXT = 100;
-constexpr int ZL_NUM_MSGS = 23;
 
 // The library context behind a zare_lib_t handle.
 struct zl_t {
@@ -21,7 +20,8 @@ struct zl_t {
   int32_t traceValue[ZL_NUM_TRACE];
 };
 
-// Message numbers of zl_trace_msgs; callers pass these, never the texts.
+// Message numbers of zl_trace_msgs; callers pass these, never the texts. The table's first and
+// last entries (0 and ZL_MSG_NONE_LAST) are empty texts that nobody writes.
 enum : int {
   ZL_MSG_PNG_NEW = 1,
   ZL_MSG_PNG_LOADFROMMEM = 2,
@@ -44,9 +44,12 @@ enum : int {
   ZL_MSG_IHDR = 19,
   ZL_MSG_IEND = 20,
   ZL_MSG_PLTE = 21,
+  ZL_MSG_NONE_LAST = 22,
 };
 
-extern const char *const zl_trace_msgs[ZL_NUM_MSGS];
+// Entries of the message table; zl.cpp checks that its table has exactly these.
+constexpr int ZL_NUM_MSGS = ZL_MSG_NONE_LAST + 1;
+extern const char *const zl_trace_msgs[];
 
 // Formats message msg with its value into a new text at the newest end of the trace window.
 // The value is pointer-wide: a number, or the address of a text for the "%s" messages.

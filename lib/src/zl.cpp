@@ -2,11 +2,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
 
 #include "zarelib_internal.h"
 
-const char *const zl_trace_msgs[ZL_NUM_MSGS] = {
+const char *const zl_trace_msgs[] = {
     "",
     "png new: %08x",
     "png loadFromMem %d",
@@ -31,6 +32,7 @@ const char *const zl_trace_msgs[ZL_NUM_MSGS] = {
     "PLTE",
     "",
 };
+static_assert(std::size(zl_trace_msgs) == ZL_NUM_MSGS, "the message table and its message numbers disagree");
 
 // Formats one message into buf: the text before and after its one conversion is copied, and the
 // value is converted to the type that conversion expects (int, long, text, or a full address).
