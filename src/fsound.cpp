@@ -43,7 +43,7 @@ struct FSOUND_STREAM {
 
 // The one output device; 0 while none is open.
 static SDL_AudioDeviceID gDevice = 0;
-static int gMixRate = 44100;
+static int gMixRate = kMusicRate;
 // The stream the callback plays; written only with the device locked.
 static FSOUND_STREAM *gPlaying = nullptr;
 // Every stream opened: streams are never closed and stay owned here until the process ends.

@@ -10,6 +10,7 @@
 #include "display.h"
 #include "fsound.h"
 #include "globals.h"
+#include "mp3mem.h"
 
 // Reads the UTC wall clock as seconds since 1970 and microseconds within the second.
 void win_gettimeofday(win_timeval *tv, void *) {
@@ -58,7 +59,7 @@ void myInit(void) {
 void initSound(void) {
   zare_memfile_t *memfile = zare_memfile_new(pzl);
   zare_memfile_load(pzl, memfile, "data/tune.mp3");
-  if (!FSOUND_Init(44100, 1, 0)) {
+  if (!FSOUND_Init(kMusicRate, 1, 0)) {
     printf("Sound: Init\n");
   }
   mus = FSOUND_Stream_OpenFile(memfile ? (const char *)memfile->pData : nullptr,
@@ -156,8 +157,9 @@ void registerCallBacks(void) {
   glutIdleFunc(idleCallBack);
 }
 
-#ifndef PARKHAUS_NO_ENTRY
-int main(int argc, char **argv) {
+// The program's start-up: screen, fixed GL state, assets, callbacks and music, then the GLUT loop
+// for good; returns 0 should the loop ever return.
+int demoMain(int argc, char **argv) {
   glutInit(&argc, argv);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
   openScreen();
@@ -168,4 +170,3 @@ int main(int argc, char **argv) {
   glutMainLoop();
   return 0;
 }
-#endif

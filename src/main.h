@@ -25,4 +25,7 @@ void openScreen(void);
 // Registers the display, reshape, keyboard and idle callbacks.
 void registerCallBacks(void);
 
+// The start-up sequence and the GLUT main loop, for the entry point.
+int demoMain(int argc, char **argv);
+
 #endif

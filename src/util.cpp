@@ -10,8 +10,45 @@
 #include <memory>
 #include <span>
 
+// The OIA mesh file: a 10-byte header, then the vertex array exactly as GL's interleaved format
+// takes it. The count is big-endian; the vertex floats are little-endian.
+//
+//   offset  size  field
+//        0     4  magic "ZoIA"
+//        4     2  not examined
+//        6     1  extended mode; must be 0
+//        7     1  mode: 2 (GL_V3F), 6 (GL_N3F_V3F) or 14 (GL_T2F_N3F_V3F)
+//        8     2  vertex count, most significant byte first
+//       10     -  count x stride bytes of 32-bit floats in the mode's order; every three vertices
+//                 make one triangle, and anything after them is not read
 static constexpr size_t kOiaHeaderSize = 10;
+static constexpr size_t kOiaExtendedAt = 6;
+static constexpr size_t kOiaModeAt = 7;
+static constexpr size_t kOiaCountAt = 8;
+
+// The TGA image file in the one form the loader takes: an 18-byte header, the image ID, then
+// width x height pixels of blue, green, red, alpha, row after row. Fields are little-endian.
+//
+//   offset  size  field
+//        0     1  ID length: bytes of image ID after the header, skipped
+//        1     1  colour map type; must be 0
+//        2     1  image type; must be 2 (uncompressed true colour)
+//        3     5  colour map specification, not examined
+//        8     2  X origin: non-zero mirrors every row
+//       10     2  Y origin: zero reverses the order of the rows
+//       12     2  width
+//       14     2  height
+//       16     1  pixel depth; must be 32
+//       17     1  image descriptor, not examined
 static constexpr size_t kTgaHeaderSize = 18;
+static constexpr size_t kTgaIdLengthAt = 0;
+static constexpr size_t kTgaColourMapAt = 1;
+static constexpr size_t kTgaImageTypeAt = 2;
+static constexpr size_t kTgaXOriginAt = 8;
+static constexpr size_t kTgaYOriginAt = 10;
+static constexpr size_t kTgaWidthAt = 12;
+static constexpr size_t kTgaHeightAt = 14;
+static constexpr size_t kTgaDepthAt = 16;
 
 // Closes a loader's file; held by a unique_ptr so every way out of a loader closes it.
 static void closeFile(FILE *f) { fclose(f); }
@@ -79,13 +116,13 @@ util_oia_t *util_oiaLoad(const char *path) {
     printf("Not >>%s<< is not an oia file!\n", path);
     return nullptr;
   }
-  if (header[6] != 0) {
+  if (header[kOiaExtendedAt] != 0) {
     printf("Extended modes not supported!\n");
     return nullptr;
   }
   GLenum format;
   GLint stride;
-  switch (header[7]) {
+  switch (header[kOiaModeAt]) {
   case 2:
     format = GL_V3F;
     stride = 12;
@@ -99,10 +136,10 @@ util_oia_t *util_oiaLoad(const char *path) {
     stride = 32;
     break;
   default:
-    printf("Mode %02x not supported!\n", header[7]);
+    printf("Mode %02x not supported!\n", header[kOiaModeAt]);
     return nullptr;
   }
-  GLint count = header[8] * 256 + header[9];
+  GLint count = header[kOiaCountAt] * 256 + header[kOiaCountAt + 1];
   size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(stride);
 
   // The header's claim is checked against the file before anything is allocated.
@@ -183,23 +220,23 @@ util_image_t *util_imageFromTGA(const char *path) {
     printf("TGA file >>%s<< is truncated!\n", path);
     return nullptr;
   }
-  if (header[2] != 2) {
+  if (header[kTgaImageTypeAt] != 2) {
     printf("Only mode 2 (unmapped, uncompressed) supported\n");
     return nullptr;
   }
-  if (header[1] != 0) {
+  if (header[kTgaColourMapAt] != 0) {
     printf("Paletted images not supported!\n");
     return nullptr;
   }
-  if (header[16] != 32) {
+  if (header[kTgaDepthAt] != 32) {
     printf("Only 32bpp (RGBA) images supported!\n");
     return nullptr;
   }
-  const size_t idLength = header[0];
-  const unsigned xOrigin = le16(header, 8);
-  const unsigned yOrigin = le16(header, 10);
-  const int width = static_cast<int>(le16(header, 12));
-  const int height = static_cast<int>(le16(header, 14));
+  const size_t idLength = header[kTgaIdLengthAt];
+  const unsigned xOrigin = le16(header, kTgaXOriginAt);
+  const unsigned yOrigin = le16(header, kTgaYOriginAt);
+  const int width = static_cast<int>(le16(header, kTgaWidthAt));
+  const int height = static_cast<int>(le16(header, kTgaHeightAt));
   const size_t rowBytes = static_cast<size_t>(width) * 4;
   const size_t bytes = rowBytes * static_cast<size_t>(height);
 

@@ -31,10 +31,10 @@ static off_t memorySeek(void *handle, off_t offset, int whence) {
   return target;
 }
 
-bool mp3memOpen(mpg123_handle *decoder, Mp3Memory *source, long rate) {
+bool mp3memOpen(mpg123_handle *decoder, Mp3Memory *source, long rate, int encoding) {
   return mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0) == MPG123_OK &&
          mpg123_format_none(decoder) == MPG123_OK &&
-         mpg123_format(decoder, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) == MPG123_OK &&
+         mpg123_format(decoder, rate, MPG123_STEREO, encoding) == MPG123_OK &&
          mpg123_replace_reader_handle(decoder, memoryRead, memorySeek, nullptr) == MPG123_OK &&
          mpg123_open_handle(decoder, source) == MPG123_OK;
 }

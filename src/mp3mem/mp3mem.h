@@ -7,6 +7,10 @@
 
 #include <cstddef>
 
+// The rate of the demo's music in sample frames per second: the mix rate the demo asks the sound
+// library for, and the rate of every decode, WAV and MP4 of the tune.
+constexpr long kMusicRate = 44100;
+
 // The bytes (not owned, not copied) and the read position within them.
 struct Mp3Memory {
   const unsigned char *data = nullptr;
@@ -15,8 +19,9 @@ struct Mp3Memory {
 };
 
 // Sets the decoder up to read the memory block in place, quietly, with one output format (the
-// given rate, stereo, signed 16-bit; libmpg123 converts to it), and opens it. False when
-// libmpg123 refuses a step; the block must outlive the decoder's use of it.
-bool mp3memOpen(mpg123_handle *decoder, Mp3Memory *source, long rate);
+// given rate, stereo, and the encoding: signed 16-bit unless asked otherwise; libmpg123 converts
+// to it), and opens it. False when libmpg123 refuses a step; the block must outlive the
+// decoder's use of it.
+bool mp3memOpen(mpg123_handle *decoder, Mp3Memory *source, long rate, int encoding = MPG123_ENC_SIGNED_16);
 
 #endif
