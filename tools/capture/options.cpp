@@ -218,7 +218,7 @@ float captureFrameTime(int64_t frame, double fps) {
 
 // The music sample frame at the start of frame k, rounded to the nearest.
 int64_t captureSampleAt(int64_t frame, double fps) {
-  return std::llround(static_cast<double>(frame) * kCaptureSampleRate / fps);
+  return std::llround(static_cast<double>(frame) * kMusicRate / fps);
 }
 
 // The last frame to draw: the last chosen one, or the end of the span.
@@ -255,11 +255,11 @@ bool captureMakeSpan(const CaptureOptions &o, int64_t tuneSamples, CaptureSpan &
   } else {
     if (tuneSamples < 0) return refuse(error, "there is no music to take the length from; give --duration");
     // The whole tune from the start: up to the frame that shows its last sample.
-    double endFrame = std::ceil(static_cast<double>(tuneSamples) * o.fps / kCaptureSampleRate - 1e-9);
+    double endFrame = std::ceil(static_cast<double>(tuneSamples) * o.fps / kMusicRate - 1e-9);
     count = endFrame - firstFrame;
     if (count < 1.0) {
       return refuse(error, "--start is at or past the end of the music (" +
-          std::to_string(static_cast<double>(tuneSamples) / kCaptureSampleRate) + " s)");
+          std::to_string(static_cast<double>(tuneSamples) / kMusicRate) + " s)");
     }
   }
   if (firstFrame + count > static_cast<double>(kCaptureMaxFrames)) {

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-// The sample rate of the music and of every WAV and MP4 the tool writes.
-constexpr int kCaptureSampleRate = 44100;
+#include "mp3mem.h"
 
 // Upper bounds that keep a mistyped option from asking for days of frames or giant windows.
 constexpr double kCaptureMaxFps = 1000.0;

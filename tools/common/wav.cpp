@@ -12,8 +12,8 @@ bool wavHeader(int64_t sampleFrames, uint8_t h[44]) {
   setLe32(h + 16, 16);
   setLe16(h + 20, 1);  // PCM
   setLe16(h + 22, 2);  // stereo
-  setLe32(h + 24, kWavRate);
-  setLe32(h + 28, kWavRate * 4);
+  setLe32(h + 24, kMusicRate);
+  setLe32(h + 28, kMusicRate * 4);
   setLe16(h + 32, 4);
   setLe16(h + 34, 16);
   memcpy(h + 36, "data", 4);

@@ -1,4 +1,4 @@
-// The one WAV writer: 16-bit stereo PCM at 44.1 kHz, the form of the music everywhere.
+// The one WAV writer: 16-bit stereo PCM at the music's rate, the form of the music everywhere.
 #ifndef PARKHAUS_TOOLS_WAV_H
 #define PARKHAUS_TOOLS_WAV_H
 
@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "bytes.h"
-
-constexpr int kWavRate = 44100;
+#include "mp3mem.h"
 
 // The canonical 44-byte header for the given number of sample frames; false when they do not
 // fit a WAV's 32-bit sizes.

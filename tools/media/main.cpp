@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "files.h"
+#include "packlengths.h"
 
 namespace fs = std::filesystem;
 
@@ -18,6 +19,11 @@ static bool put(const fs::path &root, const std::string &name, const std::vector
   if (!bytes.empty() && fileMakeParentDirs(path, error) && fileWrite(path, bytes, error)) return true;
   std::fprintf(stderr, "zmedia: %s\n", error.c_str());
   return false;
+}
+
+// Writes a picture of the pack at the exact length the pack's layout fixes for it.
+static bool putPng(const fs::path &root, const char *name, const Indexed &img, int idatChunks = 0) {
+  return put(root, name, pngExact(img, packFixedLength(name), idatChunks));
 }
 
 // Expands an indexed picture to float colour, with an optional grey mask (255 - index = alpha).
@@ -74,14 +80,14 @@ int main(int argc, char **argv) {
   bool ok = true;
   const Indexed organ = makeOrgan(), cow = makeCowEnv(), park = makeTexPark(), back = makeSuckBack();
   const Indexed front = makeSuckFront(), mask = makeSuckMask(), thing = makeSuckThing(), thingMask = makeSuckThingMask();
-  ok &= put(root, "data/organ.png", pngExact(organ, 186435, 23));
-  ok &= put(root, "data/suck_thing_mask.png", pngExact(thingMask, 1932));
-  ok &= put(root, "data/suck_thing.png", pngExact(thing, 1446));
-  ok &= put(root, "data/suck_front.png", pngExact(front, 42810));
-  ok &= put(root, "data/suck_mask.png", pngExact(mask, 4770));
-  ok &= put(root, "data/suck_back.png", pngExact(back, 128643));
-  ok &= put(root, "data/tex-park.png", pngExact(park, 30739));
-  ok &= put(root, "data/tex-cow-env.png", pngExact(cow, 16032, 2));
+  ok &= putPng(root, "data/organ.png", organ, 23);
+  ok &= putPng(root, "data/suck_thing_mask.png", thingMask);
+  ok &= putPng(root, "data/suck_thing.png", thing);
+  ok &= putPng(root, "data/suck_front.png", front);
+  ok &= putPng(root, "data/suck_mask.png", mask);
+  ok &= putPng(root, "data/suck_back.png", back);
+  ok &= putPng(root, "data/tex-park.png", park);
+  ok &= putPng(root, "data/tex-cow-env.png", cow, 2);
   ok &= put(root, "data/vosquel.oia", oiaFile(2, meshPackTorus()));
   const Picture cube = makeCubeTexture(), red = makeRedLightmap(), font = makeFont();
   ok &= put(root, "data/vosquel.tga", tga32(cube));

@@ -7,10 +7,12 @@
 #include <string_view>
 
 #include "bytes.h"
+#include "packlayout.h"
 
-// Appends a three-letter tag.
-static void putTag(std::vector<uint8_t> &out, const char *tag) {
-  out.insert(out.end(), tag, tag + 3);
+// Appends a tag or the magic, all of its bytes.
+template <size_t N>
+static void putTag(std::vector<uint8_t> &out, const char (&tag)[N]) {
+  out.insert(out.end(), tag, tag + N);
 }
 
 bool packWrite(const std::vector<PackInput> &files, std::vector<uint8_t> &out, std::string &err) {
@@ -21,39 +23,39 @@ bool packWrite(const std::vector<PackInput> &files, std::vector<uint8_t> &out, s
   }
   // The readers take the total length as a signed 32-bit value, so stay below 2 GiB.
   const uint64_t limit = 0x7fffffffu;
-  uint64_t total = 8;
+  uint64_t total = ZARE_DAR_HEADER;
   uint64_t names = 0;
   for (const PackInput &f : files) {
     if (f.name.empty() || f.name.find('\0') != std::string::npos) {
       err = "a name is empty or holds a NUL byte";
       return false;
     }
-    total += 7 + uint64_t(f.data.size()) + 1;
+    total += ZARE_DAR_ENTRY_HEADER + uint64_t(f.data.size()) + 1;
     if (names > 0xffff) {
       err = "name table too long: the name offset of \"" + f.name + "\" does not fit 16 bits";
       return false;
     }
     names += f.name.size() + 1;
   }
-  total += 5 + 6 * uint64_t(files.size()) + names + 7;
+  total += ZARE_DAR_DIR_HEADER + ZARE_DAR_DIR_RECORD * uint64_t(files.size()) + names + ZARE_DAR_TRAILER;
   if (total > limit) {
     err = "pack would exceed 2 GiB";
     return false;
   }
   out.reserve(size_t(total));
-  out.insert(out.end(), {'Z', 'D', 'A', 'R'});
+  putTag(out, ZARE_DAR_MAGIC);
   putLe32(out, 0);
   std::vector<uint32_t> offsets;
   for (const PackInput &f : files) {
     offsets.push_back(uint32_t(out.size()));
-    putTag(out, "DAT");
+    putTag(out, ZARE_DAR_TAG_DAT);
     putLe32(out, uint32_t(f.data.size()));
     out.insert(out.end(), f.data.begin(), f.data.end());
     // One spare byte after the data, repeating its last byte (0 for an empty file).
     out.push_back(f.data.empty() ? 0 : f.data.back());
   }
   const uint32_t dirOffset = uint32_t(out.size());
-  putTag(out, "DIR");
+  putTag(out, ZARE_DAR_TAG_DIR);
   putLe16(out, uint16_t(files.size()));
   uint32_t nameOffset = 0;
   for (size_t i = 0; i < files.size(); i++) {
@@ -65,9 +67,9 @@ bool packWrite(const std::vector<PackInput> &files, std::vector<uint8_t> &out, s
     out.insert(out.end(), f.name.begin(), f.name.end());
     out.push_back(0);
   }
-  putTag(out, "END");
+  putTag(out, ZARE_DAR_TAG_END);
   putLe32(out, dirOffset);
-  setLe32(out.data() + 4, uint32_t(out.size()));
+  setLe32(out.data() + ZARE_DAR_TOTAL_AT, uint32_t(out.size()));
   return true;
 }
 
@@ -82,49 +84,54 @@ __attribute__((format(printf, 2, 3))) static bool fail(std::string &err, const c
   return false;
 }
 
-// True when the three bytes at the offset (known to be inside) spell the tag.
-static bool tagAt(std::span<const uint8_t> p, size_t at, const char *tag) {
-  return std::memcmp(p.data() + at, tag, 3) == 0;
+// True when the bytes at the offset (known to be inside) spell the whole tag.
+template <size_t N>
+static bool tagAt(std::span<const uint8_t> p, size_t at, const char (&tag)[N]) {
+  return std::memcmp(p.data() + at, tag, N) == 0;
 }
 
 bool packRead(std::span<const uint8_t> pack, PackDirectory &dir, std::string &err) {
   dir = PackDirectory{};
   const size_t n = pack.size();
-  // Smallest pack: header (8), "DIR" and a count of 0 (5), trailer (7).
-  if (n < 20) return fail(err, "file of %zu bytes is too short for a pack (at least 20)", n);
-  if (std::memcmp(pack.data(), "ZDAR", 4) != 0) return fail(err, "no \"ZDAR\" magic at offset 0");
-  const uint32_t total = getLe32(pack.data() + 4);
+  const uint8_t *p = pack.data();
+  constexpr size_t kSmallest = ZARE_DAR_HEADER + ZARE_DAR_DIR_HEADER + ZARE_DAR_TRAILER;
+  if (n < kSmallest) return fail(err, "file of %zu bytes is too short for a pack (at least %zu)", n, kSmallest);
+  if (!tagAt(pack, 0, ZARE_DAR_MAGIC)) return fail(err, "no \"ZDAR\" magic at offset 0");
+  const uint32_t total = getLe32(p + ZARE_DAR_TOTAL_AT);
   if (total != n) return fail(err, "header says %u bytes but the file has %zu", total, n);
   if (total > 0x7fffffffu) return fail(err, "total length %u exceeds the signed 32-bit range", total);
-  if (!tagAt(pack, n - 7, "END")) return fail(err, "no \"END\" trailer tag at offset %zu", n - 7);
-  const uint32_t dirOffset = getLe32(pack.data() + n - 4);
-  if (dirOffset < 8 || uint64_t(dirOffset) + 5 > n - 7)
-    return fail(err, "directory offset %u lies outside the pack body (8 to %zu)", dirOffset, n - 12);
-  if (!tagAt(pack, dirOffset, "DIR")) return fail(err, "no \"DIR\" tag at the directory offset %u", dirOffset);
-  const uint32_t count = getLe16(pack.data() + dirOffset + 3);
-  const uint64_t tableStart = uint64_t(dirOffset) + 5 + 6 * uint64_t(count);
-  if (tableStart > n - 7)
-    return fail(err, "directory of %u records runs past the trailer at offset %zu", count, n - 7);
-  const size_t tableLength = size_t(n - 7 - tableStart);
+  const size_t trailer = n - ZARE_DAR_TRAILER;
+  if (!tagAt(pack, trailer, ZARE_DAR_TAG_END)) return fail(err, "no \"END\" trailer tag at offset %zu", trailer);
+  const uint32_t dirOffset = getLe32(p + trailer + ZARE_DAR_TRAILER_DIR_AT);
+  if (dirOffset < ZARE_DAR_HEADER || uint64_t(dirOffset) + ZARE_DAR_DIR_HEADER > trailer)
+    return fail(err, "directory offset %u lies outside the pack body (8 to %zu)", dirOffset,
+                trailer - ZARE_DAR_DIR_HEADER);
+  if (!tagAt(pack, dirOffset, ZARE_DAR_TAG_DIR)) return fail(err, "no \"DIR\" tag at the directory offset %u", dirOffset);
+  const uint32_t count = getLe16(p + dirOffset + ZARE_DAR_DIR_COUNT_AT);
+  const uint64_t tableStart = uint64_t(dirOffset) + ZARE_DAR_DIR_HEADER + ZARE_DAR_DIR_RECORD * uint64_t(count);
+  if (tableStart > trailer)
+    return fail(err, "directory of %u records runs past the trailer at offset %zu", count, trailer);
+  const size_t tableLength = size_t(trailer - tableStart);
   dir.totalLength = total;
   dir.dirOffset = dirOffset;
   dir.nameTableLength = uint32_t(tableLength);
-  std::string_view table(reinterpret_cast<const char *>(pack.data() + tableStart), tableLength);
+  std::string_view table(reinterpret_cast<const char *>(p + tableStart), tableLength);
   for (uint32_t i = 0; i < count; i++) {
-    const size_t rec = dirOffset + 5 + 6 * size_t(i);
+    const size_t rec = dirOffset + ZARE_DAR_DIR_HEADER + ZARE_DAR_DIR_RECORD * size_t(i);
     PackRecord r;
-    r.entryOffset = getLe32(pack.data() + rec);
-    r.nameOffset = getLe16(pack.data() + rec + 4);
+    r.entryOffset = getLe32(p + rec);
+    r.nameOffset = getLe16(p + rec + ZARE_DAR_RECORD_NAME_AT);
     if (r.nameOffset >= tableLength)
       return fail(err, "record %u: name offset %u lies outside the name table", i, unsigned(r.nameOffset));
     const size_t end = table.find('\0', r.nameOffset);
     if (end == std::string_view::npos) return fail(err, "record %u: name is not terminated inside the name table", i);
     r.name = std::string(table.substr(r.nameOffset, end - r.nameOffset));
-    if (r.entryOffset < 8 || uint64_t(r.entryOffset) + 7 > dirOffset)
+    if (r.entryOffset < ZARE_DAR_HEADER || uint64_t(r.entryOffset) + ZARE_DAR_ENTRY_HEADER > dirOffset)
       return fail(err, "record %u: entry offset %u lies outside the entry area", i, r.entryOffset);
-    if (!tagAt(pack, r.entryOffset, "DAT")) return fail(err, "record %u: no \"DAT\" tag at entry offset %u", i, r.entryOffset);
-    r.dataLength = getLe32(pack.data() + r.entryOffset + 3);
-    r.dataOffset = r.entryOffset + 7;
+    if (!tagAt(pack, r.entryOffset, ZARE_DAR_TAG_DAT))
+      return fail(err, "record %u: no \"DAT\" tag at entry offset %u", i, r.entryOffset);
+    r.dataLength = getLe32(p + r.entryOffset + ZARE_DAR_ENTRY_LENGTH_AT);
+    r.dataOffset = r.entryOffset + ZARE_DAR_ENTRY_HEADER;
     if (uint64_t(r.dataOffset) + r.dataLength > dirOffset)
       return fail(err, "record %u: data of %u bytes runs into the directory", i, r.dataLength);
     dir.records.push_back(std::move(r));

@@ -7,10 +7,11 @@
 
 #include "files.h"
 #include "master.h"
+#include "packlengths.h"
 #include "song.h"
 #include "wav.h"
 
-static constexpr size_t kFileSize = 2340864;
+static constexpr size_t kFileSize = packFixedLength("data/tune.mp3");
 static constexpr double kTargetLufs = -14.0;
 // First guesses for the PCM loudness and the limiter ceiling; the encoder takes a little
 // loudness away (its low-pass) and adds some peak, and the loop corrects what is left.

@@ -2,14 +2,13 @@
 // and the decoder that measures the encoded result.
 #include "master.h"
 
-#include <mpg123.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
 
 #include "dsp.h"
+#include "mp3decode.h"
 
 // Direct-form biquad.
 struct Biquad {
@@ -247,33 +246,17 @@ Pcm16 toPcm16(const Mix &m) {
   return pcm;
 }
 
-// Feeds the whole stream to mpg123 and collects float stereo output.
+// Decodes with the shared portable float decoder and splits the channels.
 bool decodeMp3(const Bytes &data, Mix &out) {
   out = {};
-  int err = MPG123_OK;
-  mpg123_handle *mh = mpg123_new("generic", &err);
-  if (!mh) mh = mpg123_new(nullptr, &err);
-  if (!mh) return false;
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-  mpg123_format_none(mh);
-  mpg123_format(mh, 44100, MPG123_STEREO, MPG123_ENC_FLOAT_32);
-  if (mpg123_open_feed(mh) != MPG123_OK || mpg123_feed(mh, data.data(), data.size()) != MPG123_OK) {
-    mpg123_delete(mh);
-    return false;
+  std::vector<float> pcm;
+  std::string error;
+  if (!mp3DecodeFloat(data.data(), data.size(), pcm, error)) return false;
+  out.l.reserve(pcm.size() / 2);
+  out.r.reserve(pcm.size() / 2);
+  for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+    out.l.push_back(static_cast<double>(pcm[i]));
+    out.r.push_back(static_cast<double>(pcm[i + 1]));
   }
-  std::vector<float> buf(1152 * 2 * 8);
-  // 128 kbps CBR: about 418 bytes per frame of 1152 samples.
-  out.l.reserve(data.size() / 417 * 1152 + 1152);
-  out.r.reserve(data.size() / 417 * 1152 + 1152);
-  int rc;
-  size_t done;
-  do {
-    rc = mpg123_read(mh, buf.data(), buf.size() * sizeof(float), &done);
-    for (size_t i = 0; i < done / sizeof(float) / 2; ++i) {
-      out.l.push_back(static_cast<double>(buf[2 * i]));
-      out.r.push_back(static_cast<double>(buf[2 * i + 1]));
-    }
-  } while (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0));
-  mpg123_delete(mh);
-  return !out.l.empty();
+  return true;
 }

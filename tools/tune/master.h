@@ -35,9 +35,8 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb);
 // Converts to 16-bit with TPDF dither from a fixed seed.
 Pcm16 toPcm16(const Mix &m);
 
-// Decodes MP3 data to a stereo buffer with mpg123's portable decoder in floating point, so that
-// checks of the encoded result come out the same on every machine (the shared mp3Decode gives
-// 16-bit samples from whichever decoder is fastest). False if nothing decodes.
+// Decodes MP3 data to a stereo buffer (mp3DecodeFloat, the same on every machine), for the
+// checks of the encoded result. False if nothing decodes.
 bool decodeMp3(const Bytes &data, Mix &out);
 
 // Encodes PCM with LAME at 128 kbps CBR: no Xing/Info frame, no ID3v1.

@@ -5,13 +5,15 @@
 
 #include <algorithm>
 
+#include "mp3mem.h"
+
 // Runs the whole PCM through one LAME encoder set up for plain constant-rate frames.
 bool encodeMp3Cbr128(const Pcm16 &pcm, Bytes &out) {
   out.clear();
   lame_global_flags *gf = lame_init();
   if (!gf) return false;
-  lame_set_in_samplerate(gf, 44100);
-  lame_set_out_samplerate(gf, 44100);
+  lame_set_in_samplerate(gf, kMusicRate);
+  lame_set_out_samplerate(gf, kMusicRate);
   lame_set_num_channels(gf, 2);
   lame_set_mode(gf, JOINT_STEREO);
   lame_set_VBR(gf, vbr_off);
