@@ -88,7 +88,7 @@ int main(int argc, char **argv) {
   XvfbServer server;
   std::string error;
   const bool usable = xvfbDisplayUsable(nullptr, 640, 480, error);
-  if (chdir(PROJECT_ROOT) != 0 || (!usable && !xvfbStart(640, 480, server, error))) {
+  if (chdir(PARKHAUS_SOURCE_DIR) != 0 || (!usable && !xvfbStart(640, 480, server, error))) {
     fprintf(stderr, "bench_capture: no display to draw on: %s\n", error.c_str());
     return 1;
   }

@@ -136,7 +136,7 @@ void measure(const util_image_t &font, const std::string &path, double t) {
 // Captures the frames at the given seconds (or reads a folder made by parkhaus-capture --frames
 // at 60 frames/s) and prints the contrast of the credits in each.
 int main(int argc, char **argv) {
-  std::string dir, font = std::string(PROJECT_ROOT) + "/data/SouthPark.tga";
+  std::string dir, font = std::string(PARKHAUS_SOURCE_DIR) + "/data/SouthPark.tga";
   std::vector<double> times;
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
@@ -152,7 +152,7 @@ int main(int argc, char **argv) {
     std::string list;
     for (double t : times) list += (list.empty() ? "" : ",") + std::to_string(std::lround(t * kFps));
     dir = tmp;
-    const std::string cmd = std::string("cd '") + PROJECT_ROOT + "' && '" + CAPTURE_EXE + "' --quiet --frames " + list + " --out '" + dir + "/'";
+    const std::string cmd = std::string("cd '") + PARKHAUS_SOURCE_DIR + "' && '" + CAPTURE_EXE + "' --quiet --frames " + list + " --out '" + dir + "/'";
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "bench_credits: capture failed\n");
   }
   std::printf("      t  glyphs  Weber (median)  luma step (mean, of 255)\n");

@@ -46,7 +46,7 @@ static size_t decodeAll(const Bytes &mp3, double &cpuSeconds, double &longestRea
   Mp3Memory source{mp3.data(), mp3.size(), 0};
   size_t total = 0;
   double start = processCpuSeconds();
-  if (mh && mp3memOpen(mh, &source, 44100)) {
+  if (mh && mp3memOpen(mh, &source, kMusicRate)) {
     std::vector<unsigned char> buffer(2048 * 4);
     for (;;) {
       size_t done = 0;
@@ -73,7 +73,7 @@ static double cpuShareOver(double seconds) {
 }
 
 int main(int argc, char **argv) {
-  std::string path = argc > 1 ? argv[1] : std::string(PROJECT_ROOT) + "/data/tune.mp3";
+  std::string path = argc > 1 ? argv[1] : std::string(PARKHAUS_SOURCE_DIR) + "/data/tune.mp3";
   double playSeconds = argc > 2 ? atof(argv[2]) : 10.0;
   const Bytes mp3 = fileRead(path);
   if (mp3.empty()) {
@@ -91,18 +91,18 @@ int main(int argc, char **argv) {
     best = std::min(best, cpu);
     longest = std::max(longest, longestRead);
   }
-  double duration = static_cast<double>(pcmBytes) / (44100.0 * 4);
+  double duration = static_cast<double>(pcmBytes) / (static_cast<double>(kMusicRate) * 4);
   printf("tune: %s, %zu bytes, %.2f s of music\n", path.c_str(), mp3.size(), duration);
   printf("decoder alone: %.1f ms CPU for the whole tune (best of 5), %.0fx real time, %.3f%% of one core\n",
          best * 1000.0, duration / best, 100.0 * best / duration);
   printf("one device buffer (2048 frames, %.1f ms of music): %.1f us CPU on average, %.1f us at most\n",
-         2048 * 1000.0 / 44100, best * 1e6 / (static_cast<double>(pcmBytes) / 8192), longest * 1e6);
+         2048 * 1000.0 / static_cast<double>(kMusicRate), best * 1e6 / (static_cast<double>(pcmBytes) / 8192), longest * 1e6);
 
   // Real-time playing through the stand-in; the disk driver's default pace is one buffer per buffer time.
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
   unsetenv("SDL_DISKAUDIODELAY");
-  if (!FSOUND_Init(44100, 1, 0)) {
+  if (!FSOUND_Init(kMusicRate, 1, 0)) {
     fprintf(stderr, "no audio device\n");
     return 1;
   }

@@ -37,7 +37,7 @@ ProcResult capture(std::vector<std::string> args, const std::vector<std::string>
   ProcSpec spec;
   spec.argv = {CAPTURE_EXE};
   spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-  spec.workdir = PROJECT_ROOT;
+  spec.workdir = PARKHAUS_SOURCE_DIR;
   for (const std::string &e : env) (e[0] == '-' ? spec.unsetEnv : spec.setEnv).push_back(e[0] == '-' ? e.substr(1) : e);
   spec.fileSizeLimit = fileLimit;
   return procRun(spec, 300.0, signal, 3.0);
@@ -146,7 +146,7 @@ TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
   }
   std::vector<int16_t> tune;
   std::string error;
-  const Bytes mp3 = fileRead(std::string(PROJECT_ROOT) + "/data/tune.mp3");
+  const Bytes mp3 = fileRead(std::string(PARKHAUS_SOURCE_DIR) + "/data/tune.mp3");
   ASSERT_TRUE(mp3Decode(mp3.data(), mp3.size(), tune, error)) << error;
   // At 24 frames per second, frame 12 starts at sample 22050 and 24 frames hold 44100 samples.
   ASSERT_EQ(capture({"--wav", "--fps", "24", "--start", "0.5", "--duration", "1", "--out", (dir / "c.wav").string()}).status, 0);
@@ -222,7 +222,7 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
     fs::remove(dir / "frames", ec);  // an empty folder may stay; a frame or a part file may not
     EXPECT_EQ(names(dir), (std::vector<std::string>{"bin", "file"})) << testing::PrintToString(k.args);
   }
-  EXPECT_FALSE(fs::exists(std::string(PROJECT_ROOT) + "/x.mp4"));
+  EXPECT_FALSE(fs::exists(std::string(PARKHAUS_SOURCE_DIR) + "/x.mp4"));
 }
 
 // The display number the tool reports for an Xvfb of its own, or -1.

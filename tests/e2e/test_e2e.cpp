@@ -140,13 +140,13 @@ void expectMovingFullScreenPicture() {
 
 
 TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
-  const Bytes reference = decodeAt(fileRead(std::string(PROJECT_ROOT) + "/data/tune.mp3"), 44100);
+  const Bytes reference = decodeAt(fileRead(std::string(PARKHAUS_SOURCE_DIR) + "/data/tune.mp3"), 44100);
   ASSERT_GT(reference.size(), 60 * kPcmBytesPerSecond);
   char audio[] = "/tmp/parkhaus-e2e-XXXXXX";
   close(mkstemp(audio));
   DemoRun demo;
   // The disk driver about five times faster than real time, so seconds of music arrive quickly.
-  ASSERT_TRUE(demoStart(demo, PROJECT_ROOT, {"SDL_AUDIODRIVER=disk", std::string("SDL_DISKAUDIOFILE=") + audio,
+  ASSERT_TRUE(demoStart(demo, PARKHAUS_SOURCE_DIR, {"SDL_AUDIODRIVER=disk", std::string("SDL_DISKAUDIOFILE=") + audio,
                                              "SDL_DISKAUDIODELAY=10"}));
   const std::string window = demoWaitWindow(20.0);
   ASSERT_FALSE(window.empty()) << demoOutput(demo);

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "files.h"
 #include "globals.h"
@@ -10,15 +12,28 @@
 #include "pngwrite.h"
 #include "xvfb.h"
 
+// Every global of the demo, where it lives and how large it is; their values as the program starts
+// are taken in main() before any test runs, so globals.cpp stays the one place that gives them.
+#define GLOBAL(name) std::pair<void *, size_t>(&name, sizeof name)
+static const std::pair<void *, size_t> kGlobals[] = {
+    GLOBAL(t),           GLOBAL(startTime),     GLOBAL(cam),          GLOBAL(shadeModel),   GLOBAL(aspect),
+    GLOBAL(fovy),        GLOBAL(zNear),         GLOBAL(zFar),         GLOBAL(lightAmbient), GLOBAL(lightDiffuse),
+    GLOBAL(lightPosition), GLOBAL(matEmission), GLOBAL(texture),      GLOBAL(texLogo),      GLOBAL(texParkhaus),
+    GLOBAL(texSuckBack), GLOBAL(texSuck),       GLOBAL(texSuckFront), GLOBAL(object),       GLOBAL(object2),
+    GLOBAL(object3),     GLOBAL(pzl),           GLOBAL(mus)};
+#undef GLOBAL
+static std::vector<std::vector<uint8_t>> gAtStart;
+
+// Copies the globals' start values aside.
+static void gltestSaveGlobals() {
+  for (const auto &[at, size] : kGlobals) {
+    const auto *bytes = static_cast<const uint8_t *>(at);
+    gAtStart.emplace_back(bytes, bytes + size);
+  }
+}
+
 void gltestResetGlobals() {
-  t = 0.0f;
-  startTime = 0;
-  cam[0] = cam[1] = 0.0f, cam[2] = 5.0f;
-  shadeModel = GL_SMOOTH;
-  aspect = 1.0;
-  for (GLuint &name : texture) name = 0;
-  texLogo = texParkhaus = 0;
-  object = object2 = object3 = nullptr;
+  for (size_t i = 0; i < gAtStart.size(); i++) memcpy(kGlobals[i].first, gAtStart[i].data(), kGlobals[i].second);
 }
 
 void GlTest::SetUp() {
@@ -99,6 +114,7 @@ std::string gltestDump(const std::vector<uint8_t> &rgba, const std::string &name
 // Starts an Xvfb of the binary's own, so tests never draw on a user's screen and parallel
 // test binaries cannot disturb each other's windows and keys.
 int main(int argc, char **argv) {
+  gltestSaveGlobals();
   ::testing::InitGoogleTest(&argc, argv);
   XvfbServer server;
   std::string error;

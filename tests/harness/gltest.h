@@ -22,7 +22,7 @@ protected:
   int window = 0;
 };
 
-// Puts the demo's globals (time, camera, shading, aspect, textures, meshes) back to their start values.
+// Puts every global of the demo back to the value it has when the program starts.
 void gltestResetGlobals();
 
 // Reads a rectangle of a colour buffer as RGBA bytes, bottom row first.

@@ -11,7 +11,7 @@
 
 #include "files.h"
 #include "master.h"
-#include "mp3mem.h"
+#include "mp3decode.h"
 
 Bytes makeTestMp3(double seconds) {
   Pcm16 pcm;
@@ -26,18 +26,11 @@ Bytes makeTestMp3(double seconds) {
 }
 
 Bytes decodeAt(const Bytes &mp3, long rate) {
-  Bytes pcm;
-  mpg123_handle *mh = mpg123_new(nullptr, nullptr);
-  Mp3Memory source{mp3.data(), mp3.size(), 0};
-  int result = mh && mp3memOpen(mh, &source, rate) ? MPG123_OK : MPG123_ERR;
-  while (result == MPG123_OK || result == MPG123_NEW_FORMAT) {
-    unsigned char buffer[16384];
-    size_t done = 0;
-    result = mpg123_read(mh, buffer, sizeof buffer, &done);
-    pcm.insert(pcm.end(), buffer, buffer + done);
-  }
-  mpg123_delete(mh);
-  return pcm;
+  std::vector<int16_t> pcm;
+  std::string error;
+  mp3Decode(mp3.data(), mp3.size(), pcm, error, rate);
+  const auto *bytes = reinterpret_cast<const uint8_t *>(pcm.data());
+  return Bytes(bytes, bytes + pcm.size() * sizeof(int16_t));
 }
 
 Played comparePlayed(const Bytes &output, const Bytes &reference) {

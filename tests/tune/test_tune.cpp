@@ -12,11 +12,12 @@
 
 #include "bytes.h"
 #include "files.h"
+#include "packlengths.h"
 #include "process.h"
 
 namespace {
 
-constexpr size_t kFileSize = 2340864;
+constexpr size_t kFileSize = packFixedLength("data/tune.mp3");
 const char *const kTune = "data/tune.mp3";
 
 // The ID3v2.3 tag at the start: its length, its text frames by id, and whether the padding after

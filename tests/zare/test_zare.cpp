@@ -256,7 +256,7 @@ TEST(ZarePng, DecodesEveryIndexedImageAsLibpngDoes) {
   }
   const Indexed split = makeImage(40, 30, 200, true, 7);
   for (size_t size : {1, 5, 13, 1000}) expectSameAsLibpng(writePng(split, size), "split " + std::to_string(size));
-  for (const auto &entry : std::filesystem::directory_iterator(std::string(PROJECT_ROOT) + "/data")) {
+  for (const auto &entry : std::filesystem::directory_iterator(std::string(PARKHAUS_SOURCE_DIR) + "/data")) {
     if (entry.path().extension() == ".png") expectSameAsLibpng(fileRead(entry.path().string()), entry.path().string());
   }
 }
@@ -376,7 +376,7 @@ TEST(ZarePng, EachFailureHasItsResultMessageAndTrace) {
 // before or in the signature count as no PNG, and only a row filter prints a message.
 TEST(ZarePng, EveryDamagedFileFails) {
   int files = 0;
-  for (const auto &entry : std::filesystem::directory_iterator(std::string(PROJECT_ROOT) + "/tests/zare/damaged")) {
+  for (const auto &entry : std::filesystem::directory_iterator(std::string(PARKHAUS_SOURCE_DIR) + "/tests/zare/damaged")) {
     const std::string name = entry.path().filename().string();
     const bool notPng = name.rfind("not_png", 0) == 0;
     const bool filter = name.find("filter_type") != std::string::npos;
