@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . tools/setup-debian.sh
 
-parkhaus_ensure_packages "${PARKHAUS_BUILD_PACKAGES[@]}" "${PARKHAUS_TEST_PACKAGES[@]}"
+parkhaus_ensure_packages "${PARKHAUS_RUN_PACKAGES[@]}" "${PARKHAUS_BUILD_PACKAGES[@]}" "${PARKHAUS_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
 fuzz_seconds=${PARKHAUS_FUZZ_SECONDS:-30}
@@ -26,25 +26,31 @@ export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 failed=0
 total_passed=0
 total_failed=0
-# Runs ctest with the given arguments and adds its counts to the totals.
+# Runs ctest with the given arguments and adds the counts of its JUnit report to the totals.
 run_ctest() {
-  local log
-  log=$(mktemp)
+  local report counts
+  report=$(mktemp)
   set +e
-  ctest "$@" --output-on-failure 2>&1 | tee "$log"
-  local rc=${PIPESTATUS[0]}
+  ctest "$@" --output-on-failure --output-junit "$report"
+  local rc=$?
   set -e
-  local line
-  line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -n1 || true)
-  if [ -n "$line" ]; then
-    local f n
-    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
-    n=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
-    total_passed=$((total_passed + n - f))
-    total_failed=$((total_failed + f))
-  fi
+  counts=$(python3 - "$report" <<'PY'
+import sys, xml.etree.ElementTree as ET
+try:
+    suite = ET.parse(sys.argv[1]).getroot()
+except (OSError, ET.ParseError):
+    print(0, 0)
+    sys.exit()
+# A test that could not be run counts as failed, as CTest counts it; a disabled one not at all.
+statuses = [case.get('status') for case in suite.iter('testcase')]
+passed = statuses.count('run')
+print(passed, len(statuses) - passed - statuses.count('disabled'))
+PY
+)
+  rm -f "$report"
+  total_passed=$((total_passed + ${counts% *}))
+  total_failed=$((total_failed + ${counts#* }))
   [ "$rc" -eq 0 ] || failed=1
-  rm -f "$log"
 }
 
 echo "== Tests (g++ build)"

@@ -1,15 +1,23 @@
 # Shared set-up for ./run.sh and ./test.sh on a Debian 12 machine: packages, and whether there is a display.
 # Sourced, not run.
 
-# The Debian packages the project builds, tests and captures with.
-PARKHAUS_BUILD_PACKAGES=(
-  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
-  freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri zlib1g-dev
-  libsdl2-dev libmpg123-dev libmp3lame-dev libpng-dev libfreetype-dev fonts-dejavu-core
-  xvfb xauth x11-utils xdotool ffmpeg
+# What the demo and the capture tool need at run time: Mesa's GL drivers, an X server of its own
+# where there is no display (with xdpyinfo to ask the one there is), and ffmpeg for MP4 captures.
+PARKHAUS_RUN_PACKAGES=(
+  libgl1-mesa-dri xvfb xauth x11-utils ffmpeg
 )
+# What building the demo and the capture tool needs.
+PARKHAUS_BUILD_PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  freeglut3-dev libglu1-mesa-dev zlib1g-dev libsdl2-dev libmpg123-dev libpng-dev libx11-dev
+)
+# What the tests need besides: clang with its sanitizer runtimes and libFuzzer, the media and tune
+# generators (FreeType with the DejaVu font, LAME), GoogleTest, xdotool to press keys, libspng and
+# valgrind for the benchmarks, and the packaging tools the install test runs.
 PARKHAUS_TEST_PACKAGES=(
-  libgtest-dev libspng-dev valgrind
+  clang libclang-rt-14-dev libfreetype-dev fonts-dejavu-core libmp3lame-dev
+  libgtest-dev xdotool libspng-dev valgrind python3
+  dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 # Installs whichever of the named packages are missing.
