@@ -2,16 +2,17 @@
 // of the music, or an MP4 with the music; starts an Xvfb of its own where there is no display.
 #include <GL/freeglut.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "datadir.h"
 #include "globals.h"
 #include "main.h"
 #include "options.h"
@@ -310,10 +311,13 @@ int main(int argc, char **argv) {
   CaptureOptions o;
   std::string error;
   if (!captureParseOptions(argc, argv, !ffmpeg.empty(), o, error)) usageFail(error);
-  if (o.help) {
-    fputs(captureUsage(), stdout);
+  if (o.help || o.version) {
+    fputs(o.help ? captureUsage() : "parkhaus-capture " PARKHAUS_VERSION "\n", stdout);
     return 0;
   }
+  // The output is named from the user's folder; then the tool moves to where the loose files are.
+  o.out = std::filesystem::absolute(o.out).string();
+  const bool haveData = datadirEnter(PARKHAUS_DATA_FROM_EXE);
   CaptureSpan span;
   CaptureMusic music;
   prepareSpan(o, span, music);
@@ -321,10 +325,9 @@ int main(int argc, char **argv) {
     writeWav(o, span, music);
     return 0;
   }
-  struct stat dataDir{};
-  if (stat("data", &dataDir) != 0 || !S_ISDIR(dataDir.st_mode)) {
-    fprintf(stderr, "parkhaus-capture: there is no data/ folder here, so the frames lack the loose textures and "
-                    "meshes; run it from the folder that holds data/\n");
+  if (!haveData) {
+    fprintf(stderr, "parkhaus-capture: no data/ folder with the loose textures and meshes was found here, beside "
+                    "the tool or where it is installed, so the frames lack them\n");
   }
   CaptureSink sink;
   XvfbServer server;

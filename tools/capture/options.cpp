@@ -186,8 +186,10 @@ bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &
     const bool hasValue = eq != std::string_view::npos;
     const std::string_view name = arg.substr(0, eq);
     std::string_view value = hasValue ? arg.substr(eq + 1) : std::string_view{};
-    if (name == "--help" || name == "-h" || name == "--quiet" || name == "-q" || name == "--xvfb") {
+    if (name == "--help" || name == "-h" || name == "--version" || name == "--quiet" || name == "-q" ||
+        name == "--xvfb") {
       o.help = o.help || name == "--help" || name == "-h";
+      o.version = o.version || name == "--version";
       o.quiet = o.quiet || name == "--quiet" || name == "-q";
       o.ownXServer = o.ownXServer || name == "--xvfb";
       continue;
@@ -204,7 +206,7 @@ bool captureParseOptions(int argc, char **argv, bool hasFfmpeg, CaptureOptions &
     if (!applyValue(o, name, value, error)) return false;
     startGiven = startGiven || name == "--start";
   }
-  if (o.help) return true;
+  if (o.help || o.version) return true;
   if (o.framesGiven && (startGiven || o.duration >= 0.0)) {
     return refuse(error, "--frames names the frames itself; it cannot be combined with --start or --duration");
   }
@@ -275,7 +277,8 @@ const char *captureUsage(void) {
   return "Usage: parkhaus-capture [options]\n"
          "Renders the demo with its own clock (time = frame / rate), drawing every frame from the\n"
          "first, and writes PNG frames, a WAV of the music, or an MP4 with the music.\n"
-         "Run it from the folder that holds data/.\n"
+         "It reads the demo's loose files from data/ in the working folder, beside itself, or\n"
+         "where they are installed, in that order.\n"
          "\n"
          "  --fps N          frames per second (default 60)\n"
          "  --start S        first second written (default 0; earlier frames are drawn, not written)\n"
@@ -291,6 +294,7 @@ const char *captureUsage(void) {
          "  --xvfb           always draw on an X server of its own, even when DISPLAY answers\n"
          "  --quiet          no progress bar\n"
          "  --help           this text\n"
+         "  --version        the version number\n"
          "\n"
          "Without a usable DISPLAY, the tool starts an Xvfb of its own and stops it when done.\n";
 }

@@ -37,6 +37,7 @@ struct CaptureOptions {
   bool ownXServer = false;
   bool quiet = false;
   bool help = false;
+  bool version = false;
 };
 
 // The frames to draw: 0 up to first + count - 1; those from first on are written.
