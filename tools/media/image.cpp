@@ -259,6 +259,15 @@ std::vector<uint8_t> pngRgb(int w, int h, const std::vector<uint8_t> &rgb) {
   return pngEncode(spec, rgb.data());
 }
 
+std::vector<uint8_t> pngRgba(const Picture &pic) {
+  const PngSpec spec{.width = pic.w, .height = pic.h, .pixels = PngPixels::Rgba, .palette = {}, .level = 9, .memLevel = 9,
+                     .text = {}};
+  std::vector<uint8_t> rgba;
+  for (size_t i = 0; i < pic.px.size(); i++)
+    for (float v : {pic.px[i].r, pic.px[i].g, pic.px[i].b, pic.alpha[i]}) rgba.push_back(toByte(v));
+  return pngEncode(spec, rgba.data());
+}
+
 std::vector<uint8_t> tga32(const Picture &pic) {
   std::vector<uint8_t> f(12, 0);
   f[2] = 2;  // uncompressed true colour; both origin fields stay 0

@@ -1,5 +1,6 @@
-// zmedia: writes every picture and mesh of the demo below an output root (data/...) and the
-// contact sheet (docs/contact-sheet.png). Deterministic: the same packages give the same bytes.
+// zmedia: writes every picture and mesh of the demo below an output root (data/...), the icons
+// (dist/icons/) and the contact sheet (docs/contact-sheet.png). Deterministic: the same packages
+// give the same bytes.
 #include "media.h"
 
 #include <cmath>
@@ -73,7 +74,7 @@ static std::vector<uint8_t> contactSheet(const std::vector<std::pair<std::string
 
 int main(int argc, char **argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: zmedia <output-root>   (writes <root>/data/* and <root>/docs/contact-sheet.png)\n");
+    std::fprintf(stderr, "usage: zmedia <output-root>   (writes <root>/data/*, <root>/dist/icons/* and <root>/docs/contact-sheet.png)\n");
     return 2;
   }
   const fs::path root = argv[1];
@@ -96,6 +97,10 @@ int main(int argc, char **argv) {
   ok &= put(root, "data/quad-mapped.oia", oiaFile(14, meshCube()));
   ok &= put(root, "data/thing.oia", oiaFile(6, meshThing()));
   ok &= put(root, "data/vosqu-el.oia", oiaFile(6, meshLogo()));
+  // The icons a desktop shows for the installed program, in the usual sizes.
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    ok &= put(root, "dist/icons/parkhaus-" + std::to_string(size) + ".png", pngRgba(makeIcon(size)));
+  }
 
   const Rgb night = rgb8(0, 0, 51), dark = rgb8(40, 40, 48);
   auto pic = [](const Picture &p, Rgb under, Rgb tint = {1, 1, 1}) {

@@ -60,6 +60,9 @@ size_t pngIdatSize(const Indexed &img);
 // Writes a plain RGB PNG (for the contact sheet).
 std::vector<uint8_t> pngRgb(int w, int h, const std::vector<uint8_t> &rgb);
 
+// Writes a picture with its alpha as an RGBA PNG (for the program's icons).
+std::vector<uint8_t> pngRgba(const Picture &pic);
+
 // A 32-bit uncompressed TGA; the rows go top row first with both origin fields 0, which the
 // demo's loader turns so that the top row lands at t = 1.
 std::vector<uint8_t> tga32(const Picture &pic);
@@ -96,6 +99,7 @@ Indexed makeSuckFront();
 Indexed makeSuckMask();
 Indexed makeSuckThing();
 Indexed makeSuckThingMask();
+Picture makeIcon(int size);
 Picture makeCubeTexture();
 Picture makeRedLightmap();
 Picture makeFont();

@@ -411,12 +411,31 @@ Indexed makeSuckMask() {
 }
 
 // The small corner picture: a P sign, flat colours.
-Indexed makeSuckThing() {
-  Picture p = pictureNew(128, 128, rgb8(20, 70, 170));
-  fillShape(p, 0, 0, 128, 128, [](float x, float y) { return -sdRoundBox(x, y, 64, 64, 58, 58, 16); }, rgb8(20, 70, 170));
-  fillShape(p, 0, 0, 128, 128, [](float x, float y) { return std::fabs(sdRoundBox(x, y, 64, 64, 56, 56, 14)) - 3; }, rgb8(245, 245, 240));
-  textCentred(p, 64, 100, 92, "P", rgb8(245, 245, 240));
-  return quantize(p, 8);
+// The corner picture's P sign, drawn at s times its 128 pixels: a blue rounded square with a white
+// rim (never thinner than a pixel) and a white P.
+static Picture paintParkSign(float s) {
+  const int size = int(128 * s);
+  Picture p = pictureNew(size, size, rgb8(20, 70, 170));
+  const float rim = std::max(3 * s, 1.0f);
+  fillShape(p, 0, 0, size, size, [s](float x, float y) { return -sdRoundBox(x, y, 64 * s, 64 * s, 58 * s, 58 * s, 16 * s); },
+            rgb8(20, 70, 170));
+  fillShape(p, 0, 0, size, size,
+            [s, rim](float x, float y) { return std::fabs(sdRoundBox(x, y, 64 * s, 64 * s, 56 * s, 56 * s, 14 * s)) - rim; },
+            rgb8(245, 245, 240));
+  textCentred(p, int(64 * s), int(100 * s), int(92 * s), "P", rgb8(245, 245, 240));
+  return p;
+}
+
+Indexed makeSuckThing() { return quantize(paintParkSign(1.0f), 8); }
+
+// The program's icon: the corner picture's P sign at size x size, clear outside its rounded square.
+Picture makeIcon(int size) {
+  const float s = float(size) / 128;
+  Picture p = paintParkSign(s);
+  for (int y = 0; y < size; y++)
+    for (int x = 0; x < size; x++)
+      p.alpha[size_t(y) * size + x] = clamp01(0.5f - sdRoundBox(x + 0.5f, y + 0.5f, 64 * s, 64 * s, 60 * s, 60 * s, 18 * s));
+  return p;
 }
 
 // Mask of the corner picture: the rounded square, with a soft edge.
