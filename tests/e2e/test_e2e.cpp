@@ -1,6 +1,7 @@
 // The real demo executable on the harness's X display, watched and driven as a viewer would:
-// once from the repository root with its music written to a file, once in an empty folder
-// without any of its loose files and without a sound device.
+// from the repository root with its music written to a file, alone in an empty folder without its
+// loose files and without a sound device, and installed, from its Debian package and with
+// cmake --install, started from an empty folder.
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,12 +12,16 @@
 
 #include "files.h"
 #include "gltest.h"
+#include "mp3mem.h"
 #include "process.h"
 #include "soundcheck.h"
+#include "tempfolder.h"
 
 // After GoogleTest, whose names the X headers' macros would clash with.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,12 +38,12 @@ DemoRun::~DemoRun() {
   if (log >= 0) close(log);
 }
 
-// Starts the demo in workdir with NAME=value settings added to the environment.
-bool demoStart(DemoRun &demo, const std::string &workdir, const std::vector<std::string> &env) {
+// Starts the demo program exe in workdir with NAME=value settings added to the environment.
+bool demoStart(DemoRun &demo, const std::string &exe, const std::string &workdir, const std::vector<std::string> &env) {
   demo.log = fileTemp();
   ProcSpec spec;
   // The demo prints through stdio; line buffering keeps its lines even when it is killed.
-  spec.argv = {"stdbuf", "-oL", PARKHAUS_EXE};
+  spec.argv = {"stdbuf", "-oL", exe};
   spec.workdir = workdir;
   spec.setEnv = env;
   spec.stdoutFd = spec.stderrFd = demo.log;
@@ -119,76 +124,180 @@ int countOf(const std::string &text, const std::string &what) {
   return n;
 }
 
-// The demo fills the screen with a moving picture: of two screenshots a second apart, the second
-// is more than half lit and more than 1 % changed.
-void expectMovingFullScreenPicture() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+// Waits until the screen shows the demo's moving picture: the whole screen, more than half of it
+// lit, and more than 1 % of it changed since the first look. False, saying why, after the deadline.
+bool waitMovingFullScreenPicture(double seconds, std::string &why) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   int w = 0, h = 0;
-  const auto first = demoScreenshot(w, h);
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  const auto second = demoScreenshot(w, h);
-  ASSERT_EQ(w * h, kGlTestWidth * kGlTestHeight);
-  ASSERT_EQ(first.size(), second.size());
-  size_t lit = 0, changed = 0;
-  for (size_t i = 0; i + 2 < second.size(); i += 3) {
-    lit += (second[i] | second[i + 1] | second[i + 2]) != 0;
-    changed += !std::equal(&second[i], &second[i] + 3, &first[i]);
+  const std::vector<uint8_t> first = demoScreenshot(w, h);
+  while (std::chrono::steady_clock::now() < end) {
+    const std::vector<uint8_t> now = demoScreenshot(w, h);
+    size_t lit = 0, changed = 0;
+    for (size_t i = 0; i + 2 < now.size() && now.size() == first.size(); i += 3) {
+      lit += (now[i] | now[i + 1] | now[i + 2]) != 0;
+      changed += !std::equal(&now[i], &now[i] + 3, &first[i]);
+    }
+    const size_t all = size_t(kGlTestWidth) * kGlTestHeight;
+    why = "screen " + std::to_string(w) + "x" + std::to_string(h) + ", " + std::to_string(lit) + " pixels lit, " +
+          std::to_string(changed) + " changed";
+    if (size_t(w) * h == all && lit > all / 2 && changed > all / 100) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  EXPECT_GT(lit, size_t(w) * h / 2);
-  EXPECT_GT(changed, size_t(w) * h / 100);
+  return false;
 }
 
+// Runs a program to its end in workdir with NAME=value settings; its status and output.
+ProcResult runIn(const std::string &workdir, const std::vector<std::string> &argv,
+                 const std::vector<std::string> &env = {}) {
+  ProcSpec spec;
+  spec.argv = argv;
+  spec.workdir = workdir;
+  spec.setEnv = env;
+  return procRun(spec, 600.0);
+}
+
+// The frame at 10 s as the capture tool at exe draws it, started in the empty folder; empty when
+// the tool fails.
+Bytes frameAt10s(const std::string &exe, const TempFolder &tmp, const std::string &name) {
+  const ProcResult r = runIn((tmp / "empty").string(), {exe, "--quiet", "--frames", "10s", "--out", (tmp / name).string()});
+  EXPECT_EQ(r.status, 0) << exe << ": " << r.output;
+  return fileRead((tmp / name / "frame-000600.png").string());
+}
 
 TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
-  const Bytes reference = decodeAt(fileRead(std::string(PARKHAUS_SOURCE_DIR) + "/data/tune.mp3"), 44100);
+  const Bytes reference = decodeAt(fileRead(std::string(PARKHAUS_SOURCE_DIR) + "/data/tune.mp3"), kMusicRate);
   ASSERT_GT(reference.size(), 60 * kPcmBytesPerSecond);
-  char audio[] = "/tmp/parkhaus-e2e-XXXXXX";
-  close(mkstemp(audio));
+  const TempFolder tmp;
+  const std::string audio = (tmp / "audio.raw").string();
   DemoRun demo;
   // The disk driver about five times faster than real time, so seconds of music arrive quickly.
-  ASSERT_TRUE(demoStart(demo, PARKHAUS_SOURCE_DIR, {"SDL_AUDIODRIVER=disk", std::string("SDL_DISKAUDIOFILE=") + audio,
-                                             "SDL_DISKAUDIODELAY=10"}));
-  const std::string window = demoWaitWindow(20.0);
+  ASSERT_TRUE(demoStart(demo, PARKHAUS_EXE, PARKHAUS_SOURCE_DIR,
+                        {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio, "SDL_DISKAUDIODELAY=10"}));
+  const std::string window = demoWaitWindow(60.0);
   ASSERT_FALSE(window.empty()) << demoOutput(demo);
-  expectMovingFullScreenPicture();
+  std::string why;
+  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
   demoKey(window, "shift+q");
-  EXPECT_TRUE(waitForFileSize(audio, 4 * kPcmBytesPerSecond + 65536, 30.0)) << "the music did not play";
+  EXPECT_TRUE(waitForFileSize(audio, 4 * kPcmBytesPerSecond + 65536, 60.0)) << "the music did not play";
   EXPECT_TRUE(demoAlive(demo)) << "Q (upper case) must not quit: " << demoOutput(demo);
   demoKey(window, "Escape");
-  EXPECT_EQ(demoWaitExit(demo, 10.0), 0) << demoOutput(demo);
+  EXPECT_EQ(demoWaitExit(demo, 60.0), 0) << demoOutput(demo);
   // Xvfb cannot switch screen modes: the demo says so and opens a full-screen window; no sound message.
   const std::string printed = demoOutput(demo);
   EXPECT_EQ(countOf(printed, "Parkhaus: game mode not available, opening a full-screen window\n"), 1) << printed;
   EXPECT_EQ(countOf(printed, "Sound:") + countOf(printed, "Error"), 0) << printed;
-  const Bytes output = fileRead(audio);
-  unlink(audio);
-  const Played p = comparePlayed(output, reference);
+  const Played p = comparePlayed(fileRead(audio), reference);
   ASSERT_TRUE(p.found) << p.why;
   EXPECT_GE(p.matched, 4 * kPcmBytesPerSecond) << p.why;
   EXPECT_LT(p.matched, reference.size()) << "the whole tune played before Escape";
   // No noise at exit: after the last sample of the tune comes nothing or silence.
   EXPECT_TRUE(p.silentAfter) << p.why;
-  EXPECT_EQ(output.size() % 4, 0u);
 }
 
+// A copy of the program alone in an empty folder finds no loose files anywhere: it says so through
+// its loaders and runs on with what the pack holds.
 TEST(EndToEnd, RunsOnWithoutTheLooseFilesAndASoundDeviceUntilQ) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("parkhaus-e2e-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const TempFolder tmp;
+  const fs::path exe = tmp / "parkhaus";
+  fs::copy_file(PARKHAUS_EXE, exe);
   DemoRun demo;
-  ASSERT_TRUE(demoStart(demo, dir.string(), {"SDL_AUDIODRIVER=no-such-driver"}));
-  const std::string window = demoWaitWindow(20.0);
+  ASSERT_TRUE(demoStart(demo, exe.string(), tmp.str(), {"SDL_AUDIODRIVER=no-such-driver"}));
+  const std::string window = demoWaitWindow(60.0);
   ASSERT_FALSE(window.empty()) << demoOutput(demo);
   // The car park and the logo still come from the pack's pictures.
-  expectMovingFullScreenPicture();
+  std::string why;
+  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
   ASSERT_TRUE(demoAlive(demo)) << "ended early: " << demoOutput(demo);
   demoKey(window, "q");
-  EXPECT_EQ(demoWaitExit(demo, 10.0), 0) << demoOutput(demo);
-  std::filesystem::remove_all(dir);
+  EXPECT_EQ(demoWaitExit(demo, 60.0), 0) << demoOutput(demo);
   const std::string printed = demoOutput(demo);
   EXPECT_EQ(countOf(printed, "Error while opening OIA: : No such file or directory\n"), 3) << printed;
   EXPECT_EQ(countOf(printed, "Sound: Init\n"), 1) << printed;
   // The stream is opened all the same, from the pack's good tune; the textures came from the pack.
   EXPECT_EQ(countOf(printed, "Sound: LoadSong") + countOf(printed, "Error loading texture"), 0) << printed;
+}
+
+// The Debian package: CPack builds it, lintian finds no error, its desktop entry, metainfo and
+// manual pages pass their checkers, and unpacked it runs from an empty folder: the capture tool
+// draws the build's frame byte for byte, and the demo loads its installed loose files and quits on q.
+TEST(Installed, ThePackageIsCleanAndRunsFromAnEmptyFolder) {
+  const TempFolder tmp;
+  fs::create_directories(tmp / "empty");
+  ProcResult r = runIn(tmp.str(), {CPACK_EXE, "--config", PARKHAUS_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB",
+                                   "-B", (tmp / "pkg").string()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string deb = (tmp / "pkg" / ("parkhaus_" PARKHAUS_VERSION "_amd64.deb")).string();
+  ASSERT_TRUE(fs::exists(deb)) << r.output;
+  r = runIn(tmp.str(), {"lintian", deb});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.find("E: "), std::string::npos) << r.output;
+  ASSERT_EQ(runIn(tmp.str(), {"dpkg-deb", "-x", deb, (tmp / "root").string()}).status, 0);
+  const fs::path usr = tmp / "root/usr";
+  r = runIn(tmp.str(), {"desktop-file-validate", (usr / "share/applications/invalid.zared.parkhaus.desktop").string()});
+  EXPECT_TRUE(r.status == 0 && r.output.empty()) << r.output;
+  r = runIn(tmp.str(), {"appstreamcli", "validate", "--no-net", (usr / "share/metainfo/invalid.zared.parkhaus.metainfo.xml").string()});
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (const char *page : {"man6/parkhaus.6.gz", "man1/parkhaus-capture.1.gz"}) {
+    r = runIn(tmp.str(), {"man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", (usr / "share/man" / page).string()},
+              {"LC_ALL=C.UTF-8", "MANWIDTH=80"});
+    EXPECT_EQ(r.status, 0) << page;
+    EXPECT_EQ(r.output.find("warning"), std::string::npos) << page << ": " << r.output.substr(0, 2000);
+  }
+
+  const Bytes built = frameAt10s(CAPTURE_EXE, tmp, "built");
+  ASSERT_FALSE(built.empty());
+  EXPECT_TRUE(frameAt10s((usr / "games/parkhaus-capture").string(), tmp, "unpacked") == built);
+
+  DemoRun demo;
+  ASSERT_TRUE(demoStart(demo, (usr / "games/parkhaus").string(), (tmp / "empty").string(), {"SDL_AUDIODRIVER=dummy"}));
+  const std::string window = demoWaitWindow(60.0);
+  ASSERT_FALSE(window.empty()) << demoOutput(demo);
+  std::string why;
+  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
+  // It loads from the installed data folder, which it found from its own place.
+  std::error_code ec;
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(demo.pid) + "/cwd", ec),
+            fs::canonical(usr / "share/games/parkhaus")) << ec.message();
+  demoKey(window, "q");
+  EXPECT_EQ(demoWaitExit(demo, 60.0), 0) << demoOutput(demo);
+  EXPECT_EQ(demoOutput(demo), "Parkhaus: game mode not available, opening a full-screen window\n");
+}
+
+// cmake --install into a prefix of a user's own, as that user (nobody, when the test runs as
+// root): the programs, the loose files and the desktop files land under the prefix, and the
+// installed capture tool draws the build's frame from an empty folder.
+TEST(Installed, AnInstallIntoAPrefixByAUserRunsFromAnEmptyFolder) {
+  const TempFolder tmp;
+  fs::create_directories(tmp / "empty");
+  fs::create_directories(tmp / "prefix");
+  std::vector<std::string> asUser;
+  const fs::path manifest = fs::path(PARKHAUS_BUILD_DIR) / "install_manifest.txt";
+  if (geteuid() == 0) {
+    // cmake --install notes what it installed in the build folder, which root owns here.
+    asUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    if (runIn(tmp.str(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "test", "-r",
+                          PARKHAUS_BUILD_DIR "/cmake_install.cmake"}).status != 0) {
+      GTEST_SKIP() << "the user nobody cannot read the build folder " PARKHAUS_BUILD_DIR;
+    }
+    fs::permissions(tmp.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    ASSERT_EQ(chown((tmp / "prefix").c_str(), 65534, 65534), 0);
+    std::string error;
+    ASSERT_TRUE(fileWrite(manifest.string(), Bytes{}, error)) << error;
+    fs::permissions(manifest, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+  }
+  std::vector<std::string> install = asUser;
+  install.insert(install.end(), {CMAKE_EXE, "--install", PARKHAUS_BUILD_DIR, "--prefix", (tmp / "prefix").string()});
+  const ProcResult r = runIn(tmp.str(), install);
+  if (geteuid() == 0) fs::remove(manifest);
+  ASSERT_EQ(r.status, 0) << r.output;
+  for (const char *file : {"games/parkhaus", "share/games/parkhaus/data/thing.oia", "share/games/parkhaus/data/SouthPark.tga",
+                           "share/applications/invalid.zared.parkhaus.desktop", "share/icons/hicolor/48x48/apps/parkhaus.png",
+                           "share/man/man6/parkhaus.6.gz", "share/doc/parkhaus/copyright"}) {
+    EXPECT_TRUE(fs::exists(tmp / "prefix" / file)) << file;
+  }
+  const Bytes built = frameAt10s(CAPTURE_EXE, tmp, "built");
+  ASSERT_FALSE(built.empty());
+  EXPECT_TRUE(frameAt10s((tmp / "prefix/games/parkhaus-capture").string(), tmp, "installed") == built);
 }
 
 }  // namespace
