@@ -89,10 +89,11 @@ void displayCallBack(void) {
   glutSwapBuffers();
 }
 
-// Keeps the viewport and the aspect ratio in step with the screen.
+// Keeps the viewport and the aspect ratio in step with the screen; a window collapsed to height 0
+// is taken as one pixel high, so that the projection stays finite.
 void reshapeCallBack(int width, int height) {
   glViewport(0, 0, width, height);
-  aspect = static_cast<double>(width) / static_cast<double>(height);
+  aspect = static_cast<double>(width) / static_cast<double>(height > 0 ? height : 1);
 }
 
 // Quits on Escape or q, toggles the shading on s, moves the camera on i, k, j, l.

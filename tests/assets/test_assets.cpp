@@ -1,19 +1,21 @@
 // The committed media and the pack: the pack against its layout table and linked into the demo,
-// the pack tool on good and damaged packs, byte-exact regeneration, and what the frame needs of
-// the font and the meshes, read by the tests' own readers.
+// the pack tool as a user runs it on good and bad input, byte-exact regeneration, and what the
+// frame needs of the font and the meshes, read by the demo's own loaders.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "datadata.h"
 #include "files.h"
-#include "packlengths.h"
 #include "packfmt.h"
+#include "packlengths.h"
 #include "process.h"
+#include "tempfolder.h"
+#include "util.h"
 
 namespace fs = std::filesystem;
 
@@ -23,15 +25,7 @@ namespace {
 ProcResult run(const std::vector<std::string> &argv) {
   ProcSpec spec;
   spec.argv = argv;
-  return procRun(spec, 120.0);
-}
-
-// A fresh temporary folder for one test.
-fs::path tempDir(const char *tag) {
-  const fs::path d = fs::temp_directory_path() / (std::string("parkhaus-assets-") + tag + std::to_string(getpid()));
-  fs::remove_all(d);
-  fs::create_directories(d);
-  return d;
+  return procRun(spec, 300.0);
 }
 
 // The pack as its layout table gives it: the files of data/ in directory order at their fixed
@@ -56,121 +50,165 @@ TEST(Pack, IsLaidOutAsTheTableSaysAndLinkedIntoTheDemo) {
   EXPECT_EQ(std::memcmp(dataData, pack.data(), pack.size()), 0) << "the linked pack is not the one built from data/";
 }
 
-TEST(PackTool, BuildsExtractsVerifiesAndRefusesDamage) {
-  const fs::path d = tempDir("tool");
+// zpack on a manifest of its own: the pack and module it builds, and list, extract and verify on
+// them, each with the exit status the build step relies on.
+TEST(PackTool, BuildsListsExtractsAndVerifies) {
+  const TempFolder d;
   fs::create_directories(d / "data");
   std::string err;
   ASSERT_TRUE(fileWrite((d / "data/a.bin").string(), Bytes{1, 2, 3}, err) && fileWrite((d / "data/empty").string(), Bytes{}, err));
   const std::string manifest = "# test pack\r\ndata/a.bin\n\ndata/empty  \ndata/a.bin\n";
   ASSERT_TRUE(fileWrite((d / "m.txt").string(), manifest.data(), manifest.size(), err));
   const std::string p = (d / "p.pack").string();
-  ProcResult r = run({ZPACK_EXE, "build", (d / "m.txt").string(), d.string(), p, (d / "mod").string()});
+  ProcResult r = run({ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), p, (d / "mod").string()});
   ASSERT_EQ(r.status, 0) << r.output;
-  const Bytes pack = fileRead(p);
-  EXPECT_EQ(Bytes(pack.begin(), pack.begin() + 20),
-            (Bytes{'Z', 'D', 'A', 'R', uint8_t(pack.size()), 0, 0, 0, 'D', 'A', 'T', 3, 0, 0, 0, 1, 2, 3, 3, 'D'}));
-  EXPECT_EQ(pack.size(), 8u + 11 + 8 + 11 + 5 + 18 + 33 + 7);
+  PackDirectory dir;
+  ASSERT_TRUE(packRead(fileRead(p), dir, err)) << err;
+  ASSERT_EQ(dir.records.size(), 3u);
+  EXPECT_EQ(dir.records[1].name, "data/empty");
+  EXPECT_NE(fileRead((d / "mod/datadata_pack.S").string()).size(), 0u);
   EXPECT_NE(fileRead((d / "mod/datadata_pack.cpp").string()).size(), 0u);
+  r = run({ZPACK_EXE, "list", p});
+  EXPECT_EQ(r.status, 0);
+  std::string listed = "total " + std::to_string(dir.totalLength) + " directory " + std::to_string(dir.dirOffset) +
+                       " records 3 names " + std::to_string(dir.nameTableLength) + "\n";
+  for (size_t i = 0; i < dir.records.size(); i++) {
+    const PackRecord &k = dir.records[i];
+    listed += std::to_string(i) + " " + std::to_string(k.entryOffset) + " " + std::to_string(k.nameOffset) + " " +
+              std::to_string(k.dataLength) + " " + k.name + "\n";
+  }
+  EXPECT_EQ(r.output, listed);
   r = run({ZPACK_EXE, "extract", p, "data/a.bin", (d / "x").string()});
-  EXPECT_EQ(fileRead((d / "x").string()), (Bytes{1, 2, 3})) << r.output;
-  EXPECT_NE(run({ZPACK_EXE, "extract", p, "data/A.bin", (d / "y").string()}).output.find("no entry named"), std::string::npos);
-  EXPECT_NE(run({ZPACK_EXE, "verify", p}).output.find("pack OK, 3 entries"), std::string::npos);
-  // Damaged copies of the real pack, each refused with its reason by the reader and the tool.
-  const Bytes good = fileRead(PACK_FILE);
-  const size_t dir = 2771409, n = good.size();
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(fileRead((d / "x").string()), (Bytes{1, 2, 3}));
+  r = run({ZPACK_EXE, "extract", p, "data/A.bin", (d / "y").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("no entry named \"data/A.bin\""), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(d / "y"));
+  r = run({ZPACK_EXE, "verify", p});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, p + ": pack OK, 3 entries, " + std::to_string(dir.totalLength) + " bytes\n");
+}
+
+// What zpack refuses, with its exit status and its reason, leaving no pack and no module behind:
+// a wrong command line, bad manifests, a missing file.
+TEST(PackTool, RefusesBadCommandLinesAndManifests) {
+  const TempFolder d;
+  fs::create_directories(d / "data");
+  std::string err;
+  ASSERT_TRUE(fileWrite((d / "data/a.bin").string(), Bytes{1}, err));
   const struct {
+    const char *manifest;
+    const char *reason;
+  } manifests[] = {
+      {"data/a.bin\n../secret\n", "manifest line 2: a name must be a relative path without NUL or \"..\""},
+      {"/etc/passwd\n", "manifest line 1: a name must be a relative path"},
+      {"data/../data/a.bin\n", "manifest line 1: a name must be a relative path"},
+      {"# nothing\n\n", "manifest lists no files"},
+      {"", "manifest lists no files"},
+      {"data/a.bin\ndata/none\n", "cannot read " },
+  };
+  for (const auto &k : manifests) {
+    ASSERT_TRUE(fileWrite((d / "m.txt").string(), k.manifest, strlen(k.manifest), err));
+    const ProcResult r = run({ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), (d / "p.pack").string(), (d / "mod").string()});
+    EXPECT_EQ(r.status, 1) << k.manifest;
+    EXPECT_NE(r.output.find(k.reason), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(d / "p.pack") || fs::exists(d / "mod")) << k.manifest;
+  }
+  const ProcResult missing = run({ZPACK_EXE, "build", (d / "none.txt").string(), d.str(), (d / "p.pack").string(), (d / "mod").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("cannot read manifest"), std::string::npos) << missing.output;
+  for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"build"}, {"list"}, {"verify", "a", "b"},
+                                              {"extract", "a", "b"}, {"pack", "a"}}) {
+    std::vector<std::string> argv = {ZPACK_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ProcResult r = run(argv);
+    EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+    EXPECT_EQ(r.output.rfind("usage: zpack build", 0), 0u) << r.output;
+  }
+  EXPECT_EQ(run({ZPACK_EXE, "verify", (d / "none.pack").string()}).status, 1);
+}
+
+// Damaged copies of the real pack, each refused by the reader and by zpack verify with its reason;
+// every byte of the magic and of the three tags counts.
+TEST(PackTool, RefusesDamagedPacksWithTheirReason) {
+  const TempFolder d;
+  const Bytes good = fileRead(PACK_FILE);
+  const size_t n = good.size(), dir = getLe32(&good[n - 4]), tune = dir - packFixedLength("data/tune.mp3") - 8;
+  struct Damage {
     size_t at;
     uint8_t value;
-    const char *reason;
-  } damages[] = {{0, 'z', "ZDAR"}, {4, 0, "header says"}, {n - 7, 'X', "END"}, {n - 4, 0, "directory offset"},
-                 {n - 1, 0x7f, "directory offset"}, {dir, 'd', "DIR"}, {dir + 4, 0x40, "runs past the trailer"},
-                 {dir + 8, 0x70, "entry offset"}, {dir + 64, 0x10, "name offset"}, {8, 'd', "DAT"},
-                 {430543, 0x40, "runs into the directory"}, {n - 8, 'x', "not terminated"}};
-  for (const auto &k : damages) {
+    std::string reason;
+  };
+  std::vector<Damage> damages = {{4, 0, "header says"}, {n - 4, 0, "directory offset"}, {n - 1, 0x7f, "directory offset"},
+                                 {dir + 4, 0x40, "runs past the trailer"}, {dir + 8, 0x70, "entry offset"},
+                                 {dir + 64, 0x10, "name offset"}, {tune + 6, 0x40, "runs into the directory"},
+                                 {n - 8, 'x', "not terminated"}};
+  for (size_t i = 0; i < 4; i++) damages.push_back({i, uint8_t(good[i] ^ 0x20), "no \"ZDAR\" magic"});
+  for (size_t i = 0; i < 3; i++) {
+    damages.push_back({n - 7 + i, uint8_t(good[n - 7 + i] ^ 0x20), "no \"END\" trailer tag"});
+    damages.push_back({dir + i, uint8_t(good[dir + i] ^ 0x20), "no \"DIR\" tag"});
+    damages.push_back({tune + i, uint8_t(good[tune + i] ^ 0x20), "record 9: no \"DAT\" tag"});
+  }
+  const std::string p = (d / "bad.pack").string();
+  for (const Damage &k : damages) {
     Bytes bad = good;
     bad[k.at] = k.value;
+    std::string err;
     ASSERT_TRUE(fileWrite(p, bad, err));
-    r = run({ZPACK_EXE, "verify", p});
+    const ProcResult r = run({ZPACK_EXE, "verify", p});
     EXPECT_EQ(r.status, 1) << k.reason;
-    EXPECT_NE(r.output.find(": damaged pack: "), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("zpack: " + p + ": damaged pack: "), 0u) << r.output;
     EXPECT_NE(r.output.find(k.reason), std::string::npos) << r.output;
   }
   PackDirectory none;
+  std::string err;
   for (size_t cut : {size_t(0), size_t(19), n - 300, n - 1}) EXPECT_FALSE(packRead({good.data(), cut}, none, err)) << cut;
-  // A listed file that is missing is named, and no pack is left.
-  ASSERT_TRUE(fileWrite((d / "bad.txt").string(), std::string("data/missing\n").data(), 13, err));
-  r = run({ZPACK_EXE, "build", (d / "bad.txt").string(), d.string(), (d / "q.pack").string(), (d / "mod2").string()});
-  EXPECT_NE(r.output.find("data/missing"), std::string::npos) << r.output;
-  EXPECT_FALSE(fs::exists(d / "q.pack"));
-  fs::remove_all(d);
 }
 
 TEST(Media, RegenerateToTheCommittedBytes) {
-  const fs::path d = tempDir("regen");
-  const ProcResult r = run({ZMEDIA_EXE, d.string()});
+  const TempFolder d;
+  const ProcResult r = run({ZMEDIA_EXE, d.str()});
   ASSERT_EQ(r.status, 0) << r.output;
   size_t files = 0;
-  for (const auto &e : fs::recursive_directory_iterator(d)) {
+  for (const auto &e : fs::recursive_directory_iterator(d.path)) {
     if (!e.is_regular_file()) continue;
-    const std::string rel = fs::relative(e.path(), d).string();
+    const std::string rel = fs::relative(e.path(), d.path).string();
     EXPECT_TRUE(fileRead(e.path().string()) == fileRead(rel)) << rel << " differs from its regenerated bytes";
     files++;
   }
   EXPECT_EQ(files, 23u) << "fifteen files of data/, seven icons and the contact sheet";
-  fs::remove_all(d);
 }
 
-// A 32-bit TGA as the demo's loader orients it (rows reversed when the Y origin is 0, mirrored
-// when the X origin is not), so that row 0 is texture t = 0; RGBA bytes.
-struct Tga {
-  int w = 0, h = 0;
-  Bytes rgba;
-  uint8_t at(int x, int y, int c) const { return rgba[(size_t(y) * w + x) * 4 + c]; }
-};
-Tga readTga(const std::string &path) {
-  const Bytes f = fileRead(path);
-  Tga t;
-  if (f.size() < 18 || f[2] != 2 || f[1] != 0 || f[16] != 32) return t;
-  t.w = getLe16(&f[12]), t.h = getLe16(&f[14]);
-  const size_t from = 18 + f[0];
-  if (f.size() < from + size_t(t.w) * t.h * 4) return {};
-  t.rgba.resize(size_t(t.w) * t.h * 4);
-  for (int y = 0; y < t.h; y++) {
-    for (int x = 0; x < t.w; x++) {
-      const int sy = getLe16(&f[10]) == 0 ? t.h - 1 - y : y, sx = getLe16(&f[8]) != 0 ? t.w - 1 - x : x;
-      const uint8_t *p = &f[from + (size_t(sy) * t.w + sx) * 4];
-      for (int c = 0; c < 4; c++) t.rgba[(size_t(y) * t.w + x) * 4 + c] = p[c == 3 ? 3 : 2 - c];
-    }
-  }
-  return t;
-}
-
-// The font: glyph k of the font order in cell (k mod 16, k div 16) with its top at the larger t,
-// white ink (alpha times whiteness) in the middle 60 % of the cell's width, framed above and below
-// by a nearly opaque black ring; grey levels only, so that the text colour alone colours it; and
-// nothing of a cell where a neighbour's ink lands (the pen advances 60 of the cell's 100 units).
+// The font as the demo's loader gives it (row 0 at texture t = 0): glyph k of the font order in
+// cell (k mod 16, k div 16) with its top at the larger t, white ink (alpha times whiteness) in the
+// middle 60 % of the cell's width, framed above and below by a nearly opaque black ring; grey
+// levels only, so that the text colour alone colours it; and nothing of a cell where a
+// neighbour's ink lands (the pen advances 60 of the cell's 100 units).
 TEST(Media, FontCellsHoldFramedGlyphsInFontOrderUpright) {
-  const Tga t = readTga("data/SouthPark.tga");
-  ASSERT_EQ(t.w, t.h);
-  const int C = t.w / 16;
+  util_image_t *font = util_imageFromTGA("data/SouthPark.tga");
+  ASSERT_NE(font, nullptr);
+  const int W = font->width, H = font->height, C = W / 16;
+  ASSERT_EQ(W, H);
+  const auto at = [&](int x, int y, int c) { return font->data[(size_t(y) * W + x) * 4 + c]; };
   std::string order;
   for (int c = 0x20; c <= 0x7e; c++) order += char(isupper(c) ? tolower(c) : islower(c) ? toupper(c) : c);
-  const auto ink = [&](int x, int y) { return t.at(x, y, 0) * t.at(x, y, 3) / 255; };
+  const auto ink = [&](int x, int y) { return at(x, y, 0) * at(x, y, 3) / 255; };
   int framed = 0, inkLeft = C, inkRight = -1, left = C, right = -1;
   for (int cell = 0; cell < 256; cell++) {
-    const int x0 = cell % 16 * C, y0 = t.h - (cell / 16 + 1) * C;
+    const int x0 = cell % 16 * C, y0 = H - (cell / 16 + 1) * C;
     bool inked = false;
     for (int y = y0; y < y0 + C; y++) {
       for (int x = 0; x < C; x++) {
-        ASSERT_TRUE(t.at(x0 + x, y, 0) == t.at(x0 + x, y, 1) && t.at(x0 + x, y, 1) == t.at(x0 + x, y, 2)) << "cell " << cell;
-        if (t.at(x0 + x, y, 3)) left = std::min(left, x), right = std::max(right, x);
+        ASSERT_TRUE(at(x0 + x, y, 0) == at(x0 + x, y, 1) && at(x0 + x, y, 1) == at(x0 + x, y, 2)) << "cell " << cell;
+        if (at(x0 + x, y, 3)) left = std::min(left, x), right = std::max(right, x);
         if (!ink(x0 + x, y)) continue;
         inked = true;
         inkLeft = std::min(inkLeft, x), inkRight = std::max(inkRight, x);
         for (int dy : {-2, 2}) {
           const int r = y + dy;
           if (r < y0 || r >= y0 + C || ink(x0 + x, r) || ink(x0 + x, y) < 128) continue;
-          EXPECT_TRUE(t.at(x0 + x, r, 3) >= 240 && t.at(x0 + x, r, 0) <= 8) << "unframed ink in cell " << cell;
+          EXPECT_TRUE(at(x0 + x, r, 3) >= 240 && at(x0 + x, r, 0) <= 8) << "unframed ink in cell " << cell;
           framed++;
         }
       }
@@ -181,7 +219,7 @@ TEST(Media, FontCellsHoldFramedGlyphsInFontOrderUpright) {
   EXPECT_TRUE(inkLeft >= C / 5 && inkRight < C - C / 5) << "ink from " << inkLeft << " to " << inkRight;
   EXPECT_TRUE(left > inkRight - 0.6 * C + 1 && right < inkLeft + 0.6 * C - 1) << "reaches a neighbour's ink";
   // The bar of 'T' is its highest ink, at the larger t.
-  const int k = int(order.find('T')), x0 = k % 16 * C, y0 = t.h - (k / 16 + 1) * C;
+  const int k = int(order.find('T')), x0 = k % 16 * C, y0 = H - (k / 16 + 1) * C;
   int widest = 0, widestRow = 0, highest = 0;
   for (int y = 0; y < C; y++) {
     int n = 0;
@@ -190,50 +228,43 @@ TEST(Media, FontCellsHoldFramedGlyphsInFontOrderUpright) {
     if (n) highest = y;
   }
   EXPECT_GE(widestRow, highest - 3);
+  free(font->data);
+  free(font);
 }
 
-// An OIA mesh's vertices: position and normal of each (modes 6 and 14).
-struct Mesh {
-  int mode = 0;
-  std::vector<std::array<double, 3>> pos, nor;
-};
-Mesh readMesh(const std::string &path) {
-  const Bytes f = fileRead(path);
-  Mesh m;
-  m.mode = f.size() >= 10 ? f[7] : 0;
-  const size_t floats = m.mode == 14 ? 8 : 6, count = f.size() >= 10 ? size_t(f[8]) << 8 | f[9] : 0;
-  for (size_t i = 0; i < count && f.size() >= 10 + (i + 1) * floats * 4; i++) {
-    float v[8];
-    memcpy(v, &f[10 + i * floats * 4], floats * 4);
-    const float *n = v + floats - 6;
-    m.nor.push_back({n[0], n[1], n[2]});
-    m.pos.push_back({n[3], n[4], n[5]});
-  }
-  return m;
-}
-double dot(std::array<double, 3> a, std::array<double, 3> b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-std::array<double, 3> faceNormal(const Mesh &m, size_t t) {
-  const auto &a = m.pos[3 * t], &b = m.pos[3 * t + 1], &c = m.pos[3 * t + 2];
-  const std::array<double, 3> u = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-  return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-}
+using Vec = std::array<double, 3>;
+double dot(Vec a, Vec b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
-// The cube and the inner object are closed, convex and wound outwards with normals pointing
-// out: from the second frame on nothing is depth-tested, so a concave shape would overdraw itself.
+// The cube and the inner object, as the demo's loader gives them, are closed, convex and wound
+// outwards with normals pointing out: from the second frame on nothing is depth-tested, so a
+// concave shape would overdraw itself.
 TEST(Media, MeshesHaveTheShapesTheFrameNeeds) {
-  for (const char *name : {"data/quad-mapped.oia", "data/thing.oia"}) {
-    const Mesh m = readMesh(name);
-    ASSERT_TRUE(m.pos.size() >= 36 && m.pos.size() % 3 == 0 && m.pos.size() <= 12000) << name;
-    EXPECT_EQ(m.mode, std::string(name) == "data/thing.oia" ? 6 : 14) << name;
-    for (size_t t = 0; t < m.pos.size() / 3; t++) {
-      const auto f = faceNormal(m, t);
-      EXPECT_GT(dot(f, m.nor[3 * t]), 0) << name << " triangle " << t << " winds against its normal";
-      EXPECT_GT(dot(m.nor[3 * t], m.pos[3 * t]), 0) << name << " triangle " << t << " faces inwards";
-      for (size_t q = 0; q < m.pos.size(); q += 5) {
-        const auto &a = m.pos[3 * t], &p = m.pos[q];
+  for (auto [name, format] : {std::pair{"data/quad-mapped.oia", GL_T2F_N3F_V3F}, {"data/thing.oia", GL_N3F_V3F}}) {
+    util_oia_t *m = util_oiaLoad(name);
+    ASSERT_NE(m, nullptr) << name;
+    EXPECT_EQ(m->format, GLenum(format)) << name;
+    ASSERT_TRUE(m->count >= 36 && m->count % 3 == 0 && m->count <= 12000) << name;
+    // Per vertex the normal, then the position, at the end of its floats.
+    std::vector<Vec> pos, nor;
+    const size_t floats = size_t(m->stride) / 4;
+    const float *v = static_cast<const float *>(m->data);
+    for (GLint i = 0; i < m->count; i++, v += floats) {
+      nor.push_back({v[floats - 6], v[floats - 5], v[floats - 4]});
+      pos.push_back({v[floats - 3], v[floats - 2], v[floats - 1]});
+    }
+    for (size_t t = 0; t < pos.size() / 3; t++) {
+      const Vec &a = pos[3 * t], &b = pos[3 * t + 1], &c = pos[3 * t + 2];
+      const Vec u = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, w = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+      const Vec f = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+      EXPECT_GT(dot(f, nor[3 * t]), 0) << name << " triangle " << t << " winds against its normal";
+      EXPECT_GT(dot(nor[3 * t], a), 0) << name << " triangle " << t << " faces inwards";
+      for (size_t q = 0; q < pos.size(); q += 5) {
+        const Vec &p = pos[q];
         ASSERT_LE(dot(f, {p[0] - a[0], p[1] - a[1], p[2] - a[2]}) / std::sqrt(dot(f, f) + 1e-30), 1e-4) << name << " is not convex";
       }
     }
+    free(m->data);
+    free(m);
   }
 }
 

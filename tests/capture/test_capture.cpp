@@ -4,15 +4,20 @@
 #include <png.h>
 #include <signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "files.h"
 #include "globals.h"
 #include "gltest.h"
 #include "main.h"
 #include "mp3decode.h"
+#include "options.h"
 #include "process.h"
+#include "tempfolder.h"
 #include "wav.h"
 
 namespace fs = std::filesystem;
@@ -32,15 +37,14 @@ extern "C" void __wrap_glutSwapBuffers(void) {
 namespace {
 
 // Runs the tool from the repository root; settings are NAME=value, "-NAME" removes a name.
-ProcResult capture(std::vector<std::string> args, const std::vector<std::string> &env = {}, rlim_t fileLimit = RLIM_INFINITY,
-                   int signal = 0) {
+ProcResult capture(std::vector<std::string> args, const std::vector<std::string> &env = {}, rlim_t fileLimit = RLIM_INFINITY) {
   ProcSpec spec;
   spec.argv = {CAPTURE_EXE};
   spec.argv.insert(spec.argv.end(), args.begin(), args.end());
   spec.workdir = PARKHAUS_SOURCE_DIR;
   for (const std::string &e : env) (e[0] == '-' ? spec.unsetEnv : spec.setEnv).push_back(e[0] == '-' ? e.substr(1) : e);
   spec.fileSizeLimit = fileLimit;
-  return procRun(spec, 300.0, signal, 3.0);
+  return procRun(spec, 300.0);
 }
 
 // The names in a folder, sorted; empty when there is none.
@@ -86,15 +90,8 @@ std::string probe(const fs::path &file, std::vector<std::string> what) {
 
 class Capture : public GlTest {
 protected:
-  void SetUp() override {
-    GlTest::SetUp();
-    fs::create_directories(dir);
-  }
-  void TearDown() override {
-    fs::remove_all(dir);
-    GlTest::TearDown();
-  }
-  const fs::path dir = fs::temp_directory_path() / ("parkhaus-capture-test-" + std::to_string(getpid()));
+  const TempFolder tmp;
+  const fs::path dir = tmp.path;
 };
 
 // Frames written after frames drawn but not written (--start), and frames chosen with --frames,
@@ -192,11 +189,9 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
     int status;
     std::string message;
   } cases[] = {
-      {{"--bogus"}, {}, RLIM_INFINITY, 2, "unknown option '--bogus'"},
-      {{"--fps"}, {}, RLIM_INFINITY, 2, "--fps needs a value"},
-      {{"--size", "0x480"}, {}, RLIM_INFINITY, 2, "--size must be"},
+      {{"--bogus"}, {}, RLIM_INFINITY, 2, "unknown option '--bogus'\nTry 'parkhaus-capture --help' for the options.\n"},
+      {{"--duration", "-5"}, {}, RLIM_INFINITY, 2, "--duration must be a time in seconds above 0, not '-5'"},
       {{"--duration", "0.001"}, {}, RLIM_INFINITY, 2, "shorter than one frame"},
-      {{"--png", "--wav"}, {}, RLIM_INFINITY, 2, "choose one of"},
       {{"--mp4", "--size", "641x480", "--out", "x.mp4"}, {}, RLIM_INFINITY, 2, "even width and height"},
       {{"--start", "100000", "--wav"}, {}, RLIM_INFINITY, 2, "past the end of the music"},
       {{"--png", "--duration", "0.1", "--out", d + "/file/frames"}, {}, RLIM_INFINITY, 1, "'" + d + "/file' exists and is not a folder"},
@@ -225,41 +220,116 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
   EXPECT_FALSE(fs::exists(std::string(PARKHAUS_SOURCE_DIR) + "/x.mp4"));
 }
 
-// The display number the tool reports for an Xvfb of its own, or -1.
-int ownDisplay(const std::string &output) {
-  const size_t at = output.find(" (an Xvfb of its own)");
-  return at == std::string::npos ? -1 : atoi(output.c_str() + output.rfind(':', at) + 1);
+TEST_F(Capture, SaysWhatItDoesUnlessQuietAndWhereItsFilesAreMissing) {
+  ProcResult r = capture({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, captureUsage());
+  r = capture({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "parkhaus-capture " PARKHAUS_VERSION "\n");
+  r = capture({"--png", "--duration", "0.05", "--out", (dir / "a").string()});
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (const char *line : {"parkhaus-capture: drawing with ", "parkhaus-capture: frames 0 to 2 (0.050 s from 0.000 s at 60 fps, 640x480) to ",
+                           "parkhaus-capture: wrote 3 frames (frame-000000.png to frame-000002.png) to "}) {
+    EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+  }
+  r = capture({"--quiet", "--png", "--duration", "0.05", "--out", (dir / "b").string()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(names(dir / "b").size(), 3u);
+  // A copy of the tool alone in a folder finds no loose files: it says so and draws without them.
+  fs::copy_file(CAPTURE_EXE, dir / "tool");
+  ProcSpec alone;
+  alone.argv = {(dir / "tool").string(), "--quiet", "--frames", "0", "--out", "c"};
+  alone.workdir = dir.string();
+  r = procRun(alone, 300.0);
+  EXPECT_EQ(r.status, 0);
+  const std::string line = "Error while opening OIA: : No such file or directory\n";
+  EXPECT_EQ(r.output, "parkhaus-capture: no data/ folder with the loose textures and meshes was found here, beside "
+                      "the tool or where it is installed, so the frames lack them\n" + line + line + line);
+  EXPECT_EQ(names(dir / "c"), std::vector<std::string>{"frame-000000.png"});
 }
 
-TEST_F(Capture, WithoutADisplayItUsesAnXvfbOfItsOwnAndAStopLeavesOnlyWholeFrames) {
-  for (const auto &[env, forced] : {std::pair<std::vector<std::string>, bool>{{"-DISPLAY"}, false}, {{"DISPLAY=:4711"}, false}, {{}, true}}) {
+// A capture started from the repository root with its output on a temporary file, stopped with
+// KILL should the test end before it does.
+struct Running {
+  pid_t pid = -1;
+  int log = fileTemp();
+  Running(const std::vector<std::string> &args, const std::vector<std::string> &env) {
+    ProcSpec spec;
+    spec.argv = {CAPTURE_EXE};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    spec.workdir = PARKHAUS_SOURCE_DIR;
+    for (const std::string &e : env) (e[0] == '-' ? spec.unsetEnv : spec.setEnv).push_back(e[0] == '-' ? e.substr(1) : e);
+    spec.stdoutFd = spec.stderrFd = log;
+    std::string error;
+    pid = procStart(spec, error);
+  }
+  ~Running() {
+    if (pid > 0) procStop(pid, SIGKILL, 0.0);
+    close(log);
+  }
+  // Waits until the output holds the text, or the file exists; false after a generous deadline.
+  bool waitFor(const std::function<bool()> &ready) const {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2); std::chrono::steady_clock::now() < end;) {
+      if (ready()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  // Sends the signals in turn and waits for the end; the exit status and all the output.
+  int stop(std::initializer_list<int> signals, std::string &output) {
+    for (int sig : signals) kill(pid, sig);
+    const int status = procWait(pid, 120.0);
+    pid = status < 0 ? pid : -1;
+    output = fileReadFd(log);
+    return status;
+  }
+};
+
+TEST_F(Capture, WithoutADisplayItUsesAnXvfbOfItsOwn) {
+  for (const auto &[env, forced] : {std::pair<std::vector<std::string>, bool>{{"-DISPLAY"}, false},
+                                    {{"DISPLAY=no-such-display"}, false}, {{}, true}}) {
     std::vector<std::string> args = {"--png", "--size", "320x200", "--duration", "0.1", "--out", (dir / "f").string()};
     if (forced) args.push_back("--xvfb");
     const ProcResult r = capture(args, env);
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("starting an Xvfb of its own") != std::string::npos, !forced) << r.output;
-    ASSERT_GE(ownDisplay(r.output), 0) << r.output;
-    EXPECT_FALSE(fs::exists("/tmp/.X11-unix/X" + std::to_string(ownDisplay(r.output)))) << "the Xvfb is still there";
+    EXPECT_NE(r.output.find(" (an Xvfb of its own)"), std::string::npos) << r.output;
     int w = 0, h = 0;
     EXPECT_FALSE(readFrame(dir / "f/frame-000005.png", w, h).empty());
     EXPECT_EQ(w * 1000 + h, 320200);
     fs::remove_all(dir / "f");
   }
-  ProcResult r = capture({"--out", (dir / "a.mp4").string()}, {"-DISPLAY"}, RLIM_INFINITY, SIGINT);
-  EXPECT_EQ(r.status, 128 + SIGINT) << r.output;
-  EXPECT_NE(r.output.find("stopped by Interrupt; no MP4 was written"), std::string::npos) << r.output;
-  EXPECT_TRUE(names(dir).empty());
-  EXPECT_FALSE(fs::exists("/tmp/.X11-unix/X" + std::to_string(ownDisplay(r.output))));
-  r = capture({"--png", "--out", (dir / "f").string()}, {}, RLIM_INFINITY, SIGTERM);
-  EXPECT_EQ(r.status, 128 + SIGTERM) << r.output;
-  EXPECT_NE(r.output.find("complete frames (frame-000000.png to"), std::string::npos) << r.output;
-  const std::vector<std::string> frames = names(dir / "f");
-  ASSERT_FALSE(frames.empty());
-  int w = 0, h = 0;
-  char last[32];
-  snprintf(last, sizeof last, "frame-%06zu.png", frames.size() - 1);
-  EXPECT_EQ(frames.back(), last) << "a gap or a part file";
-  EXPECT_FALSE(readFrame(dir / "f" / frames.back(), w, h).empty());
+}
+
+// A first stop signal ends the capture after the frame in hand, says what was written and leaves
+// only whole files; a second one ends it at once, with no report but still nothing half written.
+TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
+  {
+    Running mp4({"--out", (dir / "a.mp4").string()}, {"-DISPLAY"});
+    ASSERT_TRUE(mp4.waitFor([&] { return fileReadFd(mp4.log).find("drawing with") != std::string::npos; }));
+    std::string output;
+    EXPECT_EQ(mp4.stop({SIGINT}, output), 128 + SIGINT) << output;
+    EXPECT_NE(output.find("stopped by Interrupt; no MP4 was written"), std::string::npos) << output;
+    EXPECT_TRUE(names(dir).empty());
+  }
+  for (bool twice : {false, true}) {
+    const fs::path frames = dir / (twice ? "twice" : "once");
+    Running png({"--png", "--out", frames.string()}, {});
+    ASSERT_TRUE(png.waitFor([&] { return fs::exists(frames / "frame-000000.png"); }));
+    std::string output;
+    const int status = twice ? png.stop({SIGINT, SIGTERM}, output) : png.stop({SIGTERM}, output);
+    EXPECT_EQ(status, 128 + SIGTERM) << output;
+    EXPECT_EQ(output.find("complete frames (frame-000000.png to") != std::string::npos, !twice) << output;
+    const std::vector<std::string> written = names(frames);
+    ASSERT_FALSE(written.empty());
+    int w = 0, h = 0;
+    char last[32];
+    snprintf(last, sizeof last, "frame-%06zu.png", written.size() - 1);
+    EXPECT_EQ(written.back(), last) << "a gap or a part file";
+    EXPECT_FALSE(readFrame(frames / written.back(), w, h).empty());
+  }
 }
 
 }  // namespace

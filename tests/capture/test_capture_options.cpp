@@ -1,10 +1,12 @@
-// The capture tool's command line and the frame and sample spans it works out.
+// The capture tool's command line, the frame and sample spans it works out, and its progress report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "options.h"
+#include "progress.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ TEST(CaptureOptions, DefaultsAndTheFormatFollowTheOutputAndFfmpeg) {
   EXPECT_LT(o.duration, 0.0);
   EXPECT_EQ(o.format, CaptureFormat::Mp4);
   EXPECT_EQ(o.out, "capture/parkhaus.mp4");
+  EXPECT_FALSE(o.help || o.version || o.quiet || o.ownXServer);
 
   ASSERT_TRUE(parse({}, o, error, false)) << error;
   EXPECT_EQ(o.format, CaptureFormat::Png);
@@ -38,14 +41,16 @@ TEST(CaptureOptions, DefaultsAndTheFormatFollowTheOutputAndFfmpeg) {
   EXPECT_EQ(o.format, CaptureFormat::Png);
   ASSERT_TRUE(parse({"--wav"}, o, error)) << error;
   EXPECT_EQ(o.out, "capture/parkhaus.wav");
-
-  EXPECT_FALSE(parse({"--out", "clip.mp4"}, o, error, false));
-  EXPECT_NE(error.find("needs ffmpeg"), std::string::npos);
-  EXPECT_FALSE(parse({"--png=yes"}, o, error));
-  EXPECT_FALSE(parse({"--out="}, o, error));
+  ASSERT_TRUE(parse({"-q", "--xvfb", "--png"}, o, error)) << error;
+  EXPECT_TRUE(o.quiet && o.ownXServer && !o.help);
+  // --help and --version leave the format and the output unsettled.
+  ASSERT_TRUE(parse({"--fps", "30", "--help"}, o, error)) << error;
+  EXPECT_TRUE(o.help && o.out.empty());
+  ASSERT_TRUE(parse({"--version"}, o, error)) << error;
+  EXPECT_TRUE(o.version && !o.help);
 }
 
-TEST(CaptureOptions, NumbersSizesAndSecondsAreReadWhole) {
+TEST(CaptureOptions, NumbersSizesAndSecondsAreReadWholeUpToTheirBounds) {
   CaptureOptions o;
   std::string error;
   ASSERT_TRUE(parse({"--fps=29.97", "--start", "1.5s", "--duration", "2", "--size", "320X200", "--png"}, o, error))
@@ -55,14 +60,78 @@ TEST(CaptureOptions, NumbersSizesAndSecondsAreReadWhole) {
             (std::vector<double>{29.97, 1.5, 2.0, 320, 200}));
   ASSERT_TRUE(parse({"--fps", "1.2e2", "--png"}, o, error)) << error;
   EXPECT_EQ(o.fpsText, "120");
-  for (const char *bad : {"60fps", "1e400", "inf", " 60", "+60", "", "0x10"}) {
-    EXPECT_FALSE(parse({"--fps", bad}, o, error)) << bad;
+  for (const std::vector<std::string> &good : {std::vector<std::string>{"--fps", "1000"}, {"--fps", "0.001"},
+                                               {"--start", "0"}, {"--duration", "0.001"}, {"--size", "8192x1"},
+                                               {"--size", "641x481"}}) {
+    std::vector<std::string> args = good;
+    args.push_back("--png");  // odd sides are fine for PNG frames
+    EXPECT_TRUE(parse(args, o, error)) << testing::PrintToString(good) << ": " << error;
   }
-  for (const char *bad : {"1x", "x1", "-1x5", "8193x2", "2x8193", "1.5x2", "640*480"}) {
-    EXPECT_FALSE(parse({"--size", bad, "--png"}, o, error)) << bad;
+}
+
+// Each mistake on the command line, refused with the reason the user reads.
+TEST(CaptureOptions, RefusesEachMistakeWithItsReason) {
+  const std::string fps = "--fps must be a number above 0 and at most 1000, not '";
+  const std::string start = "--start must be a time in seconds, 0 or more, not '";
+  const std::string duration = "--duration must be a time in seconds above 0, not '";
+  const std::string size = "--size must be WIDTHxHEIGHT with sides from 1 to 8192, not '";
+  const struct {
+    std::vector<std::string> args;
+    std::string reason;
+    bool ffmpeg = true;
+  } cases[] = {
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"-x"}, "unknown option '-x'"},
+      {{"--fps"}, "--fps needs a value"},
+      {{"--fps", "0"}, fps + "0'"},
+      {{"--fps", "-5"}, fps + "-5'"},
+      {{"--fps", "1000.5"}, fps + "1000.5'"},
+      {{"--fps", "60fps"}, fps + "60fps'"},
+      {{"--fps", "1e400"}, fps + "1e400'"},
+      {{"--fps", "inf"}, fps + "inf'"},
+      {{"--fps", " 60"}, fps + " 60'"},
+      {{"--fps", "+60"}, fps + "+60'"},
+      {{"--fps="}, fps + "'"},
+      {{"--start", "-1"}, start + "-1'"},
+      {{"--start", "-0.5s"}, start + "-0.5s'"},
+      {{"--start", "1m"}, start + "1m'"},
+      {{"--duration", "-5"}, duration + "-5'"},
+      {{"--duration", "0"}, duration + "0'"},
+      {{"--duration", "0s"}, duration + "0s'"},
+      {{"--duration", "s"}, duration + "s'"},
+      {{"--size", "1x"}, size + "1x'"},
+      {{"--size", "x1"}, size + "x1'"},
+      {{"--size", "-1x5"}, size + "-1x5'"},
+      {{"--size", "0x480"}, size + "0x480'"},
+      {{"--size", "8193x2"}, size + "8193x2'"},
+      {{"--size", "2x8193"}, size + "2x8193'"},
+      {{"--size", "1.5x2"}, size + "1.5x2'"},
+      {{"--size", "640*480"}, size + "640*480'"},
+      {{"--out="}, "--out needs a file or folder name"},
+      {{"--png=yes"}, "--png takes no value"},
+      {{"--png", "--wav"}, "choose one of --png, --wav and --mp4, not both --png and --wav"},
+      {{"--frames", "1", "--duration", "2"}, "--frames names the frames itself"},
+      {{"--frames", "1", "--start", "0"}, "--frames names the frames itself"},
+      {{"--frames", "1", "--wav"}, "--frames writes PNG frames; it cannot be combined with --wav"},
+      {{"--frames", "1", "--out", "a.wav"}, "PNG frames go into a folder; --out 'a.wav' looks like a file name"},
+      {{"--png", "--out", "a.png"}, "PNG frames go into a folder"},
+      {{"--mp4", "--out", "a.wav"}, "--mp4 writes a file whose name ends in .mp4, not 'a.wav'"},
+      {{"--wav", "--out", "a.mp4"}, "--wav writes a file whose name ends in .wav, not 'a.mp4'"},
+      {{"--out", "clip.mp4"}, "--mp4 needs ffmpeg", false},
+      {{"--mp4", "--size", "641x480"}, "an MP4 needs an even width and height, not 641x480"},
+  };
+  for (const auto &k : cases) {
+    CaptureOptions o;
+    std::string error;
+    EXPECT_FALSE(parse(k.args, o, error, k.ffmpeg)) << testing::PrintToString(k.args);
+    EXPECT_EQ(error.substr(0, k.reason.size()), k.reason) << testing::PrintToString(k.args);
   }
-  EXPECT_TRUE(parse({"--size", "8192x1", "--png"}, o, error)) << error;
-  EXPECT_TRUE(parse({"--size", "641x481", "--png"}, o, error)) << error;  // odd sides are fine for PNG
+  for (const char *bad : {"", "1,", ",1", "1.5", "-1", "s", "-2s", "1,,2", "abc"}) {
+    CaptureOptions o;
+    std::string error;
+    EXPECT_FALSE(parse({"--frames", bad}, o, error)) << bad;
+    EXPECT_EQ(error.substr(0, 8), "--frames") << bad;
+  }
 }
 
 TEST(CaptureSpan, FramesFromStartAndDurationAndFromTheTuneLength) {
@@ -92,8 +161,12 @@ TEST(CaptureSpan, FramesFromStartAndDurationAndFromTheTuneLength) {
   EXPECT_EQ(span.first, 60);
   EXPECT_EQ(span.count, 1);
 
+  ASSERT_TRUE(parse({"--png", "--duration", "0.001"}, o, error));
+  EXPECT_FALSE(captureMakeSpan(o, -1, span, error));
+  EXPECT_NE(error.find("shorter than one frame at 60 frames per second"), std::string::npos) << error;
   ASSERT_TRUE(parse({"--png", "--duration", "100000000"}, o, error));
   EXPECT_FALSE(captureMakeSpan(o, -1, span, error));
+  EXPECT_NE(error.find("more than 10000000 frames"), std::string::npos) << error;
 }
 
 TEST(CaptureSpan, ChosenFramesAreSortedWithoutRepeatsAndSecondsRound) {
@@ -105,22 +178,42 @@ TEST(CaptureSpan, ChosenFramesAreSortedWithoutRepeatsAndSecondsRound) {
   ASSERT_TRUE(captureMakeSpan(o, -1, span, error)) << error;
   EXPECT_EQ(span.picked, (std::vector<int64_t>{3, 15, 30, 90}));
   EXPECT_EQ(captureLastFrame(span), 90);
-  for (const char *bad : {"", "1,", ",1", "1.5", "-1", "s", "-2s", "1,,2", "abc"}) {
-    EXPECT_FALSE(parse({"--frames", bad}, o, error)) << bad;
-  }
-  EXPECT_FALSE(parse({"--frames", "1", "--duration", "2"}, o, error));
-  EXPECT_FALSE(parse({"--frames", "1", "--out", "a.wav"}, o, error));
   ASSERT_TRUE(parse({"--frames", "99999999"}, o, error));
   EXPECT_FALSE(captureMakeSpan(o, -1, span, error));
+  EXPECT_NE(error.find("beyond the last frame the tool draws (9999999)"), std::string::npos) << error;
 }
 
 TEST(CaptureSpan, TimeAndSamplePositionsOfAFrame) {
   EXPECT_EQ(captureFrameTime(0, 60.0), 0.0f);
   EXPECT_EQ(captureFrameTime(90, 60.0), 1.5f);
-  EXPECT_EQ(captureFrameTime(1, 3.0), static_cast<float>(1.0 / 3.0));
   EXPECT_EQ(captureSampleAt(1, 60.0), 735);
   EXPECT_EQ(captureSampleAt(12, 24.0), 22050);
   EXPECT_EQ(captureSampleAt(1, 24.0), 1838);  // 1837.5 rounds up
+}
+
+// The report: frames, rate and time left; on a terminal a bar, drawn at once when the capture
+// ends; otherwise a line once five seconds have passed; and nothing at all when quiet.
+TEST(CaptureProgress, ReportsFramesRateAndTimeLeft) {
+  EXPECT_EQ(captureProgressText(0, 600, 0.0), "0/600 frames");
+  EXPECT_EQ(captureProgressText(120, 600, 2.0), "120/600 frames  60.0 fps  0:08 left");
+  EXPECT_EQ(captureProgressText(120, 7320, 2.0), "120/7320 frames  60.0 fps  2:00 left");
+  const double now = captureNow();
+  CaptureProgress bar{600, true, false, false, now - 10.0};
+  CaptureProgress lines{600, false, false, false, now - 10.0, now - 6.0};
+  CaptureProgress fresh{600, false, false, false, now};
+  CaptureProgress quiet{600, true, true, false, now - 10.0};
+  testing::internal::CaptureStderr();
+  captureProgressUpdate(bar, 600);
+  captureProgressEnd(bar);
+  captureProgressUpdate(lines, 300);
+  captureProgressUpdate(fresh, 300);
+  captureProgressUpdate(quiet, 600);
+  captureProgressEnd(quiet);
+  const std::string printed = testing::internal::GetCapturedStderr();
+  const std::string full = "\r[" + std::string(30, '#') + "] 600/600 frames  60.0 fps  0:00 left\033[K\n";
+  EXPECT_EQ(printed.substr(0, full.size()), full);
+  EXPECT_EQ(printed.substr(full.size(), 39), "parkhaus-capture: 300/600 frames  30.0 ");
+  EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
 }
 
 }  // namespace

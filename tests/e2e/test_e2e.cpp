@@ -228,7 +228,7 @@ TEST(Installed, ThePackageIsCleanAndRunsFromAnEmptyFolder) {
   ASSERT_EQ(r.status, 0) << r.output;
   const std::string deb = (tmp / "pkg" / ("parkhaus_" PARKHAUS_VERSION "_amd64.deb")).string();
   ASSERT_TRUE(fs::exists(deb)) << r.output;
-  r = runIn(tmp.str(), {"lintian", deb});
+  r = runIn(tmp.str(), {"lintian", deb}, {"TMPDIR=" + tmp.str()});  // where it keeps its caches
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(r.output.find("E: "), std::string::npos) << r.output;
   ASSERT_EQ(runIn(tmp.str(), {"dpkg-deb", "-x", deb, (tmp / "root").string()}).status, 0);

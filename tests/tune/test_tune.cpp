@@ -14,6 +14,7 @@
 #include "files.h"
 #include "packlengths.h"
 #include "process.h"
+#include "tempfolder.h"
 
 namespace {
 
@@ -80,11 +81,11 @@ TEST(TuneFile, TagAndNothingButCbrFramesFillTheExactSize) {
 }
 
 TEST(TuneRegenerate, ToolRemakesTheCommittedFileByteForByte) {
-  const std::string out = testing::TempDir() + "tune-regenerated.mp3";
+  const TempFolder tmp;
+  const std::string out = (tmp / "tune.mp3").string();
   const ProcResult r = run({TUNE_TOOL, out}, 600);
   ASSERT_EQ(r.status, 0) << r.output;
   const Bytes made = fileRead(out), committed = fileRead(kTune);
-  std::remove(out.c_str());
   ASSERT_EQ(made.size(), committed.size());
   const auto diff = std::mismatch(made.begin(), made.end(), committed.begin());
   EXPECT_TRUE(diff.first == made.end()) << "first differing byte at " << diff.first - made.begin();

@@ -77,9 +77,11 @@ static void installSignalHandlers(void) {
   // A closed ffmpeg pipe and a file grown past its limit come back as write errors we can report.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  // While one stop signal is handled the others wait, so that a second one always finds the first noted.
   struct sigaction sa{};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
   atexit(cleanUpNow);
 }

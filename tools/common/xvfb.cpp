@@ -103,9 +103,9 @@ bool xvfbStart(int width, int height, XvfbServer &server, std::string &error) {
   return true;
 }
 
-// TERM first, so it can remove its socket and lock file; KILL when it lingers.
+// TERM first, so it can remove its socket and lock file; KILL only when it lingers well past that.
 void xvfbStop(XvfbServer &server) {
   if (server.pid <= 0) return;
-  procStop(server.pid, SIGTERM, 2.0);
+  procStop(server.pid, SIGTERM, 10.0);
   server.pid = -1;
 }
