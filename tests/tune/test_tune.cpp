@@ -1,8 +1,10 @@
 // data/tune.mp3 as a player and the pack rely on it: exact size, the ID3v2.3 tag, nothing but
-// 128 kbps 44.1 kHz CBR frames after it; and that the tool remakes it byte for byte.
+// 128 kbps 44.1 kHz CBR frames after it; the picture's clock kept, as an onset analysis of the
+// decoded music hears it; and that the tool remakes it byte for byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -10,10 +12,13 @@
 #include <utility>
 #include <vector>
 
+#include "analysis.h"
 #include "bytes.h"
 #include "files.h"
+#include "mp3decode.h"
 #include "packlengths.h"
 #include "process.h"
+#include "song.h"
 #include "tempfolder.h"
 
 namespace {
@@ -78,6 +83,29 @@ TEST(TuneFile, TagAndNothingButCbrFramesFillTheExactSize) {
   EXPECT_TRUE(tag.zeroPadding);
   EXPECT_EQ(walkCbrFrames(d, tag.length), d.size()) << "not a 128 kbps 44.1 kHz frame there";
   EXPECT_NE(walkCbrFrames(d, tag.length + 1), d.size()) << "the walk must notice a frame out of step";
+}
+
+// The frame's landmarks, from its own motion: the credits vanish around 6 pi s and every 8 pi s
+// after; the centre-piece turns at 10 pi s and every 20 pi s after.
+constexpr double kThirdGap = 6 * M_PI + 2 * 8 * M_PI, kFourthGapAndTurn = 6 * M_PI + 3 * 8 * M_PI;
+
+// The music keeps the picture's clock: the beat that the onsets of the decoded file fall on is
+// pi/6 s long with a grid line within 15 ms of t = 0, and the break and the return of the full
+// groove begin, in the arrangement and as heard in the lowest octaves, within 20 ms of a gap's
+// middle in the credits (the return's also a turn of the centre-piece).
+TEST(TuneFile, KeepsThePicturesClock) {
+  const Bytes mp3 = fileRead(kTune);
+  std::vector<float> pcm;
+  std::string error;
+  ASSERT_TRUE(mp3DecodeFloat(mp3.data(), mp3.size(), pcm, error)) << error;
+  const Beat beat = beatOf(onsetsOf(pcm, 44100.0), 0.4, 0.7);
+  EXPECT_NEAR(beat.period, M_PI / 6, 0.005 * M_PI / 6);
+  EXPECT_NEAR(beat.phase, 0.0, 0.015);
+  EXPECT_NEAR(barSeconds(kSections.brk), kThirdGap, 0.02);
+  EXPECT_NEAR(barSeconds(kSections.ret), kFourthGapAndTurn, 0.02);
+  const Onsets low = lowOnsetsOf(pcm, 44100.0);
+  EXPECT_NEAR(strongestOnset(low, kThirdGap, 0.1), kThirdGap, 0.02);
+  EXPECT_NEAR(strongestOnset(low, kFourthGapAndTurn, 0.1), kFourthGapAndTurn, 0.02);
 }
 
 TEST(TuneRegenerate, ToolRemakesTheCommittedFileByteForByte) {

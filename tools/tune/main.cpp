@@ -6,7 +6,9 @@
 #include <string>
 
 #include "files.h"
+#include "analysis.h"
 #include "master.h"
+#include "mp3decode.h"
 #include "packlengths.h"
 #include "song.h"
 #include "wav.h"
@@ -71,6 +73,20 @@ static bool writeMp3(const std::string &path, const Bytes &mp3) {
   return true;
 }
 
+// Says where the encoded music's beat and its break and return fall against the picture's clock.
+static void reportSync(const Bytes &mp3) {
+  std::vector<float> pcm;
+  std::string error;
+  if (!mp3DecodeFloat(mp3.data(), mp3.size(), pcm, error)) return;
+  const Onsets onsets = onsetsOf(pcm, static_cast<double>(kMusicRate)), low = lowOnsetsOf(pcm, static_cast<double>(kMusicRate));
+  const Beat beat = beatOf(onsets, 0.4, 0.7);
+  const double breakAt = barSeconds(kSections.brk), returnAt = barSeconds(kSections.ret);
+  std::printf("tune: beat every %.2f ms (%.2f BPM), its grid %+.1f ms from t = 0; break heard at %.3f s (bar %d), "
+              "return at %.3f s (bar %d)\n",
+              1000.0 * beat.period, 60.0 / beat.period, 1000.0 * beat.phase, strongestOnset(low, breakAt, 0.1),
+              kSections.brk, strongestOnset(low, returnAt, 0.1), kSections.ret);
+}
+
 // Reads the command line, renders, masters and encodes, and writes the WAV and the MP3.
 int main(int argc, char **argv) {
   std::string out, wav;
@@ -92,6 +108,7 @@ int main(int argc, char **argv) {
   Pcm16 pcm;
   Bytes mp3;
   if (!masterAndEncode(mix, pcm, mp3)) return 1;
+  reportSync(mp3);
   if (!wav.empty() && !writeWav(wav, pcm)) return 1;
   return writeMp3(out, mp3) ? 0 : 1;
 }

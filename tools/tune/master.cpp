@@ -172,7 +172,7 @@ static void highPassAndFade(Mix &m) {
   Svf hl{}, hr{};
   const double g = svfCoef(18.0);
   // The last bars fade to silence; the tail after them is cut to zero.
-  const double fadeFrom = 72.0 * static_cast<double>(kBar);
+  const double fadeFrom = static_cast<double>(barSample(kSections.end - 4.5));
   const double fadeTo = static_cast<double>(kTotal) - 0.15 * kRate;
   for (size_t i = 0; i < m.l.size(); ++i) {
     double t = static_cast<double>(i);

@@ -12,7 +12,7 @@
 #include "dsp.h"
 
 // Late sixteenths are pushed back by 6 % of a step for a little groove.
-static constexpr int64_t kSwing = 315;
+static constexpr double kSwing = 0.06;
 
 // Everything the voices write into: the dry stereo mix, the mono sends to the
 // ping-pong delay and to the reverb, and the sidechain shape the kick leaves.
@@ -40,26 +40,23 @@ static Chord chordOf(char c) {
   }
 }
 
-// The bar plans: one character per bar, 76 bars, section by section
-// (intro 8, build 8, theme 16, break 12, return 20, outro 12).
-static constexpr std::string_view kChords = "aaFFddEE" "aFCGaFdE" "aFCGaFdE" "aFCGaFdE"
-                                            "FGeaFGaadeFE" "aFCGaFdE" "aFCGaFdE" "FGEE"
-                                            "aFCGaFdE" "aaaa";
-static constexpr std::string_view kBassPlan = "--------" "00001115" "11211215" "23232345"
-                                              "LLLLLLLL00PP" "32343234" "32323245" "3235"
-                                              "11211124" "LL--";
-static constexpr std::string_view kArpPlan = "----1111" "11112222" "12121212" "33332323"
-                                             "333333332222" "23232323" "11112323" "3333"
-                                             "12121212" "3232";
-static constexpr std::string_view kKickPlan = "--------" "xxxxxxxf" "xxxxxxxf" "xxxxxxxf"
-                                              "------------" "xxxxxxxf" "xxxxxxxf" "xxxf"
-                                              "xxxxxxxx" "----";
-static constexpr std::string_view kSnarePlan = "--------" "----xxxr" "xxxxxxxf" "xxxfxxxf"
-                                               "----------rr" "xxxxxxxf" "xxxfxxxf" "xxxf"
-                                               "xxxx----" "----";
-static constexpr std::string_view kHatPlan = "--88ssss" "ssssoooo" "oooooooo" "oooooooo"
-                                             "--------88ss" "oooooooo" "oooooooo" "oooo"
-                                             "oooossss" "88--";
+// The bar plans: one character per bar, 70 bars, section by section (intro 9, build 6, theme
+// 8 + 10, break 12, return 12, outro 13). The credits come back from each gap 1.6 bars after its
+// middle (bars 10.6, 22.6, 34.6, 46.6 and 58.6); a fill or a riser leads each return.
+static constexpr std::string_view kChords = "aaFFddEEE" "aFCGdE" "aFCGaFdE" "aFCGaFdEFE"
+                                            "FGeaFGaadeFE" "aa" "aFCGaFdE" "dE" "aFCGaFdE" "aaaaa";
+static constexpr std::string_view kBassPlan = "---------" "PP0115" "11211215" "2323234545"
+                                              "LLLLLLLL00PP" "32" "34323432" "45" "3232LLLL-----";
+static constexpr std::string_view kArpPlan = "-----1111" "111122" "12121212" "3333232323"
+                                             "333333332222" "23" "23232311" "11" "1212121232---";
+static constexpr std::string_view kKickPlan = "---------" "xfxxxf" "xxxxxxxf" "xxxxxxxxxx"
+                                              "1-----------" "xf" "xxxxxfxx" "xf" "xxxx---------";
+static constexpr std::string_view kSnarePlan = "---------" "-rxxxr" "xxxxxxxf" "xxxfxxxxxx"
+                                               "----------rr" "xf" "xxxxxfxx" "xf" "xxxf---------";
+static constexpr std::string_view kHatPlan = "---888sss" "ssssoo" "oooooooo" "oooooooooo"
+                                             "--------88ss" "oo" "oooooooo" "oo" "oooossss88---";
+static_assert(kChords.size() == kBars && kBassPlan.size() == kBars && kArpPlan.size() == kBars &&
+              kKickPlan.size() == kBars && kSnarePlan.size() == kBars && kHatPlan.size() == kBars);
 
 // Bass patterns, one character per sixteenth: r root, o octave, 5 fifth, 3 third,
 // 7 minor seventh, upper case accented, '-' holds the previous note, '.' rests.
@@ -75,13 +72,12 @@ static constexpr std::array<std::array<int, 16>, 3> kArpPatterns = {{
     {0, 1, 2, 3, 4, 5, 6, 5, 4, 3, 2, 1, 0, 2, 4, 6},
 }};
 
-// Lead melody of the return, one string per bar: note:length-in-sixteenths, '-' rests.
-static constexpr std::array<std::string_view, 20> kLeadTune = {
+// Lead melody of the return from its third bar on, as the credits come back: one string per
+// bar, note:length-in-sixteenths, '-' rests.
+static constexpr std::array<std::string_view, 10> kLeadTune = {
     "E5:6 D5:2 C5:4 E5:4", "F5:6 E5:2 C5:4 A4:4", "G5:6 E5:2 C5:4 E5:2 G5:2", "D5:6 B4:2 G4:8",
     "E5:4 A5:4 G5:2 E5:2 C5:4", "F5:4 E5:2 D5:2 C5:4 A4:4", "D5:4 F5:4 A5:6 G5:2", "G#5:8 E5:4 B4:4",
-    "A5:6 G5:2 E5:4 C5:4", "F5:6 E5:2 C5:4 A4:4", "G5:4 C6:4 B5:2 G5:2 E5:4", "D5:6 G5:2 B5:8",
-    "C6:6 B5:2 A5:4 E5:4", "F5:4 A5:4 C6:4 A5:4", "A5:4 F5:4 D5:4 F5:4", "E5:8 G#5:4 B5:4",
-    "A5:6 G5:2 F5:4 C5:4", "D5:6 E5:2 F5:4 G5:4", "G#5:16", "E5:12 -:4",
+    "A5:4 F5:4 D5:4 F5:4", "E5:8 G#5:4 B5:4",
 };
 
 // Bell counter-melody of the break (12 bars) and its echo in the outro (4 bars).
@@ -93,14 +89,18 @@ static constexpr std::array<std::string_view, 4> kBellOutro = {
     "E5:6 D5:2 C5:4 E5:4", "F5:6 E5:2 C5:4 A4:4", "G5:6 E5:2 C5:4 E5:4", "D5:6 B4:2 G4:8",
 };
 
-// Start sample of a global sixteenth index, with swing on the late ones.
-static int64_t stepTime(int64_t step) {
-  return step * kStep + ((step & 1) ? kSwing : 0);
+int64_t gridSample(double step) {
+  return std::llround(step * kStepSamples) - kCodecDelay;
 }
 
-// Position in bars (fractional) of a sample.
+// Start sample of a global sixteenth index, with swing on the late ones.
+static int64_t stepTime(int64_t step) {
+  return gridSample(static_cast<double>(step) + ((step & 1) ? kSwing : 0.0));
+}
+
+// Position in bars (fractional) of a sample of the render.
 static double barPos(int64_t sample) {
-  return static_cast<double>(sample) / static_cast<double>(kBar);
+  return static_cast<double>(sample + kCodecDelay) / (16.0 * kStepSamples);
 }
 
 // Exponential sweep from a to b as x runs 0..1.
@@ -290,7 +290,7 @@ static void crash(Buses &b, int64_t t0, double vel, uint64_t idx) {
 // Riser: noise through a band-pass that sweeps up over the given number of bars.
 static void riser(Buses &b, int64_t t0, int bars, double vel, uint64_t idx) {
   XorShift rl = seeded(6, idx * 2), rr = seeded(6, idx * 2 + 1);
-  const int64_t len = bars * kBar;
+  const int64_t len = barSample(barPos(t0) + bars) - t0;
   Svf fl{}, fr{};
   for (int64_t j = 0; j < len; ++j) {
     double x = static_cast<double>(j) / static_cast<double>(len);
@@ -304,15 +304,16 @@ static void riser(Buses &b, int64_t t0, int bars, double vel, uint64_t idx) {
 
 // ---------------------------------------------------------------- pitched voices
 
-// Base cutoff of the bassline filter over the piece.
+// Base cutoff of the bassline filter over the piece: rising through the build, breathing with
+// the credits' sway (12 bars) after it.
 static double bassCutoff(double bp) {
   const SectionBars &s = kSections;
-  if (bp < s.theme) return sweep(140.0, 700.0, (bp - s.build) / 8.0);
-  if (bp < s.brk) return 420.0 + 380.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.theme) / 16.0));
+  if (bp < s.theme) return sweep(140.0, 700.0, (bp - s.build) / (s.theme - s.build));
+  if (bp < s.brk) return 420.0 + 380.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.theme) / 12.0));
   if (bp < s.brk + 8) return 260.0;
   if (bp < s.ret) return sweep(260.0, 1400.0, (bp - (s.brk + 8)) / 4.0);
-  if (bp < s.outro) return 560.0 + 520.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.ret) / 10.0));
-  return sweep(700.0, 160.0, (bp - s.outro) / 10.0);
+  if (bp < s.outro) return 560.0 + 520.0 * (0.5 - 0.5 * std::cos(2.0 * kPi * (bp - s.ret) / 12.0));
+  return sweep(700.0, 160.0, (bp - s.outro) / 8.0);
 }
 
 // Resonant bass: saw and detuned square into a driven, peaky low-pass with a per-note
@@ -337,18 +338,20 @@ static void bassNote(Buses &b, const Note &n, bool accent, double cutoff) {
   }
 }
 
-// Pad cutoff over the piece: opens through the intro, breathes, closes in the outro.
+// Pad cutoff over the piece: opens through the intro, breathes, opens again as the credits come
+// back in the break, closes in the outro.
 static double padCutoff(double bp) {
   const SectionBars &s = kSections;
-  if (bp < s.build) return sweep(220.0, 2200.0, bp / 8.0);
+  if (bp < s.build) return sweep(220.0, 2200.0, bp / s.build);
   if (bp < s.theme) return 2200.0;
-  if (bp < s.brk) return 1900.0 + 700.0 * std::sin(2.0 * kPi * (bp - s.theme) / 8.0);
-  if (bp < s.ret) return sweep(1400.0, 5200.0, (bp - s.brk) / 12.0);
-  if (bp < s.outro) return 2500.0 + 800.0 * std::sin(2.0 * kPi * (bp - s.ret) / 8.0);
-  return sweep(2500.0, 180.0, (bp - s.outro) / 11.0);
+  if (bp < s.brk) return 1900.0 + 700.0 * std::sin(2.0 * kPi * (bp - s.theme) / 6.0);
+  if (bp < s.brk + 1.6) return sweep(900.0, 2600.0, (bp - s.brk) / 1.6);
+  if (bp < s.ret) return sweep(2600.0, 5200.0, (bp - s.brk - 1.6) / 10.4);
+  if (bp < s.outro) return 2500.0 + 800.0 * std::sin(2.0 * kPi * (bp - s.ret) / 6.0);
+  return sweep(2500.0, 180.0, (bp - s.outro) / 12.0);
 }
 
-// Pad level over the piece.
+// Pad level over the piece, falling to nothing over the last bars.
 static double padLevel(double bp) {
   const SectionBars &s = kSections;
   if (bp < s.build) return 1.5;
@@ -356,7 +359,7 @@ static double padLevel(double bp) {
   if (bp < s.brk) return 0.6;
   if (bp < s.ret) return 0.75;
   if (bp < s.outro) return 0.55;
-  return 0.85;
+  return 0.85 * std::clamp((s.end - 0.5 - bp) / 5.0, 0.0, 1.0);
 }
 
 // Pad chord: three detuned saws per note spread across the stereo field, low-passed.
@@ -404,12 +407,12 @@ static void padChord(Buses &b, int64_t start, int64_t len, const Chord &c, doubl
 // Arpeggio filter over the piece.
 static double arpCutoff(double bp) {
   const SectionBars &s = kSections;
-  if (bp < s.build) return sweep(500.0, 1500.0, (bp - 4.0) / 4.0);
-  if (bp < s.theme) return sweep(1500.0, 3200.0, (bp - s.build) / 8.0);
+  if (bp < s.build) return sweep(500.0, 1500.0, (bp - 5.0) / 4.0);
+  if (bp < s.theme) return sweep(1500.0, 3200.0, (bp - s.build) / (s.theme - s.build));
   if (bp < s.brk) return 3000.0;
   if (bp < s.ret) return 2200.0 + 1500.0 * (bp - s.brk) / 12.0;
   if (bp < s.outro) return 3600.0;
-  return sweep(3600.0, 500.0, (bp - s.outro) / 12.0);
+  return sweep(3600.0, 500.0, (bp - s.outro) / 10.0);
 }
 
 // Arpeggio pluck: a narrow pulse through a low-pass with a quick filter blip.
@@ -507,7 +510,7 @@ static void stabChord(Buses &b, int64_t start, const Chord &c, double vel, uint6
 
 // Ping-pong delay of a dotted eighth with a band-limited feedback path, added to the mix.
 static void delayFx(Buses &b) {
-  const size_t d = static_cast<size_t>(3 * kStep);
+  const size_t d = static_cast<size_t>(std::llround(3 * kStepSamples));
   std::vector<double> dl(d, 0.0), dr(d, 0.0);
   OnePole lpl{}, lpr{}, hpl{}, hpr{};
   const double alp = onePoleCoef(3800.0), ahp = onePoleCoef(280.0);
@@ -598,10 +601,11 @@ static void reverbFx(Buses &b) {
 
 // ---------------------------------------------------------------- arrangement
 
-// Four on the floor; a fill bar ('f') trades the last beat for two quicker, softer kicks.
+// Four on the floor; a fill bar ('f') trades the last beat for two quicker, softer kicks, and a
+// last bar ('1') has its downbeat alone.
 static void kickBar(Buses &b, int bar, char plan, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  for (int s = 0; s < (plan == 'f' ? 12 : 16); s += 4) kick(b, stepTime(s0 + s), 1.0, hits++);
+  for (int s = 0; s < (plan == 'f' ? 12 : plan == '1' ? 1 : 16); s += 4) kick(b, stepTime(s0 + s), 1.0, hits++);
   if (plan != 'f') return;
   kick(b, stepTime(s0 + 14), 0.8, hits++);
   kick(b, stepTime(s0 + 15), 0.6, hits++);
@@ -641,7 +645,7 @@ static void snareRollBar(Buses &b, int bar, uint64_t &hits) {
       sub = s >= 12 ? 2 : 1;
       v = 0.3 + 0.7 * x;
     }
-    for (int hh = 0; hh < sub; ++hh) snare(b, stepTime(s0 + s) + hh * kStep / 2, v, hits++);
+    for (int hh = 0; hh < sub; ++hh) snare(b, gridSample(static_cast<double>(s0 + s) + 0.5 * hh), v, hits++);
   }
 }
 
@@ -649,9 +653,9 @@ static void snareRollBar(Buses &b, int bar, uint64_t &hits) {
 // the intro opens their filter and level, the end of the outro fades them.
 static void hatBar(Buses &b, int bar, char plan, XorShift &hum, uint64_t &hits) {
   const int64_t s0 = static_cast<int64_t>(bar) * 16;
-  double cut = bar < kSections.build ? sweep(9000.0, 6500.0, bar / 8.0) : 7000.0;
-  double lvl = bar < kSections.build ? 0.6 + 0.05 * bar : 1.0;
-  if (bar >= kSections.outro + 8) lvl = 1.0 - 0.2 * (bar - kSections.outro - 8);
+  double cut = bar < kSections.build ? sweep(9000.0, 6500.0, bar / 9.0) : 7000.0;
+  double lvl = bar < kSections.build ? 0.55 + 0.05 * bar : 1.0;
+  if (bar >= kSections.outro + 8) lvl = 1.0 - 0.3 * (bar - kSections.outro - 7);
   for (int s = 0; s < 16; ++s) {
     bool off8 = (s % 4) == 2;
     if (plan == '8' && !off8) continue;
@@ -704,7 +708,7 @@ static void bassPatternBar(Buses &b, int bar, std::string_view pat) {
 // A held root under a bar of the break, darker than the patterns.
 static void bassHeldBar(Buses &b, int bar) {
   Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
-  Note n{stepTime(static_cast<int64_t>(bar) * 16), kBar - static_cast<int64_t>(0.04 * kRate), c.root, 0.6};
+  Note n{barSample(bar), barSample(bar + 1) - barSample(bar) - static_cast<int64_t>(0.04 * kRate), c.root, 0.6};
   bassNote(b, n, false, bassCutoff(static_cast<double>(bar)) * 0.6);
 }
 
@@ -713,7 +717,7 @@ static void bassPumpBar(Buses &b, int bar) {
   Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
   int64_t s0 = static_cast<int64_t>(bar) * 16;
   for (int s = 0; s < 16; ++s) {
-    Note n{stepTime(s0 + s), kStep * 6 / 10, c.root + (s % 4 == 2 ? 12 : 0), 0.6 + 0.2 * s / 16.0};
+    Note n{stepTime(s0 + s), static_cast<int64_t>(kStepSamples * 0.6), c.root + (s % 4 == 2 ? 12 : 0), 0.6 + 0.2 * s / 16.0};
     bassNote(b, n, s % 4 == 2, bassCutoff(bar + s / 16.0));
   }
 }
@@ -732,26 +736,28 @@ static void bassTrack(Buses &b) {
   }
 }
 
-// Pad: one voice per chord, held over two bars when the next bar repeats it.
+// Pad: one voice per chord, held over two bars when the next bar repeats it; the last chord is
+// held through the fade.
 static void padTrack(Buses &b) {
   uint64_t idx = 0;
   int bar = 0;
   while (bar < kBars) {
     int end = bar + 1;
     if (end < kBars && kChords[static_cast<size_t>(end)] == kChords[static_cast<size_t>(bar)]) ++end;
-    // The last chord is held through the fade.
-    if (end == kBars - 2) end = kBars;
+    if (kChords.find_first_not_of(kChords[static_cast<size_t>(bar)], static_cast<size_t>(bar)) == std::string_view::npos) {
+      end = kBars;
+    }
     double attack = bar < kSections.build ? 1.2 : (bar >= kSections.brk && bar < kSections.ret ? 0.5 : 0.05);
-    padChord(b, bar * kBar, (end - bar) * kBar, chordOf(kChords[static_cast<size_t>(bar)]), attack, idx++);
+    padChord(b, barSample(bar), barSample(end) - barSample(bar), chordOf(kChords[static_cast<size_t>(bar)]), attack, idx++);
     bar = end;
   }
 }
 
 // Level of the arpeggio in a bar: rising through the intro, back in the break, fading out.
 static double arpLevel(int bar) {
-  double lvl = bar < kSections.build ? 0.5 + 0.1 * (bar - 4) : 1.0;
+  double lvl = bar < kSections.build ? 0.5 + 0.1 * (bar - 5) : 1.0;
   if (bar >= kSections.brk && bar < kSections.ret) lvl = 0.75;
-  if (bar >= kSections.outro + 6) lvl = 1.0 - 0.15 * (bar - kSections.outro - 6);
+  if (bar >= kSections.outro + 6) lvl = 1.0 - 0.25 * (bar - kSections.outro - 6);
   return lvl;
 }
 
@@ -768,7 +774,7 @@ static void arpBar(Buses &b, int bar, const std::array<int, 16> &pat) {
     if (s >= 8 && midi + lift <= 88) midi += lift;
     int64_t s0 = static_cast<int64_t>(bar) * 16 + s;
     double v = ((s % 4) == 0 ? 1.0 : 0.72) * lvl;
-    Note n{stepTime(s0), kStep * 55 / 100, midi, v};
+    Note n{stepTime(s0), static_cast<int64_t>(kStepSamples * 0.55), midi, v};
     arpNote(b, n, (s & 1) ? 0.35 : -0.35);
   }
 }
@@ -785,7 +791,7 @@ static void arpTrack(Buses &b) {
 static void stabTrack(Buses &b) {
   uint64_t idx = 0;
   for (int bar = 0; bar < kBars; ++bar) {
-    bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret && bar < kSections.outro);
+    bool on = (bar >= kSections.theme + 8 && bar < kSections.brk) || (bar >= kSections.ret + 2 && bar < kSections.outro);
     if (!on) continue;
     Chord c = chordOf(kChords[static_cast<size_t>(bar)]);
     int64_t s0 = static_cast<int64_t>(bar) * 16;
@@ -794,11 +800,11 @@ static void stabTrack(Buses &b) {
   }
 }
 
-// Lead in the return, each note a little shorter than written.
+// Lead in the return from its third bar on, each note a little shorter than written.
 static void leadTrack(Buses &b) {
   std::vector<Note> notes;
-  parseBars(kLeadTune, kSections.ret, 1.0, notes);
-  for (const Note &n : notes) leadNote(b, {n.start, n.len - kStep / 4, n.note, n.vel});
+  parseBars(kLeadTune, kSections.ret + 2, 1.0, notes);
+  for (const Note &n : notes) leadNote(b, {n.start, n.len - static_cast<int64_t>(kStepSamples / 4), n.note, n.vel});
 }
 
 // Bell in the break and an echo of the theme in the outro.
@@ -816,15 +822,18 @@ Mix renderSong() {
   for (std::vector<double> *bus : {&b.l, &b.r, &b.dly, &b.rev, &b.duck}) bus->assign(static_cast<size_t>(kTotal), 0.0);
   uint64_t hits = 0;
   for (int bar = 0; bar < kBars; ++bar) drumBar(b, bar, hits);
-  // Crashes at the starts of the sections and halfway through the long ones.
-  for (int bar : {16, 24, 32, 44, 52, 60, 64}) {
-    crash(b, stepTime(bar * 16), bar == 16 || bar == 44 ? 1.0 : (bar == 32 ? 0.6 : 0.75), hits++);
+  // Crashes at the starts of the sections and where the credits come back (bars 11, 23, 47).
+  const SectionBars &s = kSections;
+  for (int bar : {s.build, s.build + 2, s.theme, s.theme + 8, s.brk, s.ret, s.ret + 2, s.outro}) {
+    crash(b, stepTime(bar * 16), bar == s.theme || bar == s.brk || bar == s.ret ? 1.0 : 0.75, hits++);
   }
-  // Risers into the build, the theme, the return and the outro.
-  riser(b, 7 * kBar, 1, 0.6, 0);
-  riser(b, 14 * kBar, 2, 0.8, 1);
-  riser(b, 42 * kBar, 2, 0.6, 2);
-  riser(b, 62 * kBar, 2, 0.7, 3);
+  // Risers into the build, into the theme, as the credits come back in the break, into the
+  // return and into the outro.
+  riser(b, barSample(s.build - 2), 2, 0.6, 0);
+  riser(b, barSample(s.theme - 2), 2, 0.8, 1);
+  riser(b, barSample(s.brk), 2, 0.35, 4);
+  riser(b, barSample(s.ret - 2), 2, 0.6, 2);
+  riser(b, barSample(s.outro - 2), 2, 0.5, 3);
   bassTrack(b);
   padTrack(b);
   arpTrack(b);

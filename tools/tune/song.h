@@ -5,12 +5,27 @@
 #include <cstdint>
 #include <vector>
 
-// 126 BPM: a sixteenth note is exactly 5250 samples at 44.1 kHz, a bar 84000.
-constexpr int64_t kStep = 5250;
-constexpr int64_t kBar = 16 * kStep;
-constexpr int kBars = 76;
-// Samples per channel of the whole file: the bars plus a short tail for the last echoes.
+// The frame's clock sets the tempo. A beat of pi/6 s (114.59 BPM), counted from t = 0, makes the
+// credits' bounce (4 pi s) 6 bars, their sway (8 pi s) 12, their tilt 30 and the centre-piece's
+// rocking 60 bars, and puts the middle of each gap in the credits (18.85 s + 8 pi k) and each turn
+// of the centre-piece (10 pi s + 20 pi k) on a bar line. A sixteenth is pi/24 s, 5772.65
+// samples, so every note is placed on the nearest sample of that exact grid.
+constexpr double kStepSamples = 44100.0 * 3.14159265358979323846 / 24.0;
+constexpr int kBars = 70;
+// Samples per channel of the whole file: the bars and a short tail.
 constexpr int64_t kTotal = 6448000;
+// The MP3 encoder and decoder together delay the music by 1105 samples (576 + 529): the render
+// runs that much ahead, so that the decoded music meets the picture's clock.
+constexpr int64_t kCodecDelay = 1105;
+
+// The render's sample at which a sixteenth (counted from t = 0, fractions allowed) falls.
+int64_t gridSample(double step);
+
+// The render's sample at which a bar begins.
+inline int64_t barSample(double bar) { return gridSample(16.0 * bar); }
+
+// The time on the picture's clock at which a bar begins, in seconds.
+inline double barSeconds(double bar) { return 16.0 * bar * kStepSamples / 44100.0; }
 
 // Stereo buffer of kTotal frames.
 struct Mix {
@@ -20,10 +35,13 @@ struct Mix {
 // Renders the arrangement with delay and reverb, unmastered.
 Mix renderSong();
 
-// First bar of each section, and the bar after the last one.
+// First bar of each section, and the bar after the last one. Each begins at a landmark of the
+// frame: the build at the first gap in the credits (bar 9), the theme at the centre-piece's first
+// turn (bar 15), the break at the third gap (bar 33), the return at the fourth gap, where the
+// centre-piece also turns (bar 45), the outro at the fifth gap (bar 57).
 struct SectionBars {
   int intro, build, theme, brk, ret, outro, end;
 };
-constexpr SectionBars kSections = {0, 8, 16, 32, 44, 64, 76};
+constexpr SectionBars kSections = {0, 9, 15, 33, 45, 57, 70};
 
 #endif
