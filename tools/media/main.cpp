@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "files.h"
+#include "mp3decode.h"
 #include "packlengths.h"
 
 namespace fs = std::filesystem;
@@ -72,13 +73,26 @@ static std::vector<uint8_t> contactSheet(const std::vector<std::pair<std::string
   return pngRgb(W, H, rgb);
 }
 
+// Writes the spectrogram of the tune file below the root; false (with a message) when it does not decode.
+static bool putSpectrogram(const fs::path &root, const char *tune) {
+  const Bytes mp3 = fileRead(tune);
+  std::vector<int16_t> pcm;
+  std::string error;
+  if (!mp3Decode(mp3.data(), mp3.size(), pcm, error)) {
+    std::fprintf(stderr, "zmedia: %s: %s\n", tune, error.c_str());
+    return false;
+  }
+  return put(root, "docs/tune-spectrogram.png", tuneSpectrogram(pcm));
+}
+
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: zmedia <output-root>   (writes <root>/data/*, <root>/dist/icons/* and <root>/docs/contact-sheet.png)\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: zmedia <output-root> [<tune.mp3>]   (writes <root>/data/*, <root>/dist/icons/*,\n"
+                         "       <root>/docs/contact-sheet.png and, given the tune, <root>/docs/tune-spectrogram.png)\n");
     return 2;
   }
   const fs::path root = argv[1];
-  bool ok = true;
+  bool ok = argc == 2 || putSpectrogram(root, argv[2]);
   const Indexed organ = makeOrgan(), cow = makeCowEnv(), park = makeTexPark(), back = makeSuckBack();
   const Indexed front = makeSuckFront(), mask = makeSuckMask(), thing = makeSuckThing(), thingMask = makeSuckThingMask();
   ok &= putPng(root, "data/organ.png", organ, 23);

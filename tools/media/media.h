@@ -110,4 +110,8 @@ std::vector<Vertex> meshPackTorus();
 
 extern const char *const kFontPath;
 
+// The README's spectrogram of the tune (interleaved stereo samples at 44.1 kHz) as a PNG, with the
+// frame's landmarks marked.
+std::vector<uint8_t> tuneSpectrogram(const std::vector<int16_t> &stereo);
+
 #endif
