@@ -129,6 +129,26 @@ TEST(PackTool, RefusesBadCommandLinesAndManifests) {
   EXPECT_EQ(run({ZPACK_EXE, "verify", (d / "none.pack").string()}).status, 1);
 }
 
+// The writer refuses what the format's fields cannot hold: more files than a 16-bit count, a
+// name whose offset in the name table passes 16 bits, an empty name or one with a NUL.
+TEST(PackTool, WriterRefusesWhatTheFieldsCannotHold) {
+  Bytes out;
+  std::string err;
+  EXPECT_FALSE(packWrite(std::vector<PackInput>(65536, PackInput{"a", {}}), out, err));
+  EXPECT_EQ(err, "too many files for the directory (at most 65535)");
+  const std::vector<PackInput> fits = {{std::string(65534, 'n'), {}}, {"last", {}}};
+  ASSERT_TRUE(packWrite(fits, out, err)) << err;  // the second name starts at offset 65535
+  PackDirectory dir;
+  ASSERT_TRUE(packRead(out, dir, err)) << err;
+  EXPECT_EQ(dir.records[1].nameOffset, 65535);
+  EXPECT_FALSE(packWrite({{std::string(65535, 'n'), {}}, {"last", {}}}, out, err));
+  EXPECT_EQ(err, "name table too long: the name offset of \"last\" does not fit 16 bits");
+  for (const std::string &bad : {std::string(), std::string("a\0b", 3)}) {
+    EXPECT_FALSE(packWrite({{"a", {}}, {bad, {1}}}, out, err));
+    EXPECT_EQ(err, "a name is empty or holds a NUL byte");
+  }
+}
+
 // Damaged copies of the real pack, each refused by the reader and by zpack verify with its reason;
 // every byte of the magic and of the three tags counts.
 TEST(PackTool, RefusesDamagedPacksWithTheirReason) {
