@@ -1,8 +1,6 @@
 // Credits contrast in rendered frames. For each chosen time it takes the frame that
 // parkhaus-capture draws, finds the glyph ink from the text layout and the font picture, and
 // compares the ink's luminance with that of the pixels just outside it, glyph by glyph.
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "display.h"
+#include "pngwrite.h"
 #include "util.h"
 
 namespace {
@@ -67,16 +66,6 @@ double luminance(const unsigned char *p) {
   return 0.2126 * linear(p[0]) + 0.7152 * linear(p[1]) + 0.0722 * linear(p[2]);
 }
 
-// Reads a PNG frame as 8-bit RGB rows from the top.
-bool readFrame(const std::string &path, std::vector<unsigned char> &rgb, int &w, int &h) {
-  png_image im{};
-  im.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&im, path.c_str())) return false;
-  im.format = PNG_FORMAT_RGB;
-  w = int(im.width), h = int(im.height);
-  rgb.resize(PNG_IMAGE_SIZE(im));
-  return png_image_finish_read(&im, nullptr, rgb.data(), 0, nullptr) != 0;
-}
 
 // The glyph of an ink pixel within two pixels of (x, y), nearest ring first; -1 when none.
 int inkNearby(const std::vector<float> &cov, const std::vector<int> &label, int w, int h, int x, int y) {
@@ -102,7 +91,7 @@ void measure(const util_image_t &font, const std::string &path, double t) {
   std::vector<unsigned char> rgb;
   int w = 0, h = 0;
   const Pose pose = poseAt(t);
-  if (!readFrame(path, rgb, w, h)) return (void)std::printf("%7.2f  cannot read %s\n", t, path.c_str());
+  if (!pngReadFile(path, false, false, rgb, w, h)) return (void)std::printf("%7.2f  cannot read %s\n", t, path.c_str());
   if (pose.sx <= 0.0f) return (void)std::printf("%7.2f  hidden (width factor %.3f)\n", t, double(pose.sx));
   std::vector<float> cov(size_t(w) * h);
   std::vector<int> label(size_t(w) * h, -1);

@@ -26,6 +26,7 @@
 #include "globals.h"
 #include "main.h"
 #include "mp3decode.h"
+#include "played.h"
 
 // Microseconds since 1970 on the clock the demo's start reading uses.
 static int64_t nowMicros() {
@@ -64,11 +65,9 @@ static int64_t oneRun(const std::string &file) {
   startTime = nowMicros();  // as start-up's last step takes it
   initSound();
   watch.join();
-  const Bytes out = fileRead(file);
-  const auto nonZero = [](const Bytes &b) { return size_t(std::find_if(b.begin(), b.end(), [](uint8_t v) { return v; }) - b.begin()); };
-  const size_t begins = nonZero(out) - nonZero(reference);
+  const Played played = comparePlayed(fileRead(file), reference);
   for (const auto &[when, size] : writes) {
-    if (size_t(size) > begins) return when - startTime;
+    if (played.found && size_t(size) > played.start) return when - startTime;
   }
   return -1;
 }

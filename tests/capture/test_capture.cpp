@@ -1,7 +1,6 @@
 // The capture tool run as a user runs it, on the harness's X display: its frames against the
 // frames the harness draws with the demo's own callbacks, its music against the decoded track,
 // its MP4 as ffprobe sees it, sameness of two runs, and every way it can fail.
-#include <png.h>
 #include <signal.h>
 
 #include <chrono>
@@ -16,6 +15,7 @@
 #include "main.h"
 #include "mp3decode.h"
 #include "options.h"
+#include "pngwrite.h"
 #include "process.h"
 #include "tempfolder.h"
 #include "wav.h"
@@ -56,17 +56,10 @@ std::vector<std::string> names(const fs::path &dir) {
   return out;
 }
 
-// A PNG decoded by libpng to RGBA, bottom row first like GL's pixels; empty when it does not decode.
+// A PNG frame as RGBA, bottom row first like GL's pixels; empty when it does not decode.
 std::vector<uint8_t> readFrame(const fs::path &path, int &w, int &h) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  std::vector<uint8_t> rgba;
-  if (png_image_begin_read_from_file(&image, path.c_str())) {
-    image.format = PNG_FORMAT_RGBA;
-    rgba.resize(PNG_IMAGE_SIZE(image));
-    w = int(image.width), h = int(image.height);
-    if (!png_image_finish_read(&image, nullptr, rgba.data(), -w * 4, nullptr)) rgba.clear();
-  }
+  Bytes rgba;
+  pngReadFile(path.string(), true, true, rgba, w, h);
   return rgba;
 }
 

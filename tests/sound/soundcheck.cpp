@@ -33,27 +33,6 @@ Bytes decodeAt(const Bytes &mp3, long rate) {
   return Bytes(bytes, bytes + pcm.size() * sizeof(int16_t));
 }
 
-Played comparePlayed(const Bytes &output, const Bytes &reference) {
-  Played p;
-  const auto nonZero = [](const Bytes &b) { return size_t(std::find_if(b.begin(), b.end(), [](uint8_t v) { return v; }) - b.begin()); };
-  const size_t outFirst = nonZero(output), refFirst = nonZero(reference);
-  // The first non-zero byte belongs to the first non-zero sample: both are aligned on it.
-  if (outFirst == output.size() || refFirst == reference.size() || outFirst < refFirst || (outFirst - refFirst) % 4) {
-    p.why = "no audio, or none that can be the reference placed on a sample frame";
-    return p;
-  }
-  p.found = true;
-  p.start = outFirst - refFirst;
-  while (p.matched < reference.size() && p.start + p.matched < output.size() &&
-         output[p.start + p.matched] == reference[p.matched]) {
-    ++p.matched;
-  }
-  p.silentAfter = std::all_of(output.begin() + long(p.start + p.matched), output.end(), [](uint8_t v) { return !v; });
-  p.why = "the output departs from the reference at PCM byte " + std::to_string(p.matched) + " of " +
-          std::to_string(reference.size()) + (p.silentAfter ? ", then silence" : ", and is not silent after it");
-  return p;
-}
-
 bool waitForFileSize(const std::string &path, size_t size, double seconds) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   struct stat st{};

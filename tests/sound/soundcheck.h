@@ -1,5 +1,5 @@
-// Helpers of the sound tests: MP3s made with the tune tool's encoder, reference decoding, and what SDL's disk audio
-// driver wrote laid against the reference.
+// Helpers of the sound tests: MP3s made with the tune tool's encoder, reference decoding, and
+// waiting for what SDL's disk audio driver writes.
 #ifndef PARKHAUS_SOUNDCHECK_H
 #define PARKHAUS_SOUNDCHECK_H
 
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bytes.h"
+#include "played.h"
 
 // Bytes of PCM per second at 44.1 kHz, stereo, signed 16-bit.
 constexpr size_t kPcmBytesPerSecond = 44100 * 4;
@@ -16,17 +17,6 @@ Bytes makeTestMp3(double seconds);
 
 // The MP3 decoded to interleaved signed 16-bit stereo at the given rate, as bytes.
 Bytes decodeAt(const Bytes &mp3, long rate);
-
-// What the device wrote against the reference: where the reference starts in the output (on a
-// sample frame), how many of its bytes came out exactly, and whether only zeros follow them.
-struct Played {
-  bool found = false;
-  size_t start = 0;
-  size_t matched = 0;
-  bool silentAfter = false;
-  std::string why;
-};
-Played comparePlayed(const Bytes &output, const Bytes &reference);
 
 // Waits until the file holds at least size bytes; false after the timeout.
 bool waitForFileSize(const std::string &path, size_t size, double seconds);

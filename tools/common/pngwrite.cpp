@@ -1,4 +1,4 @@
-// The one PNG writer, on top of libpng.
+// The one PNG writer and the reader of PNG frames, on top of libpng.
 #include "pngwrite.h"
 
 #include <png.h>
@@ -83,4 +83,18 @@ Bytes pngEncode(const PngSpec &spec, const uint8_t *pixels) {
   Bytes out;
   pngEncodeRows(spec, rows.data(), out);
   return out;
+}
+
+bool pngReadFile(const std::string &path, bool alpha, bool bottomUp, Bytes &out, int &width, int &height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  out.clear();
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+  width = int(image.width), height = int(image.height);
+  out.resize(PNG_IMAGE_SIZE(image));
+  const png_int_32 stride = png_int_32(PNG_IMAGE_ROW_STRIDE(image));
+  if (png_image_finish_read(&image, nullptr, out.data(), bottomUp ? -stride : stride, nullptr)) return true;
+  out.clear();
+  return false;
 }

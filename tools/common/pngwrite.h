@@ -1,6 +1,7 @@
-// The one PNG writer of the tools, benchmarks and tests: 8-bit indexed, RGB, RGBA or BGRx
-// pixels, no row filters, with the zlib settings, the IDAT chunk size and an optional tEXt chunk
-// under the caller's control (the media tool steers exact file lengths with them).
+// The one PNG writer of the tools, benchmarks and tests, and their reader of PNG frames. The
+// writer takes 8-bit indexed, RGB, RGBA or BGRx pixels, writes no row filters, and leaves the zlib
+// settings, the IDAT chunk size and an optional tEXt chunk to the caller (the media tool steers
+// exact file lengths with them).
 #ifndef PARKHAUS_TOOLS_PNGWRITE_H
 #define PARKHAUS_TOOLS_PNGWRITE_H
 
@@ -36,5 +37,9 @@ Bytes pngEncode(const PngSpec &spec, const uint8_t *pixels);
 
 // Bytes per pixel of a layout.
 size_t pngBytesPerPixel(PngPixels pixels);
+
+// Reads a PNG file (any kind libpng reads) as 8-bit RGB or RGBA pixels, rows from the top, or
+// from the bottom as GL reads pixels back; false, with out empty, when libpng cannot read it.
+bool pngReadFile(const std::string &path, bool alpha, bool bottomUp, Bytes &out, int &width, int &height);
 
 #endif

@@ -140,10 +140,16 @@ def restore(path=None):
         os.replace(backup, path)
 
 
+# Where a mutant may signal processes it does not own (a guard against kill(-1) flipped, say), the
+# builds and tests run in a PID namespace of their own when the tool may make one (as root).
+SANDBOX = ['unshare', '--pid', '--fork', '--kill-child', '--mount-proc'] \
+    if os.geteuid() == 0 and shutil.which('unshare') else []
+
+
 # Runs a command; its process group is killed after, so nothing a mutant started lives on.
 def run(cmd, env=None, timeout=None, cwd=ROOT):
-    p = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                         errors='replace', start_new_session=True)
+    p = subprocess.Popen(SANDBOX + cmd, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, text=True, errors='replace', start_new_session=True)
     try:
         out = p.communicate(timeout=timeout)[0]
         return p.returncode, out
