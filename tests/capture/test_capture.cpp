@@ -17,6 +17,7 @@
 #include "options.h"
 #include "pngwrite.h"
 #include "process.h"
+#include "runin.h"
 #include "tempfolder.h"
 #include "wav.h"
 
@@ -36,13 +37,19 @@ extern "C" void __wrap_glutSwapBuffers(void) {
 
 namespace {
 
-// Runs the tool from the repository root; settings are NAME=value, "-NAME" removes a name.
-ProcResult capture(std::vector<std::string> args, const std::vector<std::string> &env = {}, rlim_t fileLimit = RLIM_INFINITY) {
+// The tool started from the repository root; settings are NAME=value, "-NAME" removes a name.
+ProcSpec tool(const std::vector<std::string> &args, const std::vector<std::string> &env) {
   ProcSpec spec;
   spec.argv = {CAPTURE_EXE};
   spec.argv.insert(spec.argv.end(), args.begin(), args.end());
   spec.workdir = PARKHAUS_SOURCE_DIR;
   for (const std::string &e : env) (e[0] == '-' ? spec.unsetEnv : spec.setEnv).push_back(e[0] == '-' ? e.substr(1) : e);
+  return spec;
+}
+
+// Runs the tool to its end, its files no larger than the limit.
+ProcResult capture(std::vector<std::string> args, const std::vector<std::string> &env = {}, rlim_t fileLimit = RLIM_INFINITY) {
+  ProcSpec spec = tool(args, env);
   spec.fileSizeLimit = fileLimit;
   return procRun(spec, 300.0);
 }
@@ -127,12 +134,11 @@ TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
       ASSERT_EQ(r.status, 0) << r.output;
     }
   }
-  EXPECT_EQ(names(dir / "a").size(), 15u);
-  EXPECT_EQ(names(dir / "a").front(), "frame-000060.png");
+  EXPECT_TRUE(names(dir / "a").size() == 15u && names(dir / "a").front() == "frame-000060.png");
   for (const std::string &f : names(dir / "a")) EXPECT_EQ(fileRead((dir / "a" / f).string()), fileRead((dir / "b" / f).string())) << f;
-  for (const char *f : {".wav", ".mp4"}) {
-    EXPECT_GT(fileRead((dir / ("a" + std::string(f))).string()).size(), 1000u);
-    EXPECT_EQ(fileRead((dir / ("a" + std::string(f))).string()), fileRead((dir / ("b" + std::string(f))).string())) << f;
+  for (const std::string f : {".wav", ".mp4"}) {
+    EXPECT_GT(fileRead((dir / ("a" + f)).string()).size(), 1000u);
+    EXPECT_EQ(fileRead((dir / ("a" + f)).string()), fileRead((dir / ("b" + f)).string())) << f;
   }
   std::vector<int16_t> tune;
   std::string error;
@@ -232,10 +238,7 @@ TEST_F(Capture, SaysWhatItDoesUnlessQuietAndWhereItsFilesAreMissing) {
   EXPECT_EQ(names(dir / "b").size(), 3u);
   // A copy of the tool alone in a folder finds no loose files: it says so and draws without them.
   fs::copy_file(CAPTURE_EXE, dir / "tool");
-  ProcSpec alone;
-  alone.argv = {(dir / "tool").string(), "--quiet", "--frames", "0", "--out", "c"};
-  alone.workdir = dir.string();
-  r = procRun(alone, 300.0);
+  r = runIn(dir.string(), {(dir / "tool").string(), "--quiet", "--frames", "0", "--out", "c"});
   EXPECT_EQ(r.status, 0);
   const std::string line = "Error while opening OIA: : No such file or directory\n";
   EXPECT_EQ(r.output, "parkhaus-capture: no data/ folder with the loose textures and meshes was found here, beside "
@@ -249,11 +252,7 @@ struct Running {
   pid_t pid = -1;
   int log = fileTemp();
   Running(const std::vector<std::string> &args, const std::vector<std::string> &env) {
-    ProcSpec spec;
-    spec.argv = {CAPTURE_EXE};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.workdir = PARKHAUS_SOURCE_DIR;
-    for (const std::string &e : env) (e[0] == '-' ? spec.unsetEnv : spec.setEnv).push_back(e[0] == '-' ? e.substr(1) : e);
+    ProcSpec spec = tool(args, env);
     spec.stdoutFd = spec.stderrFd = log;
     std::string error;
     pid = procStart(spec, error);

@@ -14,6 +14,7 @@
 #include "gltest.h"
 #include "mp3mem.h"
 #include "process.h"
+#include "runin.h"
 #include "soundcheck.h"
 #include "tempfolder.h"
 
@@ -112,16 +113,6 @@ bool waitMovingFullScreenPicture(double seconds, std::string &why) {
   return false;
 }
 
-// Runs a program to its end in workdir with NAME=value settings; its status and output.
-ProcResult runIn(const std::string &workdir, const std::vector<std::string> &argv,
-                 const std::vector<std::string> &env = {}) {
-  ProcSpec spec;
-  spec.argv = argv;
-  spec.workdir = workdir;
-  spec.setEnv = env;
-  return procRun(spec, 600.0);
-}
-
 // The frame at 10 s as the capture tool at exe draws it, started in the empty folder; empty when
 // the tool fails.
 Bytes frameAt10s(const std::string &exe, const TempFolder &tmp, const std::string &name) {
@@ -156,28 +147,6 @@ TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
   EXPECT_LT(p.matched, reference.size()) << "the whole tune played before Escape";
   // No noise at exit: after the last sample of the tune comes nothing or silence.
   EXPECT_TRUE(p.silentAfter) << p.why;
-}
-
-// A copy of the program alone in an empty folder finds no loose files anywhere: it says so through
-// its loaders and runs on with what the pack holds.
-TEST(EndToEnd, RunsOnWithoutTheLooseFilesAndASoundDeviceUntilQ) {
-  const TempFolder tmp;
-  const fs::path exe = tmp / "parkhaus";
-  fs::copy_file(PARKHAUS_EXE, exe);
-  DemoRun demo(exe.string(), tmp.str(), {"SDL_AUDIODRIVER=no-such-driver"});
-  const std::string window = demoWaitWindow(60.0);
-  ASSERT_FALSE(window.empty()) << demo.output();
-  // The car park and the logo still come from the pack's pictures.
-  std::string why;
-  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
-  ASSERT_EQ(demo.wait(0.0), -1) << "ended early: " << demo.output();
-  demoKey(window, "q");
-  EXPECT_EQ(demo.wait(60.0), 0) << demo.output();
-  const std::string printed = demo.output();
-  EXPECT_EQ(countOf(printed, "Error while opening OIA: : No such file or directory\n"), 3) << printed;
-  EXPECT_EQ(countOf(printed, "Sound: Init\n"), 1) << printed;
-  // The stream is opened all the same, from the pack's good tune; the textures came from the pack.
-  EXPECT_EQ(countOf(printed, "Sound: LoadSong") + countOf(printed, "Error loading texture"), 0) << printed;
 }
 
 // The Debian package: CPack builds it, lintian finds no error, its desktop entry, metainfo and

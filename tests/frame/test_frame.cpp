@@ -360,20 +360,16 @@ TEST_F(Frame, FramesInSequencePaintEachLayerWithItsPicture) {
   Scene scene;
   gltestStartDemo();
   // Lit from behind, a surface is 0.24 of its texture (0.1 emission, 0.1 + 0.04 ambient).
-  texParkhaus = solid(255, 0, 0, 255);
-  texture[0] = solid(255, 0, 255, 128);
-  texture[3] = solid(0, 255, 0, 128);
-  texture[2] = solid(0, 255, 0, 255);
-  texLogo = solid(255, 255, 0, 255);
+  texParkhaus = solid(255, 0, 0, 255), texture[0] = solid(255, 0, 255, 128), texture[3] = solid(0, 255, 0, 128);
+  texture[2] = solid(0, 255, 0, 255), texLogo = solid(255, 255, 0, 255);
   const auto first = gltestDrawFrame(0), second = gltestDrawFrame(0);
   cam[2] = 10;
   const auto third = gltestDrawFrame(0);
   // Where the frame put the cube's front face, the inner object and the logo, as GL reports it.
   std::map<char, Poly> near, far;
+  layers(framePolygons(0), &far);
   cam[2] = 5;
   layers(framePolygons(0), &near);
-  cam[2] = 10;
-  layers(framePolygons(0), &far);
   const auto f = middle(near['F']), centre = middle(near['o']);
   // First frame, depth-tested: corner clear, B half over it hiding the object, F too, two glyphs at 40 %.
   EXPECT_TRUE(pixelNear(first, {630, 5}, {0, 0, 51}, 1)) << gltestDump(first, "first");
@@ -391,10 +387,8 @@ TEST_F(Frame, FramesInSequencePaintEachLayerWithItsPicture) {
 // The second scene, which the frame does not call: its background and the corner picture over it.
 TEST_F(Frame, SuckSceneTintsTheBackgroundAndBlendsTheCornerOverIt) {
   gltestStartDemo();
-  texSuckBack = solid(255, 255, 0, 255);
-  texSuck = makeTexture({255, 0, 0, 0, 255, 0, 0, 255});  // left transparent, right red
+  texSuckBack = solid(255, 255, 0, 255), texSuck = makeTexture({255, 0, 0, 0, 255, 0, 0, 255});  // left clear, right red
   displaySetCamera();
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   suckDraw();
   const auto picture = gltestReadPixels(GL_BACK, 0, 0, kGlTestWidth, kGlTestHeight);
   EXPECT_TRUE(pixelNear(picture, {320, 240}, {128, 51, 0}, 1)) << gltestDump(picture, "suck");

@@ -201,20 +201,19 @@ void expectTexture(GLuint name, GLint components, const Bytes &want) {
 util_oia_t *normalsMesh = nullptr;
 void drawNormals() { util_oiaDrawNormals(normalsMesh); }
 
-// The normals drawing, which the frame does not call: one line per vertex of a mode-6 mesh, last
+// The normals drawing, which the frame does not call: a line per vertex of a mode-6 mesh, last
 // vertex first, from the position along the normal; nothing for the other modes.
 TEST_F(LoadersGl, NormalsAreLinesLastVertexFirstForMode6Only) {
   float floats[12] = {0, 0, 1, 1, 2, 3, -2, 0.5f, 0, 10, 20, 0};
   util_oia_t mode6{GL_N3F_V3F, 24, GL_TRIANGLES, 2, floats}, mode2{GL_V3F, 12, GL_TRIANGLES, 4, floats};
-  glOrtho(0, kGlTestWidth, 0, kGlTestHeight, -10, 10);  // window x, y as given; z = 0.5 - z / 20
+  glOrtho(0, kGlTestWidth, 0, kGlTestHeight, -10, 10);  // window x, y as given
   normalsMesh = &mode2;
   EXPECT_TRUE(gltestFeedback(drawNormals).empty());
   normalsMesh = &mode6;
-  const std::vector<float> fb = gltestFeedback(drawNormals);
-  const float ends[4][3] = {{10, 20, 0}, {8, 20.5f, 0}, {1, 2, 3}, {1, 2, 4}};
-  ASSERT_EQ(fb.size(), 2u * 23u);  // per line: its token, then two of x, y, z, colour, texture
-  for (int v = 0; v < 4; ++v)
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(fb[23 * (v / 2) + 1 + 11 * (v % 2) + i], i < 2 ? ends[v][i] : 0.5f - ends[v][2] / 20, 2e-3);
+  const std::vector<float> fb = gltestFeedback(drawNormals);  // per line: its token, two of x, y, z, colour, s, t, r, q
+  ASSERT_EQ(fb.size(), 2u * 23u);
+  const std::array<float, 8> got = {fb[1], fb[2], fb[12], fb[13], fb[24], fb[25], fb[35], fb[36]}, want = {10, 20, 8, 20.5f, 1, 2, 1, 2};
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-3) << i;
 }
 
 TEST_F(LoadersGl, TgaTexturesHaveFourComponentsAndAFailureTouchesNothing) {
@@ -302,14 +301,13 @@ TEST_F(LoadersGl, PngTexturesComeWholeOrAsZeroWhicheverAllocationFails) {
 }
 
 TEST_F(LoadersGl, StartUpWithAndWithoutTheLooseFiles) {
-  const TempFolder tmp;
-  const std::string empty = tmp.str();
+  const TempFolder empty;
   const std::string line = "Error while opening OIA: : No such file or directory\n";
   const char *tgas[4] = {"data/vosquel.tga", nullptr, "data/SouthPark.tga", "data/lightmap-red.tga"};
   const char *oias[3] = {"data/vosqu-el.oia", "data/quad-mapped.oia", "data/thing.oia"};
   for (bool loose : {true, false}) {
     char here[4096];
-    ASSERT_TRUE(getcwd(here, sizeof(here)) && chdir(loose ? here : empty.c_str()) == 0);
+    ASSERT_TRUE(getcwd(here, sizeof(here)) && chdir(loose ? here : empty.path.c_str()) == 0);
     EXPECT_EQ(printed(myInit), loose ? "" : "stderr: " + line + line + line);
     ASSERT_EQ(chdir(here), 0);
     Bytes texels;
@@ -334,7 +332,6 @@ TEST_F(LoadersGl, StartUpWithAndWithoutTheLooseFiles) {
       free(meshes[i]);
     }
     zare_delete(pzl);
-    pzl = nullptr;
     gltestResetGlobals();
   }
 }

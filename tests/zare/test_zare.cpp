@@ -48,27 +48,19 @@ TEST(ZareTrace, WindowKeepsTheLastTenTextsOldestFirst) {
   EXPECT_EQ(zare_delete(nullptr), 0);
 }
 
+// The messages that the traces of real loads in the other tests do not show: addresses padded to
+// eight digits or longer, a length past 32 bits, a value ignored, a name cut at 99 characters.
 TEST(ZareTrace, EachMessageFormatsItsOneValue) {
   Lib c({});
-  int local = 0;
-  char address[64];
-  snprintf(address, sizeof address, "png new: %08" PRIxPTR, reinterpret_cast<uintptr_t>(&local));
   const std::string longName(300, 'n');
   const struct {
     int msg;
     intptr_t value;
     std::string text;
   } cases[] = {
-      {ZL_MSG_SEARCHING, reinterpret_cast<intptr_t>("data/organ.png"), "searching data/organ.png"},
-      {ZL_MSG_COULDNT_FIND, reinterpret_cast<intptr_t>("x.png"), "couldn't find x.png"},
-      {ZL_MSG_PNG_NEW, reinterpret_cast<intptr_t>(&local), address},
-      {ZL_MSG_PNG_NEW, 0x1f, "png new: 0000001f"},
-      {ZL_MSG_IMAGE, intptr_t(0x7f12345678abLL), "image 7f12345678ab"},
-      {ZL_MSG_PNG_LOADFROMMEM, -1, "png loadFromMem -1"},
-      {ZL_MSG_PNG_LOADFROMMEM, 4097, "png loadFromMem 4097"},
-      {ZL_MSG_SIZE, intptr_t(3000000000LL), "Size: 3000000000"},
-      {ZL_MSG_DATA_OFFSET_FOUND, 17, "data offset: 17"},
-      {ZL_MSG_SOMETHING_WRONG, 2771670, "somthing is wrong pos was 2771670"}, {ZL_MSG_IDAT, 12345, "IDAT"},
+      {ZL_MSG_PNG_NEW, 0x1f, "png new: 0000001f"}, {ZL_MSG_IMAGE, intptr_t(0x7f12345678abLL), "image 7f12345678ab"},
+      {ZL_MSG_SIZE, intptr_t(3000000000LL), "Size: 3000000000"}, {ZL_MSG_IDAT, 12345, "IDAT"},
+      {ZL_MSG_SOMETHING_WRONG, 2771670, "somthing is wrong pos was 2771670"},
       {ZL_MSG_SEARCHING, reinterpret_cast<intptr_t>(longName.c_str()), "searching " + longName.substr(0, 89)},
   };
   for (const auto &k : cases) {
@@ -199,26 +191,6 @@ TEST(ZarePack, DamagedPacksAreRefusedWithoutReadingPastThem) {
   }
 }
 
-TEST(ZarePack, EntryFieldsAreReadOnlyInsideThePack) {
-  // A pack of exactly 65536 bytes: read at offset -1, its length field would say 21057.
-  Bytes exact = makePack({{"a", Bytes(65500, 1)}});
-  ASSERT_EQ(exact.size(), 65536u);
-  EXPECT_EQ(zare_dar_getSize(exact.data(), -1), -1);
-  EXPECT_EQ(zare_dar_getData(exact.data(), -1), nullptr);
-  EXPECT_EQ(zare_dar_getSize(exact.data(), 8), 65500);
-  EXPECT_EQ(zare_dar_getData(exact.data(), 8), exact.data() + 15);
-  // An entry whose data ends exactly at the pack's end fits; one byte more does not.
-  setLe32(&exact[11], 65536 - 15);
-  EXPECT_EQ(zare_dar_getSize(exact.data(), 8), 65536 - 15);
-  setLe32(&exact[11], 65536 - 14);
-  EXPECT_EQ(zare_dar_getSize(exact.data(), 8), -1);
-  EXPECT_EQ(zare_dar_getData(exact.data(), 8), nullptr);
-  EXPECT_EQ(zare_dar_getSize(exact.data(), 65536 - 6), -1);
-  const Bytes empty = makePack({{"a", {1}}, {"b", {}}});
-  EXPECT_EQ(zare_dar_getSize(empty.data(), int32_t(entryOffset(empty, 1))), 0);
-  EXPECT_EQ(zare_dar_getData(empty.data(), int32_t(entryOffset(empty, 1))), empty.data() + entryOffset(empty, 1) + 7);
-}
-
 // Decodes png as "data/img.png" of a pack; checks it against libpng's reading of the same bytes.
 void expectSameAsLibpng(const Bytes &png, const std::string &what) {
   Indexed ref;
@@ -287,17 +259,12 @@ TEST(ZarePng, OtherChunksBadCrcsAndChunksAfterIendAreReadAsTheyCome) {
   }
 }
 
-// The bytes of image data of a PNG.
-size_t idatBytes(const Bytes &png) {
-  size_t n = 0;
-  for (const Chunk &c : splitChunks(png)) n += c.type == "IDAT" ? c.data.size() : 0;
-  return n;
-}
-
 TEST(ZarePng, TraceOfASuccessfulLoad) {
   Indexed img = makeImage(256, 256, 256, false, 5);
   img.palette[0] = img.palette[1] = img.palette[2] = 255;
-  const Bytes png = writePng(img, (idatBytes(writePng(img)) + 1) / 2);
+  size_t idat = 0;
+  for (const Chunk &k : splitChunks(writePng(img))) idat += k.type == "IDAT" ? k.data.size() : 0;
+  const Bytes png = writePng(img, (idat + 1) / 2);
   ASSERT_EQ(splitChunks(png).size(), 5u);  // IHDR, PLTE, two IDAT, IEND
   Lib c({{"data/img.png", png}});
   zare_image_t *out = zare_imageFromPNG(c.lib, "data/img.png");
@@ -388,25 +355,22 @@ TEST(ZarePng, SignatureAndChunkTypesAreComparedInFull) {
 // message the decoder prints (a row filter only), and the chunks it read on the way.
 TEST(ZarePng, EveryDamagedFileFailsItsOwnWay) {
   const std::string all = "IHDRPLTEIDATIDATIEND", end = "png loadFromMem -1";
+  const std::string one = "IHDRPLTEIDAT", shortEnd = "IHDRPLTEIDATIEND", bad = "invalid png signature";
   const std::map<std::string, std::tuple<int32_t, std::string, std::string>> want = {
-      {"bit_depth_4.png", {-1, "", all}},          {"color_type_7.png", {-1, "", all}},
-      {"cut_between_idat.png", {-1, "", "IHDRPLTEIDAT"}}, {"cut_in_chunk_type.png", {-1, "", "IHDRPLTE"}},
-      {"cut_in_last_idat_crc.png", {-1, "", "IHDRPLTEIDAT"}}, {"cut_inside_idat.png", {-1, "", "IHDRPLTEIDAT"}},
-      {"filter_type_1.png", {-1, "Filter 1 for line 0 not supported ... yet.\n", all}},
-      {"filter_type_4_row_5.png", {-1, "Filter 4 for line 5 not supported ... yet.\n", all}},
-      {"height_0.png", {-1, "", all}},             {"height_16385.png", {-1, "", "IHDRPLTEIDATIEND"}},
-      {"huge_size_tiny_data.png", {-1, "", all}},  {"idat_length_ffffffff.png", {-1, "", "IHDRPLTEIDAT"}},
-      {"idat_length_past_end.png", {-1, "", "IHDRPLTEIDAT"}}, {"ihdr_12_bytes.png", {-1, "", all}},
-      {"ihdr_after_idat.png", {-1, "", "PLTEIDATIDATIHDRIEND"}}, {"interlaced.png", {-1, "", all}},
-      {"missing_idat.png", {-1, "", "IHDRPLTEIEND"}}, {"missing_ihdr.png", {-1, "", "PLTEIDATIDATIEND"}},
-      {"missing_plte.png", {-1, "", "IHDRIDATIDATIEND"}},
-      {"not_png_bad_signature.png", {4097, "", "invalid png signature"}},
-      {"not_png_short.png", {4097, "", "invalid png signature"}}, {"only_signature.png", {-1, "", ""}},
-      {"plte_2_bytes.png", {-1, "", all}},         {"plte_length_past_end.png", {-1, "", "IHDR"}},
-      {"rgb_not_indexed.png", {-1, "", "IHDRIDATIDATIEND"}}, {"stream_cut_short.png", {-1, "", "IHDRPLTEIDATIEND"}},
-      {"stream_one_row_short.png", {-1, "", all}}, {"width_0.png", {-1, "", all}},
-      {"width_16385.png", {-1, "", "IHDRPLTEIDATIEND"}}, {"zlib_bad_adler.png", {-1, "", all}},
-      {"zlib_bad_header.png", {-1, "", all}},
+      {"bit_depth_4.png", {-1, "", all}}, {"color_type_7.png", {-1, "", all}}, {"cut_between_idat.png", {-1, "", one}},
+      {"cut_in_chunk_type.png", {-1, "", "IHDRPLTE"}}, {"cut_in_last_idat_crc.png", {-1, "", one}},
+      {"cut_inside_idat.png", {-1, "", one}}, {"filter_type_1.png", {-1, "Filter 1 for line 0 not supported ... yet.\n", all}},
+      {"filter_type_4_row_5.png", {-1, "Filter 4 for line 5 not supported ... yet.\n", all}}, {"height_0.png", {-1, "", all}},
+      {"height_16385.png", {-1, "", shortEnd}}, {"huge_size_tiny_data.png", {-1, "", all}},
+      {"idat_length_ffffffff.png", {-1, "", one}}, {"idat_length_past_end.png", {-1, "", one}},
+      {"ihdr_12_bytes.png", {-1, "", all}}, {"ihdr_after_idat.png", {-1, "", "PLTEIDATIDATIHDRIEND"}},
+      {"interlaced.png", {-1, "", all}}, {"missing_idat.png", {-1, "", "IHDRPLTEIEND"}},
+      {"missing_ihdr.png", {-1, "", "PLTEIDATIDATIEND"}}, {"missing_plte.png", {-1, "", "IHDRIDATIDATIEND"}},
+      {"not_png_bad_signature.png", {4097, "", bad}}, {"not_png_short.png", {4097, "", bad}},
+      {"only_signature.png", {-1, "", ""}}, {"plte_2_bytes.png", {-1, "", all}}, {"plte_length_past_end.png", {-1, "", "IHDR"}},
+      {"rgb_not_indexed.png", {-1, "", "IHDRIDATIDATIEND"}}, {"stream_cut_short.png", {-1, "", shortEnd}},
+      {"stream_one_row_short.png", {-1, "", all}}, {"width_0.png", {-1, "", all}}, {"width_16385.png", {-1, "", shortEnd}},
+      {"zlib_bad_adler.png", {-1, "", all}}, {"zlib_bad_header.png", {-1, "", all}},
   };
   size_t files = 0;
   for (const auto &entry : std::filesystem::directory_iterator(std::string(PARKHAUS_SOURCE_DIR) + "/tests/zare/damaged")) {
@@ -418,22 +382,6 @@ TEST(ZarePng, EveryDamagedFileFailsItsOwnWay) {
     ++files;
   }
   EXPECT_EQ(files, want.size());
-}
-
-// The chunk reader takes a chunk whole from the read position, or nothing when any of it is cut.
-TEST(ZarePng, ChunkReaderStaysInsideTheData) {
-  const Bytes c = joinChunks({{"IDAT", {1, 2, 3}}});
-  zare_memfile_t mf = {const_cast<uint8_t *>(c.data()) + 8, int32_t(c.size() - 8), 0};
-  zare_png_chunk_t *pc = zare_png_chunkNext(&mf);
-  ASSERT_NE(pc, nullptr);
-  EXPECT_TRUE(pc->length == 3 && Bytes(pc->pData, pc->pData + 3) == Bytes({1, 2, 3}) && mf.iPos == 15);
-  EXPECT_EQ(zare_png_ntohl(pc->crc), getBe32(&c[c.size() - 4]));
-  zare_png_chunkDelete(&pc);
-  EXPECT_EQ(pc, nullptr);
-  for (size_t cut = 0; cut < c.size() - 8; ++cut) {
-    zare_memfile_t m = {const_cast<uint8_t *>(c.data()) + 8, int32_t(cut), 0};
-    EXPECT_EQ(zare_png_chunkNext(&m), nullptr) << cut;
-  }
 }
 
 // The palette's count is length / 3 - 1, exactly (count + 1) x 3 bytes are copied, and a PLTE of

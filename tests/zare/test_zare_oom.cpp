@@ -64,8 +64,7 @@ TEST(ZareOutOfMemory, ContextTraceAndMemoryFile) {
     failIn = n;
     EXPECT_EQ(zare_png_new(lib), nullptr) << n;
     failIn = -1;
-    EXPECT_EQ(std::string(zare_getTrace(lib)).substr(std::string(zare_getTrace(lib)).size() - 25),
-              "zare_png_newOUT OF MEMORY") << n;
+    EXPECT_TRUE(std::string(zare_getTrace(lib)).ends_with("zare_png_newOUT OF MEMORY")) << n;
   }
   // Decompressing again replaces the rows, and the old ones are freed. With the trace window
   // full, each new text frees the oldest.

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the damaged PNG files under damaged/, each of which the decoder must refuse; the base
-image they are made from decodes (it is corpus/fuzz_png/base.png). Run from this folder."""
+"""Writes the damaged PNG files of the library's tests (tests/zare/damaged/), each of which the
+decoder must refuse; the base image they are made from decodes (it is the fuzzer's seed
+tests/zare/corpus/fuzz_png/base.png). Run: tools/media/make_damaged.py from the repository root."""
 import os
 import struct
 import zlib
@@ -47,7 +48,7 @@ def write(folder, name, data):
 
 
 def damaged():
-    d = "damaged"
+    d = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "zare", "damaged")
     first_idat = BASE.index(b"IDAT") - 4
     second_idat = BASE.index(b"IDAT", first_idat + 8) - 4
     last_idat = BASE.rindex(b"IDAT") - 4
