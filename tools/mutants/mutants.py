@@ -200,7 +200,9 @@ def object_code(commands):
 def test_programs(build):
     out = run(['ctest', '--test-dir', build, '--show-only=json-v1'])[1]
     tests = {t['name']: t['command'][0] for t in json.loads(out[out.index('{'):])['tests']}
-    programs = set(tests.values())
+    # The programs a test may run: the test programs and every program in the build folder's top.
+    top = (os.path.join(build, f) for f in os.listdir(build))
+    programs = set(tests.values()) | {p for p in top if os.path.isfile(p) and os.access(p, os.X_OK)}
     seen = {}
     for name, program in tests.items():
         with open(program, 'rb') as f:
