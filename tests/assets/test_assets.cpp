@@ -1,6 +1,5 @@
-// The committed media and the pack: the pack against its layout table and linked into the demo,
-// the pack tool as a user runs it on good and bad input, byte-exact regeneration, and what the
-// frame needs of the font and the meshes, read by the demo's own loaders.
+// The committed media and the pack: its layout and linking, the pack tool on good and bad input,
+// byte-exact regeneration, and the font and meshes as the demo's own loaders read them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -85,16 +84,21 @@ TEST(PackTool, RefusesBadCommandLinesAndManifests) {
   std::string err;
   ASSERT_TRUE(fileWrite((d / "data/a.bin").string(), Bytes{1}, err));
   const std::string relative = "a name must be a relative path without NUL or \"..\"";
+  std::string name = "data/", longNames;  // the 18th name of 4010 bytes starts past 16 bits
+  while (name.size() < 4005) name += "./";
+  for (int i = 0; i < 18; i++) longNames += name + "a.bin\n";
   for (const auto &[manifest, reason] : std::vector<std::pair<std::string, std::string>>{
            {"data/a.bin\n../secret\n", "manifest line 2: " + relative}, {"/etc/passwd\n", "manifest line 1: " + relative},
            {"data/../data/a.bin\n", "manifest line 1: " + relative}, {"# nothing\n\n", "manifest lists no files"},
-           {"", "manifest lists no files"}, {"data/a.bin\ndata/none\n", "cannot read "}, {"-", "cannot read manifest"}}) {
+           {"", "manifest lists no files"}, {"data/a.bin\ndata/none\n", "cannot read "}, {"-", "cannot read manifest"},
+           {longNames, "name table too long"}, {"data/a.bin\n", "'" + d.str() + "/data/a.bin' exists and is not a folder"}}) {
     const std::string m = manifest == "-" ? "none.txt" : "m.txt";  // "-": no manifest at all
     ASSERT_TRUE(manifest == "-" || fileWrite((d / m).string(), manifest.data(), manifest.size(), err));
-    const ProcResult r = runIn({}, {ZPACK_EXE, "build", (d / m).string(), d.str(), (d / "p.pack").string(), (d / "mod").string()});
-    EXPECT_EQ(r.status, 1) << manifest;
+    const fs::path mod = d / (manifest == "data/a.bin\n" ? "data/a.bin/mod" : "mod");
+    const ProcResult r = runIn({}, {ZPACK_EXE, "build", (d / m).string(), d.str(), (d / "p.pack").string(), mod.string()});
+    EXPECT_EQ(r.status, 1) << reason;
     EXPECT_NE(r.output.find(reason), std::string::npos) << r.output;
-    EXPECT_FALSE(fs::exists(d / "p.pack") || fs::exists(d / "mod")) << manifest;
+    EXPECT_FALSE(fs::exists(d / "p.pack") || fs::exists(d / "mod")) << reason;
   }
   for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"build"}, {"list"}, {"verify", "a", "b"},
                                               {"extract", "a", "b"}, {"pack", "a"}}) {
@@ -161,7 +165,8 @@ TEST(PackTool, RefusesDamagedPacksWithTheirReason) {
   }
   PackDirectory none;
   std::string err;
-  for (size_t cut : {size_t(0), size_t(19), n - 300, n - 1}) EXPECT_FALSE(packRead({good.data(), cut}, none, err)) << cut;
+  for (size_t cut : {size_t(0), n - 300, n - 1, size_t(19)}) EXPECT_FALSE(packRead({good.data(), cut}, none, err)) << cut;
+  EXPECT_EQ(err, "file of 19 bytes is too short for a pack (at least 20)");
 }
 
 TEST(Media, RegenerateToTheCommittedBytes) {

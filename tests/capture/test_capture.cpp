@@ -1,6 +1,5 @@
-// The capture tool run as a user runs it, on the harness's X display: its frames against the
-// frames the harness draws with the demo's own callbacks, its music against the decoded track,
-// its MP4 as ffprobe sees it, sameness of two runs, and every way it can fail.
+// The capture tool run as a user runs it on the harness's X display: frames against the demo's own
+// callbacks, music against the decoded track, the MP4 through ffprobe, two runs alike, each failure.
 #include <signal.h>
 
 #include <chrono>
@@ -18,6 +17,7 @@
 #include "pngwrite.h"
 #include "process.h"
 #include "runin.h"
+#include "sink.h"
 #include "tempfolder.h"
 #include "wav.h"
 
@@ -99,11 +99,10 @@ protected:
 TEST_F(Capture, FramesAreTheDemosFramesDrawnInSequence) {
   ProcResult r = capture({"--png", "--fps", "30", "--start", "0.4", "--duration", "0.2", "--out", (dir / "span").string()});
   ASSERT_EQ(r.status, 0) << r.output;
-  r = capture({"--frames", "3,0.5s,2", "--fps", "30", "--out", (dir / "picks").string()});
+  r = capture({"--frames", "3,0.5s,2,0", "--fps", "30", "--out", (dir / "picks").string()});
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(names(dir / "span").front(), "frame-000012.png");
   EXPECT_EQ(names(dir / "span").size(), 6u);
-  EXPECT_EQ(names(dir / "picks"), (std::vector<std::string>{"frame-000002.png", "frame-000003.png", "frame-000015.png"}));
+  EXPECT_EQ(names(dir / "picks"), (std::vector<std::string>{"frame-000000.png", "frame-000002.png", "frame-000003.png", "frame-000015.png"}));
   glInit();
   myInit();
   reshapeCallBack(kGlTestWidth, kGlTestHeight);
@@ -124,7 +123,7 @@ TEST_F(Capture, FramesAreTheDemosFramesDrawnInSequence) {
       compared++;
     }
   }
-  EXPECT_EQ(compared, 9);
+  EXPECT_EQ(compared, 10);
 }
 
 TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
@@ -134,7 +133,6 @@ TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
       ASSERT_EQ(r.status, 0) << r.output;
     }
   }
-  EXPECT_TRUE(names(dir / "a").size() == 15u && names(dir / "a").front() == "frame-000060.png");
   for (const std::string &f : names(dir / "a")) EXPECT_EQ(fileRead((dir / "a" / f).string()), fileRead((dir / "b" / f).string())) << f;
   for (const std::string f : {".wav", ".mp4"}) {
     EXPECT_GT(fileRead((dir / ("a" + f)).string()).size(), 1000u);
@@ -204,6 +202,8 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
        "ffmpeg failed with exit status 3; no MP4 was written"},
       {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"PATH=" + d + "/file", "-DISPLAY"}, RLIM_INFINITY, 1,
        "no GL context could be had: Xvfb is not on the PATH"},
+      {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"LIBGL_DRIVERS_PATH=" + d}, RLIM_INFINITY, 1,
+       "no GL context could be had: Unable to create"},
   };
   for (const auto &k : cases) {
     const ProcResult r = capture(k.args, k.env, k.limit);
@@ -217,6 +217,10 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
     EXPECT_EQ(names(dir), (std::vector<std::string>{"bin", "file"})) << testing::PrintToString(k.args);
   }
   EXPECT_FALSE(fs::exists(std::string(PARKHAUS_SOURCE_DIR) + "/x.mp4"));
+  // A frame the encoder refuses is reported with the file it was writing.
+  std::string error;
+  EXPECT_FALSE(captureWritePng(d + "/x.png", nullptr, 0, 1, error));
+  EXPECT_EQ(error, "cannot write '" + d + "/x.png.part': PNG encoder failed");
 }
 
 TEST_F(Capture, SaysWhatItDoesUnlessQuietAndWhereItsFilesAreMissing) {
@@ -269,6 +273,16 @@ struct Running {
     }
     return false;
   }
+  // What the tool holds open past its standard three that was removed: a probe or a temporary file leaked.
+  std::vector<std::string> removedFilesHeld() const {
+    std::vector<std::string> held;
+    std::error_code ec;
+    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      const std::string to = fs::read_symlink(fd.path(), ec).string();
+      if (std::stoi(fd.path().filename().string()) > 2 && to.ends_with(" (deleted)") && !to.starts_with("/memfd:")) held.push_back(to);
+    }
+    return held;
+  }
   // Sends the signals in turn and waits for the end; the exit status and all the output.
   int stop(std::initializer_list<int> signals, std::string &output) {
     for (int sig : signals) kill(pid, sig);
@@ -301,6 +315,7 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
   {
     Running mp4({"--out", (dir / "a.mp4").string()}, {"-DISPLAY"});
     ASSERT_TRUE(mp4.waitFor([&] { return fileReadFd(mp4.log).find("drawing with") != std::string::npos; }));
+    EXPECT_EQ(mp4.removedFilesHeld(), std::vector<std::string>{});
     std::string output;
     EXPECT_EQ(mp4.stop({SIGINT}, output), 128 + SIGINT) << output;
     EXPECT_NE(output.find("stopped by Interrupt; no MP4 was written"), std::string::npos) << output;
@@ -310,6 +325,7 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
     const fs::path frames = dir / (twice ? "twice" : "once");
     Running png({"--png", "--out", frames.string()}, {});
     ASSERT_TRUE(png.waitFor([&] { return fs::exists(frames / "frame-000000.png"); }));
+    EXPECT_EQ(png.removedFilesHeld(), std::vector<std::string>{});
     std::string output;
     const int status = twice ? png.stop({SIGINT, SIGTERM}, output) : png.stop({SIGTERM}, output);
     EXPECT_EQ(status, 128 + SIGTERM) << output;

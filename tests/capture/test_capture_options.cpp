@@ -154,6 +154,7 @@ TEST(CaptureSpan, ChosenFramesAreSortedWithoutRepeatsAndSecondsRound) {
   EXPECT_EQ(o.format, CaptureFormat::Png);
   ASSERT_TRUE(captureMakeSpan(o, -1, span, error)) << error;
   EXPECT_EQ(span.picked, (std::vector<int64_t>{3, 15, 30, 90}));
+  EXPECT_EQ((std::vector<int64_t>{span.first, span.count}), (std::vector<int64_t>{3, 88}));
   EXPECT_EQ(captureLastFrame(span), 90);
   ASSERT_TRUE(parse({"--frames", "99999999"}, o, error));
   EXPECT_FALSE(captureMakeSpan(o, -1, span, error));

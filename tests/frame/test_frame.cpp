@@ -1,6 +1,5 @@
-// The frame's drawing functions as GL reports them: the polygons they emit in feedback mode, the
-// state they leave for the next drawing, and whole frames drawn in sequence. Meshes and textures
-// are made in the tests; solid colours tell which texture was bound where.
+// The frame's drawing functions as GL reports them: polygons in feedback mode, the state left for
+// the next drawing, whole frames in sequence; solid colours tell which texture was bound where.
 #include <algorithm>
 #include <cmath>
 #include <cstring>

@@ -1,6 +1,5 @@
-// The sound stand-in and the demo's music start: opening streams from memory, what SDL's disk
-// driver receives, and initSound's messages. Each suite runs in a process of its own with its own
-// SDL_AUDIODRIVER (see CMakeLists.txt).
+// The sound stand-in and the music start: streams from memory, what SDL's disk driver receives,
+// initSound's messages. Each suite runs in a process of its own with its own SDL_AUDIODRIVER.
 #include <gtest/gtest.h>
 
 #include <malloc.h>

@@ -1,7 +1,6 @@
-// Allocation failures inside the library: the library's allocators are wrapped at link time so
-// that the n-th allocation of a load fails. Each failure gives a result, never a
-// crash; a lost trace text costs nothing else; every other failure says "OUT OF MEMORY" but the
-// chunk reader's; and nothing leaks (LeakSanitizer, in the sanitizer run).
+// Allocation failures inside the library, the n-th allocation of a load failing through the wrapped
+// allocators: a result each time, never a crash; a lost trace text costs nothing else; "OUT OF
+// MEMORY" for every other failure but the chunk reader's; nothing leaked (LeakSanitizer).
 #include <gtest/gtest.h>
 
 #include <cstdlib>

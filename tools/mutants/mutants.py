@@ -228,12 +228,29 @@ def failures(cmd, env):
     return []
 
 
+# Builds; None when the build succeeds. The file compiled alone, so a failed or endless build is a
+# link error (uncompilable), or a step that ran a program of the build, such as the pack tool
+# making the demo's pack, which then caught the mutant.
+def build_outcome(folder, args, timeout):
+    try:
+        rc, out = run(['cmake', '--build', folder] + args, timeout=timeout * 5)
+    except subprocess.TimeoutExpired:
+        return 'killed', ['build: a step did not end']
+    if not rc:
+        return None
+    step = re.search(r'^FAILED: .*\n(.*)$', out, re.M)
+    if step and re.search(r'(^|&& )' + re.escape(os.path.join(folder, '')), step.group(1)):
+        return 'killed', ['build: ' + step.group(1).split('&& ')[-1].split()[0]]
+    return 'uncompilable', []
+
+
 # Builds, then runs the tests whose programs changed, quick ones first, then maybe the sanitizer
 # ones: the outcome and the tests that failed.
 def test_mutant(ctx, san):
     jobs, before = ['-j', str(ctx['jobs'])], stamps(ctx['seen'])
-    if run(['cmake', '--build', BUILD] + jobs)[0]:
-        return 'uncompilable', []
+    built = build_outcome(BUILD, jobs, ctx['timeout'])
+    if built:
+        return built
     after = stamps(ctx['seen'])
     changed = [t for t, programs in ctx['seen'].items() if ctx['all'] or any(before[p] != after[p] for p in programs)]
     ctest = ['ctest', '--test-dir', BUILD, '--stop-on-failure', '--timeout', str(ctx['timeout'])] + jobs
@@ -243,8 +260,9 @@ def test_mutant(ctx, san):
         if failed:
             return 'killed', failed
     if san:
-        if run(['cmake', '--build', BUILD_SAN] + jobs + ['--target'] + ctx['san_targets'])[0]:
-            return 'uncompilable', []
+        built = build_outcome(BUILD_SAN, jobs + ['--target'] + ctx['san_targets'], ctx['timeout'])
+        if built:
+            return built
         failed = failures(['ctest', '--test-dir', BUILD_SAN, '-L', SAN_LABELS] + jobs, ctx['san_env'])
         if failed:
             return 'killed', ['san:' + t for t in failed]
