@@ -13,11 +13,11 @@ PARKHAUS_BUILD_PACKAGES=(
 )
 # What the tests need besides: clang with its sanitizer runtimes and libFuzzer, the media and tune
 # generators (FreeType with the DejaVu font, LAME), GoogleTest, xdotool to press keys, libspng and
-# valgrind for the benchmarks, and the packaging tools the install test runs.
+# valgrind for the benchmarks, the packaging tools the install test runs, and pgrep.
 PARKHAUS_TEST_PACKAGES=(
   clang libclang-rt-14-dev libfreetype-dev fonts-dejavu-core libmp3lame-dev
   libgtest-dev xdotool libspng-dev valgrind python3
-  dpkg-dev file lintian desktop-file-utils appstream man-db
+  dpkg-dev file lintian desktop-file-utils appstream man-db procps
 )
 
 # Installs whichever of the named packages are missing.

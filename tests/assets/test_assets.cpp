@@ -108,7 +108,7 @@ TEST(PackTool, RefusesBadCommandLinesAndManifests) {
     EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
     EXPECT_EQ(r.output.rfind("usage: zpack build", 0), 0u) << r.output;
   }
-  EXPECT_EQ(runIn({}, {ZPACK_EXE, "verify", (d / "none.pack").string()}).status, 1);
+  for (const char *cmd : {"list", "verify"}) EXPECT_EQ(runIn({}, {ZPACK_EXE, cmd, (d / "none.pack").string()}).status, 1) << cmd;
 }
 
 // The writer refuses what the format's fields cannot hold: more files than a 16-bit count, a

@@ -58,9 +58,7 @@ struct DemoRun {
 std::string demoWaitWindow(double seconds) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (std::chrono::steady_clock::now() < end) {
-    ProcSpec spec;
-    spec.argv = {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"};
-    const std::string id = procRun(spec, 10.0).output;
+    const std::string id = runIn({}, {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"}).output;
     if (!id.empty() && id[0] >= '0' && id[0] <= '9') return id.substr(0, id.find('\n'));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -69,9 +67,7 @@ std::string demoWaitWindow(double seconds) {
 
 // Focuses the window and presses one key (an X key name such as "q", "Escape" or "shift+q").
 void demoKey(const std::string &window, const std::string &key) {
-  ProcSpec spec;
-  spec.argv = {"xdotool", "windowfocus", "--sync", window, "key", key};
-  procRun(spec, 10.0);
+  runIn({}, {"xdotool", "windowfocus", "--sync", window, "key", key});
 }
 
 // The whole X screen, one 24-bit colour per pixel; empty when it cannot be read.

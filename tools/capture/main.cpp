@@ -91,12 +91,14 @@ static void notePart(const std::string &path) {
   snprintf(gPartPath, sizeof gPartPath, "%s", path.c_str());
 }
 
-// freeglut's fatal errors: say that there is no GL context, tidy up and leave.
+// freeglut's fatal errors: say that there is no GL context, tidy up and leave at once. exit()
+// would run Xlib's handlers on the failed request too, which report it and call exit() again.
 __attribute__((format(printf, 1, 0))) static void onGlutError(const char *fmt, va_list ap) {
   char text[512];
   vsnprintf(text, sizeof text, fmt, ap);
   fprintf(stderr, "parkhaus-capture: no GL context could be had: %s\n", text);
-  exit(1);
+  cleanUpNow();
+  _exit(1);
 }
 
 // freeglut's warnings are of no use to someone capturing; keep them off the progress bar.
