@@ -63,13 +63,6 @@ std::vector<std::string> names(const fs::path &dir) {
   return out;
 }
 
-// A PNG frame as RGBA, bottom row first like GL's pixels; empty when it does not decode.
-std::vector<uint8_t> readFrame(const fs::path &path, int &w, int &h) {
-  Bytes rgba;
-  pngReadFile(path.string(), true, true, rgba, w, h);
-  return rgba;
-}
-
 // A WAV file of the given samples, as the tools write them.
 Bytes wavOf(const std::vector<int16_t> &samples) {
   Bytes wav;
@@ -79,11 +72,9 @@ Bytes wavOf(const std::vector<int16_t> &samples) {
 
 // ffprobe's answer for the entries asked, one value a line.
 std::string probe(const fs::path &file, std::vector<std::string> what) {
-  ProcSpec spec;
-  spec.argv = {"ffprobe", "-v", "error"};
-  spec.argv.insert(spec.argv.end(), what.begin(), what.end());
-  spec.argv.insert(spec.argv.end(), {"-of", "default=noprint_wrappers=1:nokey=1", file.string()});
-  std::string out = procRun(spec, 60.0).output;
+  what.insert(what.begin(), {"ffprobe", "-v", "error"});
+  what.insert(what.end(), {"-of", "default=noprint_wrappers=1:nokey=1", file.string()});
+  std::string out = runIn({}, what).output;
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
@@ -116,8 +107,9 @@ TEST_F(Capture, FramesAreTheDemosFramesDrawnInSequence) {
     snprintf(name, sizeof name, "frame-%06d.png", k);
     for (const char *folder : {"span", "picks"}) {
       int w = 0, h = 0;
+      Bytes got;  // RGBA, bottom row first like GL's pixels
       if (!fs::exists(dir / folder / name)) continue;
-      const std::vector<uint8_t> got = readFrame(dir / folder / name, w, h);
+      ASSERT_TRUE(pngReadFile((dir / folder / name).string(), true, true, got, w, h)) << name;
       ASSERT_EQ(w * h, kGlTestWidth * kGlTestHeight) << name;
       EXPECT_TRUE(got == gFrame) << folder << "/" << name << " differs; the harness drew " << gltestDump(gFrame, name);
       compared++;
@@ -195,7 +187,7 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
       {{"--png", "--duration", "0.1", "--out", d + "/file/frames"}, {}, RLIM_INFINITY, 1, "'" + d + "/file' exists and is not a folder"},
       {{"--wav", "--duration", "0.1", "--out", "/proc/a.wav"}, {}, RLIM_INFINITY, 1, "cannot write '/proc/a.wav.part'"},
       {{"--png", "--duration", "0.1", "--out", "/proc/frames"}, {}, RLIM_INFINITY, 1, "cannot make the folder '/proc/frames'"},
-      {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "cannot write '" + d + "/frames/frame-000000.png.part'"},
+      {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "cannot write '" + d + "/frames/frame-00000"},  // whichever writer fails first
       {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "no frames were written"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {}, 4000, 1, "cannot write"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin"}, RLIM_INFINITY, 1, "fake ffmpeg: giving up"},
@@ -203,8 +195,10 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
        "ffmpeg failed with exit status 3; no MP4 was written"},
       {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"PATH=" + d + "/file", "-DISPLAY"}, RLIM_INFINITY, 1,
        "no GL context could be had: Xvfb is not on the PATH"},
-      {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"LIBGL_DRIVERS_PATH=" + d}, RLIM_INFINITY, 1,
+      {{"--duration", "1", "--out", d + "/a.mp4"}, {"LIBGL_DRIVERS_PATH=" + d}, RLIM_INFINITY, 1,
        "no GL context could be had: Unable to create"},
+      {{"--duration", "1", "--out", d + "/a.mp4"}, {"TMPDIR=" + d + "/file"}, RLIM_INFINITY, 1,
+       "cannot write the music for ffmpeg to a temporary file: Not a directory"},
   };
   for (const auto &k : cases) {
     const ProcResult r = capture(k.args, k.env, k.limit);
@@ -274,13 +268,13 @@ struct Running {
     }
     return false;
   }
-  // What the tool holds open past its standard three that was removed: a probe or a temporary file leaked.
-  std::vector<std::string> removedFilesHeld() const {
+  // The part files and removed files the tool holds open past its standard three: a leaked probe, part or temporary file.
+  std::vector<std::string> filesHeld() const {
     std::vector<std::string> held;
     std::error_code ec;
     for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
       const std::string to = fs::read_symlink(fd.path(), ec).string();
-      if (std::stoi(fd.path().filename().string()) > 2 && to.ends_with(" (deleted)") && !to.starts_with("/memfd:")) held.push_back(to);
+      if (std::stoi(fd.path().filename().string()) > 2 && (to.ends_with(".part") || to.ends_with(" (deleted)")) && !to.starts_with("/memfd:")) held.push_back(to);
     }
     return held;
   }
@@ -304,7 +298,8 @@ TEST_F(Capture, WithoutADisplayItUsesAnXvfbOfItsOwn) {
     EXPECT_EQ(r.output.find("starting an Xvfb of its own") != std::string::npos, !forced) << r.output;
     EXPECT_NE(r.output.find(" (an Xvfb of its own)"), std::string::npos) << r.output;
     int w = 0, h = 0;
-    EXPECT_FALSE(readFrame(dir / "f/frame-000005.png", w, h).empty());
+    Bytes frame;
+    EXPECT_TRUE(pngReadFile((dir / "f/frame-000005.png").string(), true, true, frame, w, h));
     EXPECT_EQ(w * 1000 + h, 320200);
     fs::remove_all(dir / "f");
   }
@@ -316,7 +311,7 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
   {
     Running mp4({"--out", (dir / "a.mp4").string()}, {"-DISPLAY"});
     ASSERT_TRUE(mp4.waitFor([&] { return fileReadFd(mp4.log).find("drawing with") != std::string::npos; }));
-    EXPECT_EQ(mp4.removedFilesHeld(), std::vector<std::string>{});
+    EXPECT_EQ(mp4.filesHeld(), std::vector<std::string>{});
     // ffmpeg writes nothing of ours and has a process group of its own, which a Ctrl-C meant for the tool misses.
     pid_t ff = 0;
     ASSERT_TRUE(mp4.waitFor([&] { return (ff = atoi(runIn({}, {"pgrep", "-P", std::to_string(mp4.pid), "ffmpeg"}).output.c_str())) > 0; }));
@@ -330,7 +325,7 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
     const fs::path frames = dir / (twice ? "twice" : "once");
     Running png({"--png", "--out", frames.string()}, {});
     ASSERT_TRUE(png.waitFor([&] { return fs::exists(frames / "frame-000000.png"); }));
-    EXPECT_EQ(png.removedFilesHeld(), std::vector<std::string>{});
+    EXPECT_EQ(png.filesHeld(), std::vector<std::string>{});
     std::string output;
     const int status = twice ? png.stop({SIGINT, SIGTERM}, output) : png.stop({SIGTERM}, output);
     EXPECT_EQ(status, 128 + SIGTERM) << output;
@@ -338,10 +333,11 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
     const std::vector<std::string> written = names(frames);
     ASSERT_FALSE(written.empty());
     int w = 0, h = 0;
+    Bytes frame;
     char last[32];
     snprintf(last, sizeof last, "frame-%06zu.png", written.size() - 1);
     EXPECT_EQ(written.back(), last) << "a gap or a part file";
-    EXPECT_FALSE(readFrame(frames / written.back(), w, h).empty());
+    EXPECT_TRUE(pngReadFile((frames / written.back()).string(), true, true, frame, w, h));
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>

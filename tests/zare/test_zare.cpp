@@ -22,11 +22,6 @@ namespace {
 
 zl_t *zl(zare_lib_t *lib) { return reinterpret_cast<zl_t *>(lib); }
 
-// The text at the end of the trace, as long as want, for tests of the last events.
-std::string tail(const std::string &trace, const std::string &want) {
-  return trace.size() < want.size() ? trace : trace.substr(trace.size() - want.size());
-}
-
 TEST(ZareTrace, WindowKeepsTheLastTenTextsOldestFirst) {
   Lib c({});
   EXPECT_EQ(zare_lastError(c.lib), 0);
@@ -119,7 +114,7 @@ TEST(ZarePack, NamesMustMatchExactlyInTheFirstPack) {
   Lib c(kFiles);
   for (const char *name : {"Data/organ.png", "organ.png", "data/organ.png ", "data/organ.pn", ""}) {
     EXPECT_TRUE(refused(c.lib, name)) << name;
-    EXPECT_EQ(tail(c.trace(), std::string("couldn't find ") + name), std::string("couldn't find ") + name);
+    EXPECT_TRUE(c.trace().ends_with(std::string("couldn't find ") + name)) << c.trace();
   }
   Lib dup({{"a", {1}}, {"b", {2}}, {"a", {3}}});
   zare_memfile_t mf{};
@@ -185,7 +180,7 @@ TEST(ZarePack, DamagedPacksAreRefusedWithoutReadingPastThem) {
       EXPECT_EQ(zare_memfile_load(lib, &mf, k.name), 0) << what;
     } else {
       EXPECT_TRUE(refused(lib, k.name)) << what;
-      EXPECT_EQ(tail(zare_getTrace(lib), k.traceEnd), k.traceEnd);
+      EXPECT_TRUE(std::string(zare_getTrace(lib)).ends_with(k.traceEnd)) << zare_getTrace(lib);
     }
     zare_delete(lib);
   }

@@ -121,8 +121,6 @@ static void noDisplay(void) {}
 // The music a capture needs, cut to the span. The tune is read for the WAV and the MP4, and for
 // the length of a capture of the whole tune; a PNG capture of a given span goes without.
 struct CaptureMusic {
-  bool have = false;
-  std::string from;
   int64_t firstSample = 0;
   int64_t samples = 0;
   std::vector<int16_t> span;
@@ -132,15 +130,12 @@ struct CaptureMusic {
 static void prepareSpan(const CaptureOptions &o, CaptureSpan &span, CaptureMusic &music) {
   std::vector<int16_t> tune;
   std::string error;
-  if (o.format != CaptureFormat::Png || (!o.framesGiven && o.duration < 0.0)) {
-    music.have = captureLoadMusic(tune, music.from, error);
-    if (!music.have && (o.format == CaptureFormat::Wav || o.duration < 0.0)) fail(1, error);
-    if (!music.have) fprintf(stderr, "parkhaus-capture: %s; the MP4 will have no sound\n", error.c_str());
-  }
-  if (!captureMakeSpan(o, music.have ? static_cast<int64_t>(tune.size() / 2) : -1, span, error)) usageFail(error);
+  const bool needed = o.format != CaptureFormat::Png || (!o.framesGiven && o.duration < 0.0);
+  if (needed && !captureLoadMusic(tune, error)) fail(1, error);
+  if (!captureMakeSpan(o, needed ? static_cast<int64_t>(tune.size() / 2) : -1, span, error)) usageFail(error);
   music.firstSample = captureSampleAt(span.first, o.fps);
   music.samples = captureSampleAt(span.first + span.count, o.fps) - music.firstSample;
-  if (music.have && o.format != CaptureFormat::Png) {
+  if (o.format != CaptureFormat::Png) {
     uint8_t header[44];
     if (!wavHeader(music.samples, header)) fail(2, "the span is too long for its music to fit a WAV (4 GB)");
     captureCutSpan(tune, music.firstSample, music.samples, music.span);
@@ -154,9 +149,9 @@ static void writeWav(const CaptureOptions &o, const CaptureSpan &span, const Cap
   if (!captureWriteWavFile(o.out, music.span, error)) fail(1, error);
   gPartPath[0] = '\0';
   if (!o.quiet) {
-    fprintf(stderr, "parkhaus-capture: wrote %s (%.3f s from %.3f s, %lld samples at 44.1 kHz stereo, from %s)\n",
+    fprintf(stderr, "parkhaus-capture: wrote %s (%.3f s from %.3f s, %lld samples at 44.1 kHz stereo)\n",
             o.out.c_str(), static_cast<double>(span.count) / o.fps, static_cast<double>(span.first) / o.fps,
-            static_cast<long long>(music.samples), music.from.c_str());
+            static_cast<long long>(music.samples));
   }
 }
 
@@ -293,14 +288,12 @@ static bool finishOutput(CaptureSink &sink, bool drawn, std::string &error) {
 }
 
 // Says what was written, how long it took and at what rate.
-static void reportSuccess(const CaptureOptions &o, const CaptureSpan &span, const CaptureSink &sink,
-                          const CaptureMusic &music, double took) {
+static void reportSuccess(const CaptureOptions &o, const CaptureSpan &span, const CaptureSink &sink, double took) {
   if (o.quiet) return;
   const double fps = took > 0.0 ? static_cast<double>(captureLastFrame(span) + 1) / took : 0.0;
   if (o.format == CaptureFormat::Mp4) {
-    fprintf(stderr, "parkhaus-capture: wrote %s (%lld frames, %.3f s, music from %s) in %.1f s, %.1f frames/s\n",
-            o.out.c_str(), static_cast<long long>(span.count), static_cast<double>(span.count) / o.fps,
-            music.have ? music.from.c_str() : "nowhere", took, fps);
+    fprintf(stderr, "parkhaus-capture: wrote %s (%lld frames, %.3f s, with the music) in %.1f s, %.1f frames/s\n",
+            o.out.c_str(), static_cast<long long>(span.count), static_cast<double>(span.count) / o.fps, took, fps);
   } else {
     fprintf(stderr, "parkhaus-capture: wrote %lld frames (%s to %s) to %s in %.1f s, %.1f frames/s\n",
             static_cast<long long>(sink.written), capturePngName(sink.firstWritten).c_str(),
@@ -353,6 +346,6 @@ int main(int argc, char **argv) {
   xvfbStop(server);
   gXvfbPid = -1;
   if (!finished) reportFailure(o, span, sink, error);
-  reportSuccess(o, span, sink, music, took);
+  reportSuccess(o, span, sink, took);
   return 0;
 }

@@ -135,11 +135,8 @@ static bool startFfmpeg(CaptureSink &sink, const std::string &fpsText, const std
   spec.argv = {ffmpegPath, "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats",
                "-f", "rawvideo", "-pix_fmt", "bgra", "-video_size",
                std::to_string(sink.width) + "x" + std::to_string(sink.height), "-framerate", fpsText, "-i", "pipe:0"};
-  if (musicFd >= 0) {
-    spec.argv.insert(spec.argv.end(), {"-f", "wav", "-i", "pipe:3", "-map", "0:v", "-map", "1:a",
-                                       "-c:a", "aac", "-b:a", "192k"});
-    spec.extraFds = {{3, musicFd}};
-  }
+  spec.argv.insert(spec.argv.end(), {"-f", "wav", "-i", "pipe:3", "-map", "0:v", "-map", "1:a", "-c:a", "aac", "-b:a", "192k"});
+  spec.extraFds = {{3, musicFd}};
   // The fastest x264 preset keeps encoding below the cost of drawing a frame on two cores;
   // bitexact flags and no metadata make two captures of the same span the same file.
   spec.argv.insert(spec.argv.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "18", "-pix_fmt", "yuv420p",
@@ -179,8 +176,8 @@ static bool prepareMp4(CaptureSink &sink, const std::string &fpsText, const std:
   const int fd = open(sink.partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return refuse(error, "cannot write '" + sink.partPath + "': " + strerror(errno));
   close(fd);
-  const int musicFd = music.empty() ? -1 : musicFile(music, error);
-  const bool started = (music.empty() || musicFd >= 0) && startFfmpeg(sink, fpsText, ffmpegPath, musicFd, error);
+  const int musicFd = musicFile(music, error);
+  const bool started = musicFd >= 0 && startFfmpeg(sink, fpsText, ffmpegPath, musicFd, error);
   if (musicFd >= 0) close(musicFd);
   if (!started) unlink(sink.partPath.c_str());
   return started;

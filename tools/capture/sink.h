@@ -46,8 +46,8 @@ struct CaptureSink {
 };
 
 // Prepares the output: makes the folder (and missing parents), or for an MP4 the parent folder,
-// a trial of the part file and the ffmpeg process with the music (stereo samples at 44.1 kHz;
-// empty for none) handed over on an unlinked temporary file. Starts the writer thread.
+// a trial of the part file and the ffmpeg process with the music (stereo samples at 44.1 kHz)
+// handed over on an unlinked temporary file. Starts the writer thread.
 bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int height, const std::string &out,
                      const std::string &fpsText, const std::string &ffmpegPath, const std::vector<int16_t> &music,
                      std::string &error);

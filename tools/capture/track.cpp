@@ -2,9 +2,6 @@
 #include "track.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 #include "datadata.h"
 #include "files.h"
@@ -13,37 +10,16 @@
 #include "wav.h"
 #include "zarelib.h"
 
-// The tune's bytes in the pack linked into the program, found as the demo's music start finds
-// them; null when the pack lacks it. They stay valid for the whole run.
-static const uint8_t *musicInPack(size_t &size) {
+bool captureLoadMusic(std::vector<int16_t> &pcm, std::string &error) {
+  // The memory file points into the linked pack, which lives as long as the program.
   zare_lib_t *lib = zare_new();
-  if (!lib) return nullptr;
+  if (!lib) return refuse(error, "cannot decode the music: out of memory");
   zare_dar_add(lib, (zare_data_t *)dataData);
-  zare_memfile_t *mf = zare_memfile_new(lib);
-  const bool found = mf && zare_memfile_load(lib, mf, "data/tune.mp3") == 0 && mf->pData && mf->iSize > 0;
-  const uint8_t *data = found ? mf->pData : nullptr;
-  size = found ? static_cast<size_t>(mf->iSize) : 0;
-  // The memory file owns no bytes and the library has no delete for it: it is a plain calloc'd record.
-  free(mf);
+  zare_memfile_t mf{};
+  const bool found = zare_memfile_load(lib, &mf, "data/tune.mp3") == 0 && mf.pData && mf.iSize > 0;
   zare_delete(lib);
-  return data;
-}
-
-bool captureLoadMusic(std::vector<int16_t> &pcm, std::string &from, std::string &error) {
-  size_t size = 0;
-  const uint8_t *data = musicInPack(size);
-  Bytes loose;
-  if (data) {
-    from = "the pack's data/tune.mp3";
-  } else if (fileRead("data/tune.mp3", loose)) {
-    from = "data/tune.mp3 (the pack has none)";
-    data = loose.data();
-    size = loose.size();
-  } else {
-    error = std::string("the pack has no data/tune.mp3, and data/tune.mp3 cannot be read: ") + strerror(errno);
-    return false;
-  }
-  if (!mp3Decode(data, size, pcm, error)) return refuse(error, "cannot decode the music: " + error);
+  if (!found) return refuse(error, "the pack has no data/tune.mp3");
+  if (!mp3Decode(mf.pData, static_cast<size_t>(mf.iSize), pcm, error)) return refuse(error, "cannot decode the music: " + error);
   return true;
 }
 

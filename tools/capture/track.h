@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-// Decodes the music as the demo plays it: the pack's data/tune.mp3, or the loose file while the
-// pack lacks it. from says which; false with a reason when neither decodes.
-bool captureLoadMusic(std::vector<int16_t> &pcm, std::string &from, std::string &error);
+// Decodes the music as the demo plays it, from the pack's data/tune.mp3; false with a reason when
+// the pack lacks it or it does not decode.
+bool captureLoadMusic(std::vector<int16_t> &pcm, std::string &error);
 
 // Copies sample frames [first, first + count) of pcm into out; the part past the end is silence.
 void captureCutSpan(const std::vector<int16_t> &pcm, int64_t first, int64_t count, std::vector<int16_t> &out);
