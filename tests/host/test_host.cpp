@@ -95,7 +95,6 @@ TEST_F(Host, StartUpLoadsEverythingThenTakesTheStartReadingFromWhichIdleCountsTi
   myInit();
   EXPECT_TRUE(startTime >= before && startTime <= nowMicros());
   EXPECT_EQ((std::set<GLuint>{texture[0], texture[2], texture[3], texLogo, texParkhaus, 0}).size(), 6u);
-  EXPECT_EQ(texture[1], 0u);
   EXPECT_EQ((std::set<const void *>{object, object2, object3, nullptr}).size(), 4u);
   // drawThing draws the logo's mesh plainly, drawCube the cube's in white at 70 % alpha.
   EXPECT_EQ(gltestFeedback(drawThing), gltestFeedback([] { drawObject(object); }));
@@ -104,13 +103,8 @@ TEST_F(Host, StartUpLoadsEverythingThenTakesTheStartReadingFromWhichIdleCountsTi
   std::array<float, 4> colour;
   glGetFloatv(GL_CURRENT_COLOR, colour.data());
   EXPECT_EQ(colour, (std::array<float, 4>{1, 1, 1, 0.7f}));
-  // The clock: UTC microseconds since 1970. Idle: seconds since the start reading, fractions kept
+  // The clock, UTC microseconds since 1970, read by idle: seconds since the start reading, fractions kept
   // an hour in, negative for a start reading in the future.
-  before = nowMicros();
-  win_timeval tv{};
-  win_gettimeofday(&tv, nullptr);
-  EXPECT_TRUE(tv.tv_sec * 1000000LL + tv.tv_usec >= before && tv.tv_sec * 1000000LL + tv.tv_usec <= nowMicros());
-  EXPECT_TRUE(tv.tv_usec >= 0 && tv.tv_usec <= 999999);
   for (int64_t ago : {0LL, 2500000LL, 3600250000LL, -10000000LL}) {
     before = nowMicros();
     startTime = before - ago;
