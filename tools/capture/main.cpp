@@ -65,11 +65,11 @@ static void cleanUpNow(void) {
 
 // The first Ctrl-C (or TERM, HUP) asks the frame loop to stop and tidy up; a second one ends at once.
 static void onSignal(int sig) {
-  if (gStopSignal) {
+  // Swapped in one step, so that two signals handled at once on two threads cannot both be the first.
+  if (__atomic_exchange_n(&gStopSignal, sig, __ATOMIC_SEQ_CST) != 0) {
     cleanUpNow();
     _exit(128 + sig);
   }
-  gStopSignal = sig;
 }
 
 // Ignores the signals that come back as write errors and catches those that ask us to stop.

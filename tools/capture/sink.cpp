@@ -196,7 +196,14 @@ bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int hei
   const int writers = format == CaptureFormat::Png ? kPngWriters : 1;
   sink.buffers.assign(static_cast<size_t>(writers + 2), std::vector<uint8_t>(frameBytes));
   for (int i = 0; i < writers + 2; i++) sink.freeBuffers.push_back(i);
+  // The writers start with the stop signals blocked, so that a Ctrl-C and a second one reach the
+  // frame loop's thread in the order they were sent.
+  sigset_t stops, before;
+  sigemptyset(&stops);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  pthread_sigmask(SIG_BLOCK, &stops, &before);
   for (int i = 0; i < writers; i++) sink.workers.emplace_back(writerLoop, &sink);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return true;
 }
 
