@@ -1,5 +1,4 @@
-// The library: context and trace window, pack lookup and memory files, and the PNG decoder
-// checked against libpng, on damaged files and through its failure table.
+// The library: trace window, pack lookup, memory files, and the PNG decoder against libpng.
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -292,8 +291,7 @@ TEST(ZarePng, EachFailureHasItsResultMessageAndTrace) {
   expectFailure(good, "data/missing.png", 4097, "", "couldn't find data/missing.pngzare_png_newpng new: ", "missing");
   expectFailure(good, "data/missing.png", 4097, "", "invalid png signaturepng loadFromMem 4097", "missing, end");
   expectFailure(good, "data/tune.mp3", 4097, "", "invalid png signaturepng loadFromMem 4097", "not a PNG");
-  // Other colour types and 16-bit samples decode in the decoder to rows of their own size, but no
-  // indexed image record is made of them.
+  // Other colour types and 16-bit samples decode to rows of their own size, but make no indexed image.
   for (auto [type, depth, bytes] : {std::tuple{0, 8, 1}, {2, 8, 3}, {4, 8, 2}, {6, 8, 4}, {0, 16, 2}, {6, 16, 8}}) {
     Bytes ihdr(13, 0);
     setBe32(&ihdr[0], 5);
@@ -408,6 +406,11 @@ TEST(ZarePng, FileUtilitiesReadAndWrite) {
   ASSERT_TRUE(fileWrite(path, writePng(img, 100), error));
   Lib c({});
   zare_png_t *p = zare_png_new(c.lib);
+  // A missing file, and a folder, whose size is not a file's (its FILE must be closed all the same).
+  const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = fds();
+  EXPECT_EQ(zare_png_loadFromFile(p, raw.c_str()) + zare_png_loadFromFile(p, tmp.str().c_str()), -2);
+  EXPECT_EQ(fds(), before);
   ASSERT_EQ(zare_png_loadFromFile(p, path.c_str()), 0);
   ASSERT_EQ(zare_png_saveRAW(p, raw.c_str()), 0);
   EXPECT_EQ(fileRead(raw), img.indices);
