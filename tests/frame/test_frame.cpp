@@ -227,8 +227,7 @@ TEST_F(Frame, CarParkTurnsThirtyDegreesASecondAndItsWallsShowTheirTiles) {
     EXPECT_EQ(gltestMatrix(GL_MODELVIEW_MATRIX), modelview);
   }
   EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D) && static_cast<GLuint>(glInt(GL_TEXTURE_BINDING_2D)) == texParkhaus);
-  // The walls, which the frame does not call: the far one (side 0) shows atlas tile 7, the quarter
-  // at s 0.75, t 0.25, and faces +z; the near one (2) the whole picture; other sides nothing.
+  // The walls, which the frame does not call: the far one (0) shows tile 7, the near one (2) all the picture.
   static int side, tile = 7;
   const auto wall = [] {
     glBegin(GL_QUADS);
@@ -242,6 +241,7 @@ TEST_F(Frame, CarParkTurnsThirtyDegreesASecondAndItsWallsShowTheirTiles) {
     ASSERT_EQ(drawn.size(), 1u) << "side " << side;
     std::set<std::pair<float, float>> st;
     for (const Vtx &v : drawn[0]) st.insert({v.s, v.t}), expectNormal(v, {0, 0, side == 0 ? 1.0f : -1.0f});
+    for (const Vtx &a : drawn[0]) for (const Vtx &b : drawn[0]) EXPECT_TRUE((a.x == b.x) == (a.s == b.s) && (a.y == b.y) == (a.t == b.t)) << "s and t follow x and y";
     using Corners = std::set<std::pair<float, float>>;
     EXPECT_EQ(st, side == 0 ? Corners({{0.75f, 0.25f}, {0.75f, 0.5f}, {1, 0.25f}, {1, 0.5f}}) : Corners({{0, 0}, {0, 1}, {1, 0}, {1, 1}}));
   }
