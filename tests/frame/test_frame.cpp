@@ -283,8 +283,7 @@ FramePolys framePolygons(float at, bool hostile = false) {
   return f;
 }
 
-// The polygons as letters, one per run of the same label, the car park's as ?; the first of each
-// label in found.
+// The polygons as letters, one per run of a label, the car park's as ?; the first of each in found.
 std::string layers(const FramePolys &frame, std::map<char, Poly> *found = nullptr) {
   std::string word;
   for (size_t i = 0; i < frame.polys.size(); ++i) {

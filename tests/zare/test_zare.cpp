@@ -115,8 +115,9 @@ TEST(ZarePack, NamesMustMatchExactlyInTheFirstPack) {
     EXPECT_TRUE(refused(c.lib, name)) << name;
     EXPECT_TRUE(c.trace().ends_with(std::string("couldn't find ") + name)) << c.trace();
   }
-  Lib dup({{"a", {1}}, {"b", {2}}, {"a", {3}}});
+  Lib dup({{"a", {1}}, {"b", {}}, {"a", {3}}});
   zare_memfile_t mf{};
+  ASSERT_EQ(zare_memfile_load(dup.lib, &mf, "b") + mf.iSize, 0) << "an empty file is a file";
   ASSERT_EQ(zare_memfile_load(dup.lib, &mf, "a"), 0);
   EXPECT_EQ(mf.pData[0], 1);
   for (int i = 1; i < 16; ++i) EXPECT_EQ(zare_dar_add(dup.lib, reinterpret_cast<zare_data_t *>(c.pack.data())), 0);
