@@ -1,5 +1,4 @@
-// The committed media and the pack: its layout and linking, the pack tool on good and bad input,
-// byte-exact regeneration, and the font and meshes as the demo's own loaders read them.
+// The committed media and pack: layout, zpack on good and bad input, regeneration, the font and meshes.
 #include <gtest/gtest.h>
 
 #include <algorithm>

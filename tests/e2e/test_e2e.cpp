@@ -1,5 +1,4 @@
-// The real demo program on the harness's X display, driven as a viewer would: from the repository
-// root with its music written to a file, and installed, from its Debian package and by cmake --install.
+// The real demo driven as a viewer would: from the repository root, and installed from its package or cmake.
 #include <signal.h>
 #include <unistd.h>
 

@@ -1,5 +1,4 @@
-// The frame's drawing functions as GL reports them: polygons in feedback mode, the state left for
-// the next drawing, whole frames in sequence; solid colours tell which texture was bound where.
+// The frame's drawings as GL reports them: feedback polygons, the state left, whole frames in sequence.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -63,8 +62,7 @@ struct Mesh {
   }
 };
 
-// The cube's front face F (left) and back face B (in front of the inner object), each with texture
-// coordinates of its own; the inner object, centred on the origin; the logo.
+// The cube's front face F and back face B, each with texture coordinates of its own; the object; the logo.
 struct Scene {
   Mesh cube{{0.125f, 0.875f, -0.9f, -0.2f, 0.5f, -0.5f, -0.2f, 0.5f, -0.7f, 0.2f, 0.5f},
             {0.625f, 0.375f, -0.3f, -0.3f, 0.5f, 0.0f, 0.3f, 0.5f, 0.3f, -0.3f, 0.5f}};
@@ -112,8 +110,7 @@ testing::AssertionResult pixelNear(const std::vector<uint8_t> &picture, std::arr
   return testing::AssertionSuccess();
 }
 
-// An orthographic view 25 units to each side with lights red from (1, 2, 3) and green from
-// (-3, -2, -1), so that a vertex's red and green tell its normal.
+// An orthographic view, 25 units each side, lit red from (1, 2, 3) and green from (-3, -2, -1): colour tells normal.
 void boxView() {
   glMatrixMode(GL_PROJECTION);
   glOrtho(-25, 25, -25, 25, -25, 25);
@@ -248,9 +245,8 @@ TEST_F(Frame, CarParkTurnsThirtyDegreesASecondAndItsWallsShowTheirTiles) {
   for (side = -1; side < 5; side += 2) EXPECT_TRUE(polygons(wall).empty()) << "side " << side;
 }
 
-// What a polygon of the centre-piece, the text or the logo is: F or B, a face of Scene's cube with
-// its own texture coordinates; T, an unlit glyph in the text's colour; o, sphere-mapped (the
-// inner object, or the logo once the text is drawn); ? anything else.
+// A polygon's kind: F or B, a face of Scene's cube; T, an unlit glyph in the text's colour; o, sphere-mapped
+// (the inner object, or the logo once the text is drawn); ? anything else.
 char label(const Poly &p) {
   if (std::hypot(p[0].r - 0.4f, p[0].g - 0.2f, p[0].b - 0.8f) + std::fabs(p[0].a - 0.4f) < 1e-4f) return 'T';
   const auto all = [&](float s, float t) {
@@ -332,8 +328,7 @@ TEST_F(Frame, DisplayDrawLayersItsPassesMovesThemWithTimeAndLeavesItsCarryOvers)
   EXPECT_GT(std::hypot(middle(at[2]['o'])[0] - 320, middle(at[2]['o'])[1] - 240), 10);
   // While sin(t / 134) is negative the group also sinks and tips: elsewhere than with the same rocking.
   EXPECT_FALSE(samePlace(at[4]['F'], at[5]['F']));
-  // Left for the next frame, without a GL error: the camera view alone on its stack, depth testing
-  // off, culling on in GL_FRONT, no texture generation.
+  // Left for the next frame, without a GL error: the camera view alone, no depth test, GL_FRONT culled, no texgen.
   const auto modelview = gltestMatrix(GL_MODELVIEW_MATRIX);
   displaySetCamera();
   EXPECT_EQ(gltestMatrix(GL_MODELVIEW_MATRIX), modelview);

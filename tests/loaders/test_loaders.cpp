@@ -1,5 +1,4 @@
-// The file loaders and the textures made from them, with every allocation counted and any one of
-// them made to fail (malloc, calloc, realloc and free are wrapped at link time).
+// The file loaders and their textures, each allocation counted and any one made to fail (wrapped at link time).
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -201,8 +200,7 @@ void expectTexture(GLuint name, GLint components, const Bytes &want) {
 util_oia_t *normalsMesh = nullptr;
 void drawNormals() { util_oiaDrawNormals(normalsMesh); }
 
-// The normals drawing, which the frame does not call: a line per vertex of a mode-6 mesh, last
-// vertex first, from the position along the normal; nothing for the other modes.
+// The normals drawing, which the frame does not call: a line per vertex of a mode-6 mesh, last first; else nothing.
 TEST_F(LoadersGl, NormalsAreLinesLastVertexFirstForMode6Only) {
   float floats[12] = {0, 0, 1, 1, 2, 3, -2, 0.5f, 0, 10, 20, 0};
   util_oia_t mode6{GL_N3F_V3F, 24, GL_TRIANGLES, 2, floats}, mode2{GL_V3F, 12, GL_TRIANGLES, 4, floats};

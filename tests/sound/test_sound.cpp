@@ -1,5 +1,4 @@
-// The sound stand-in and the music start: streams from memory, what SDL's disk driver receives,
-// initSound's messages. Each suite runs in a process of its own with its own SDL_AUDIODRIVER.
+// The sound stand-in and initSound, through SDL's disk driver; each suite in a process and driver of its own.
 #include <gtest/gtest.h>
 
 #include <malloc.h>

@@ -106,9 +106,17 @@ Bytes withRows(const Bytes &png, const Bytes &raw) {
   Bytes z(n);
   compress(z.data(), &n, raw.data(), raw.size());
   z.resize(n);
+  return recutIdat(png, SIZE_MAX, z);
+}
+
+Bytes recutIdat(const Bytes &png, size_t size, Bytes z) {
+  const std::vector<Chunk> chunks = splitChunks(png);
+  for (const Chunk &c : chunks) {
+    if (c.type == "IDAT" && size != SIZE_MAX) z.insert(z.end(), c.data.begin(), c.data.end());
+  }
   std::vector<Chunk> out;
-  for (const Chunk &c : splitChunks(png)) {
-    if (c.type == "IEND") out.push_back({"IDAT", z});
+  for (const Chunk &c : chunks) {
+    for (size_t at = 0; c.type == "IEND" && at < z.size(); at += size) out.push_back({"IDAT", Bytes(z.begin() + at, z.begin() + std::min(z.size(), at + size))});
     if (c.type != "IDAT") out.push_back(c);
   }
   return joinChunks(out);
