@@ -106,13 +106,14 @@ Bytes withRows(const Bytes &png, const Bytes &raw) {
   Bytes z(n);
   compress(z.data(), &n, raw.data(), raw.size());
   z.resize(n);
-  return recutIdat(png, SIZE_MAX, z);
+  return recutIdat(png, z.size(), z);
 }
 
 Bytes recutIdat(const Bytes &png, size_t size, Bytes z) {
   const std::vector<Chunk> chunks = splitChunks(png);
+  const bool gather = z.empty();
   for (const Chunk &c : chunks) {
-    if (c.type == "IDAT" && size != SIZE_MAX) z.insert(z.end(), c.data.begin(), c.data.end());
+    if (c.type == "IDAT" && gather) z.insert(z.end(), c.data.begin(), c.data.end());
   }
   std::vector<Chunk> out;
   for (const Chunk &c : chunks) {

@@ -41,7 +41,7 @@ std::vector<Chunk> splitChunks(const Bytes &png);
 Bytes joinChunks(const std::vector<Chunk> &chunks);
 // The PNG with its image data deflated from raw rows (filter byte first) in one IDAT chunk.
 Bytes withRows(const Bytes &png, const Bytes &raw);
-// The PNG with z, or its own image data when size is not SIZE_MAX, in IDAT chunks of size bytes (libpng writes none under 6).
+// The PNG with z, or its own image data when z is empty, cut into IDAT chunks of size bytes (libpng writes none under 6).
 Bytes recutIdat(const Bytes &png, size_t size, Bytes z = {});
 
 // A context with a pack of its own that holds the given files.

@@ -81,8 +81,8 @@ static void installSignalHandlers(void) {
   struct sigaction sa{};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  for (int sig : kCaptureStopSignals) sigaddset(&sa.sa_mask, sig);
+  for (int sig : kCaptureStopSignals) sigaction(sig, &sa, nullptr);
   atexit(cleanUpNow);
 }
 

@@ -200,7 +200,7 @@ bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int hei
   // frame loop's thread in the order they were sent.
   sigset_t stops, before;
   sigemptyset(&stops);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  for (int sig : kCaptureStopSignals) sigaddset(&stops, sig);
   pthread_sigmask(SIG_BLOCK, &stops, &before);
   for (int i = 0; i < writers; i++) sink.workers.emplace_back(writerLoop, &sink);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);

@@ -3,6 +3,7 @@
 #ifndef PARKHAUS_CAPTURE_SINK_H
 #define PARKHAUS_CAPTURE_SINK_H
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <condition_variable>
@@ -14,6 +15,9 @@
 #include <vector>
 
 #include "options.h"
+
+// The signals that ask a capture to stop: caught on the frame loop's thread, blocked on the writers'.
+inline constexpr int kCaptureStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // One frame waiting to be written: a buffer of width x height BGRA pixels, bottom row first.
 struct CaptureJob {
