@@ -167,7 +167,7 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
   std::ofstream((dir / "file").string()) << "x";
   fs::create_directories(dir / "bin");
   fs::create_directories(dir / "v.mp4");  // a folder where the MP4 would go
-  std::ofstream((dir / "bin/ffmpeg").string()) << "#!/bin/sh\n[ \"$FAKE\" = hup ] && kill -HUP $$\nhead -c 100000 >/dev/null\necho 'fake ffmpeg: giving up' >&2\nexit ${FAKE:-3}\n";
+  std::ofstream((dir / "bin/ffmpeg").string()) << "#!/bin/sh\n[ \"$FAKE\" = hup ] && kill -HUP $$\nhead -c 100000 >/dev/null\necho 'fake ffmpeg: giving up' >&2\nexit ${FAKE:-1}\n";
   fs::permissions(dir / "bin/ffmpeg", fs::perms::owner_all);
   const std::string d = dir.string();
   const struct {
@@ -185,7 +185,7 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
       {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "no frames were written"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {}, 4000, 1, "cannot write"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin"}, RLIM_INFINITY, 1, "fake ffmpeg: giving up"},
-      {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin"}, RLIM_INFINITY, 1, "ffmpeg failed with exit status 3; no MP4 was written"},
+      {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin"}, RLIM_INFINITY, 1, "ffmpeg failed with exit status 1; no MP4 was written"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin", "FAKE=hup"}, RLIM_INFINITY, 1, "ffmpeg was killed;"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin", "FAKE=127"}, RLIM_INFINITY, 1, "ffmpeg could not be run;"},
       {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"PATH=" + d + "/file", "-DISPLAY"}, RLIM_INFINITY, 1,

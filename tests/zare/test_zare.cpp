@@ -405,10 +405,10 @@ TEST(ZarePng, FileUtilitiesReadAndWrite) {
   ASSERT_TRUE(fileWrite(path, writePng(img, 100), error));
   Lib c({});
   zare_png_t *p = zare_png_new(c.lib);
-  // A missing file, and a folder, whose size is not a file's (its FILE must be closed all the same).
+  // A missing file, a folder, whose size is not a file's (its FILE must be closed all the same), no decoder.
   const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
   const auto before = fds();
-  EXPECT_EQ(zare_png_loadFromFile(p, raw.c_str()) + zare_png_loadFromFile(p, tmp.str().c_str()), -2);
+  EXPECT_EQ(zare_png_loadFromFile(p, raw.c_str()) + zare_png_loadFromFile(p, tmp.str().c_str()) + zare_png_loadFromMem(nullptr, nullptr), -3);
   EXPECT_EQ(fds(), before);
   ASSERT_EQ(zare_png_loadFromFile(p, path.c_str()), 0);
   ASSERT_EQ(zare_png_saveRAW(p, raw.c_str()), 0);
