@@ -67,7 +67,7 @@ TEST(PackTool, BuildsListsExtractsAndVerifies) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("no entry named \"data/A.bin\""), std::string::npos) << r.output;
   EXPECT_FALSE(fs::exists(d / "y"));
-  EXPECT_EQ(runIn({}, {ZPACK_EXE, "extract", p, "data/a.bin", "/proc/x"}).status, 1);
+  EXPECT_NE(runIn({}, {ZPACK_EXE, "extract", p, "data/a.bin", "/proc/x"}).output.find("zpack: cannot write '/proc/x"), std::string::npos);
   r = runIn({}, {ZPACK_EXE, "verify", p});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, p + ": pack OK, 3 entries, " + std::to_string(dir.totalLength) + " bytes\n");
