@@ -11,6 +11,7 @@
 #include "fsound.h"
 
 #include <SDL2/SDL.h>
+#include <dlfcn.h>
 #include <mpg123.h>
 
 #include <algorithm>
@@ -104,12 +105,27 @@ static void closeAudioAtExit(void) {
   SDL_Quit();
 }
 
+// alsa-lib's error handler, replaced by one that prints nothing.
+static void alsaErrorQuiet(const char *, int, const char *, int, const char *, ...) {}
+
+// Without a sound card alsa-lib prints its own errors to standard error when SDL tries it. SDL
+// loads it at run time, so the quiet handler is set in the same shared library, which then stays
+// loaded so that the handler stays in place; where the library is not installed, nothing is done.
+static void alsaSilence(void) {
+  void *alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (alsa == nullptr) return;
+  using Handler = void (*)(const char *, int, const char *, int, const char *, ...);
+  auto setHandler = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler"));
+  if (setHandler != nullptr) setHandler(alsaErrorQuiet);
+}
+
 // Opens the output device (paused) at the given rate; returns 1 when sound is available, 0 when not.
 signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int) {
   if (gDevice != 0) return 1;
   if (mixrate < 8000 || mixrate > 192000 || maxsoftwarechannels < 1) return 0;
   // The demo never pumps SDL's events, so SDL must not take over SIGINT and SIGTERM.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  alsaSilence();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     SDL_Quit();
     return 0;

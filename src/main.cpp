@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "datadata.h"
+#include "desktop.h"
 #include "display.h"
 #include "fsound.h"
 #include "globals.h"
@@ -134,20 +135,26 @@ static void leaveGameModeAtExit(void) {
   }
 }
 
-// Enters the game-mode screen; where it cannot be had, opens a 640 x 480 window made full screen.
-void openScreen(void) {
+// Enters the game-mode screen; where it cannot be had, or on Xwayland, where a mode switch is at best
+// emulated, opens a window that covers the whole screen from its top-left corner, without a pointer.
+void openScreen(bool xwayland) {
   glutGameModeString("640x480:32@60");
-  if (glutGameModeGet(GLUT_GAME_MODE_POSSIBLE)) {
-    glutEnterGameMode();
+  if (!xwayland) {
+    if (glutGameModeGet(GLUT_GAME_MODE_POSSIBLE)) {
+      glutEnterGameMode();
+    }
+    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE) && glutGetWindow() != 0) {
+      atexit(leaveGameModeAtExit);
+      return;
+    }
   }
-  if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE) && glutGetWindow() != 0) {
-    atexit(leaveGameModeAtExit);
-    return;
-  }
-  printf("Parkhaus: game mode not available, opening a full-screen window\n");
-  glutInitWindowSize(640, 480);
+  printf(xwayland ? "Parkhaus: game mode not available under Xwayland, opening a full-screen window\n"
+                  : "Parkhaus: game mode not available, opening a full-screen window\n");
+  glutInitWindowPosition(0, 0);
+  glutInitWindowSize(glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT));
   glutCreateWindow("Parkhaus");
   glutFullScreen();
+  glutSetCursor(GLUT_CURSOR_NONE);
 }
 
 // Registers the display, reshape, keyboard and idle callbacks, and no others.
@@ -161,9 +168,11 @@ void registerCallBacks(void) {
 // The program's start-up: screen, fixed GL state, assets, callbacks and music, then the GLUT loop
 // for good; returns 0 should the loop ever return.
 int demoMain(int argc, char **argv) {
+  // GLUT takes its -display argument out of argv; the same server is asked what it is.
+  const char *displayName = desktopDisplayArgument(argc, argv);
   glutInit(&argc, argv);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-  openScreen();
+  openScreen(desktopIsXwayland(displayName));
   glInit();
   myInit();
   registerCallBacks();

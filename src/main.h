@@ -19,8 +19,9 @@ void displayCallBack(void);
 void reshapeCallBack(int width, int height);
 void keyboardCallBack(unsigned char key, int x, int y);
 
-// Opens the game-mode screen, or a full-screen window where game mode cannot be had.
-void openScreen(void);
+// Opens the game-mode screen, or a full-screen window where game mode cannot be had or the
+// server is Xwayland.
+void openScreen(bool xwayland);
 
 // Registers the display, reshape, keyboard and idle callbacks.
 void registerCallBacks(void);

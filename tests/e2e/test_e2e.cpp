@@ -2,10 +2,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
+#include "demorun.h"
 #include "files.h"
 #include "gltest.h"
 #include "mp3mem.h"
@@ -14,89 +13,12 @@
 #include "soundcheck.h"
 #include "tempfolder.h"
 
-// After GoogleTest, whose names the X headers' macros would clash with.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 namespace fs = std::filesystem;
 
 namespace {
 
-// One run of the demo program exe in workdir, with NAME=value settings added to its environment;
-// the destructor ends it if it still runs.
-struct DemoRun {
-  pid_t pid = -1;
-  int log = fileTemp();  // standard output and error, on an unlinked temporary file
-  int status = -1;
-  DemoRun(const std::string &exe, const std::string &workdir, const std::vector<std::string> &env) {
-    ProcSpec spec;
-    // The demo prints through stdio; line buffering keeps its lines even when it is killed.
-    spec.argv = {"stdbuf", "-oL", exe};
-    spec.workdir = workdir;
-    spec.setEnv = env;
-    spec.stdoutFd = spec.stderrFd = log;
-    std::string error;
-    pid = log >= 0 ? procStart(spec, error) : -1;
-  }
-  ~DemoRun() {
-    if (pid > 0) procStop(pid, SIGKILL, 0.0);
-    if (log >= 0) close(log);
-  }
-  // Waits for the demo to end, at most the given seconds (0: only looks); its exit status, -1
-  // while it runs.
-  int wait(double seconds) {
-    if (pid > 0 && (status = procWait(pid, seconds)) >= 0) pid = -1;
-    return status;
-  }
-  // What the demo printed so far.
-  std::string output() const { return fileReadFd(log); }
-};
-
-// Waits for the demo's window; its X id, empty on timeout.
-std::string demoWaitWindow(double seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    const std::string id = runIn({}, {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"}).output;
-    if (!id.empty() && id[0] >= '0' && id[0] <= '9') return id.substr(0, id.find('\n'));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return {};
-}
-
-// Focuses the window and presses one key (an X key name such as "q", "Escape" or "shift+q").
-void demoKey(const std::string &window, const std::string &key) {
-  runIn({}, {"xdotool", "windowfocus", "--sync", window, "key", key});
-}
-
-// The whole X screen, one 24-bit colour per pixel; empty when it cannot be read.
-std::vector<uint32_t> demoScreenshot() {
-  std::vector<uint32_t> pixels;
-  Display *dpy = XOpenDisplay(nullptr);
-  if (!dpy) return pixels;
-  const Window root = DefaultRootWindow(dpy);
-  XImage *img = XGetImage(dpy, root, 0, 0, kGlTestWidth, kGlTestHeight, AllPlanes, ZPixmap);
-  for (int y = 0; img && y < kGlTestHeight; y++)
-    for (int x = 0; x < kGlTestWidth; x++) pixels.push_back(uint32_t(XGetPixel(img, x, y) & 0xffffff));
-  if (img) XDestroyImage(img);
-  XCloseDisplay(dpy);
-  return pixels;
-}
-
-// Waits until the screen shows the demo's moving picture: more than half of it lit, and more than
-// 1 % of it changed since the first look. False, saying why, after the deadline.
-bool waitMovingFullScreenPicture(double seconds, std::string &why) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  const std::vector<uint32_t> first = demoScreenshot();
-  while (std::chrono::steady_clock::now() < end) {
-    const std::vector<uint32_t> now = demoScreenshot();
-    size_t lit = 0, changed = 0;
-    for (size_t i = 0; i < now.size() && now.size() == first.size(); i++) lit += now[i] != 0, changed += now[i] != first[i];
-    why = std::to_string(lit) + " pixels lit, " + std::to_string(changed) + " changed";
-    if (lit > now.size() / 2 && changed > now.size() / 100) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
+// The demo's whole screen: at least half of it lit, and a moving picture, within the deadline.
+bool waitMovingFullScreenPicture(double seconds, std::string &why) { return demoWaitMovingPicture(0, seconds, why); }
 
 // The frame at 10 s as the capture tool at exe draws it from the empty folder; empty when it fails.
 Bytes frameAt10s(const std::string &exe, const TempFolder &tmp, const std::string &name) {
@@ -115,7 +37,19 @@ TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
   const std::string window = demoWaitWindow(60.0);
   ASSERT_FALSE(window.empty()) << demo.output();
   std::string why;
+  // Without a window manager the window still covers the screen, every row and column of it.
+  EXPECT_TRUE(demoWaitCoversScreen(std::stoul(window), 60.0, why)) << why;
   EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
+  const DemoPicture screen = demoGrab(0);
+  ASSERT_EQ(screen.pixels.size(), size_t(screen.width) * screen.height);
+  // The night-blue clear colour is never black, so a black pixel on an edge is one the window missed.
+  const auto at = [&](int x, int y) { return screen.pixels[size_t(y) * size_t(screen.width) + size_t(x)]; };
+  int top = 0, bottom = 0, left = 0, right = 0;
+  for (int x = 0; x < screen.width; x++) top += at(x, 0) == 0, bottom += at(x, screen.height - 1) == 0;
+  for (int y = 0; y < screen.height; y++) left += at(0, y) == 0, right += at(screen.width - 1, y) == 0;
+  EXPECT_EQ(top + bottom + left + right, 0) << "black pixels on the edges: top " << top << ", bottom " << bottom
+                                            << ", left " << left << ", right " << right;
+  EXPECT_TRUE(demoCursorHidden()) << "the pointer shows over the demo";
   demoKey(window, "shift+q");
   EXPECT_TRUE(waitForFileSize(audio, 4 * kPcmBytesPerSecond + 65536, 60.0)) << "the music did not play";
   EXPECT_EQ(demo.wait(0.0), -1) << "Q (upper case) must not quit: " << demo.output();
@@ -129,6 +63,26 @@ TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
   EXPECT_GE(p.matched, 4 * kPcmBytesPerSecond) << p.why;
   // No noise at exit: after the last sample of the tune comes nothing or silence.
   EXPECT_TRUE(p.silentAfter) << p.why;
+}
+
+// With no sound server and no sound card, SDL's own choice of backend finds nothing: the demo says
+// "Sound: Init" and runs on, and the audio libraries print nothing of their own.
+TEST(EndToEnd, WithoutASoundServerOrCardOnlySoundInitIsPrinted) {
+  const TempFolder tmp;
+  std::string error;
+  ASSERT_TRUE(fileWrite((tmp / "client.conf").string(), "autospawn = no\n", 15, error)) << error;
+  const std::string none = (tmp / "none").string();
+  // An empty ALSA configuration has no device, as a machine without a card has none.
+  DemoRun demo(PARKHAUS_EXE, PARKHAUS_SOURCE_DIR,
+               {"SDL_AUDIODRIVER", "XDG_RUNTIME_DIR=" + tmp.str(), "PULSE_CLIENTCONFIG=" + (tmp / "client.conf").string(),
+                "PULSE_SERVER=unix:" + none, "PIPEWIRE_REMOTE=" + none, "ALSA_CONFIG_PATH=/dev/null"});
+  const std::string window = demoWaitWindow(60.0);
+  ASSERT_FALSE(window.empty()) << demo.output();
+  std::string why;
+  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
+  demoKey(window, "Escape");
+  EXPECT_EQ(demo.wait(60.0), 0) << demo.output();
+  EXPECT_EQ(demo.output(), "Parkhaus: game mode not available, opening a full-screen window\nSound: Init\n");
 }
 
 // The Debian package: CPack builds it, lintian finds no error, its desktop entry, metainfo and

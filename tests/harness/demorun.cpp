@@ -1,0 +1,143 @@
+// The real demo program run as a viewer runs it.
+#include "demorun.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+
+#include "files.h"
+#include "runin.h"
+
+DemoRun::DemoRun(const std::string &exe, const std::string &workdir, const std::vector<std::string> &env)
+    : log(fileTemp()) {
+  ProcSpec spec;
+  // The demo prints through stdio; line buffering keeps its lines even when it is killed.
+  spec.argv = {"stdbuf", "-oL", exe};
+  spec.workdir = workdir;
+  for (const std::string &e : env) (e.find('=') == std::string::npos ? spec.unsetEnv : spec.setEnv).push_back(e);
+  spec.stdoutFd = spec.stderrFd = log;
+  std::string error;
+  pid = log >= 0 ? procStart(spec, error) : -1;
+}
+
+DemoRun::~DemoRun() {
+  if (pid > 0) procStop(pid, SIGKILL, 0.0);
+  if (log >= 0) close(log);
+}
+
+int DemoRun::wait(double seconds) {
+  if (pid > 0 && (status = procWait(pid, seconds)) >= 0) pid = -1;
+  return status;
+}
+
+std::string DemoRun::output() const { return fileReadFd(log); }
+
+std::string demoWaitWindow(double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    const std::string id = runIn({}, {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"}).output;
+    if (!id.empty() && id[0] >= '0' && id[0] <= '9') return id.substr(0, id.find('\n'));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return {};
+}
+
+void demoKey(const std::string &window, const std::string &key, bool toWindow) {
+  if (toWindow) {
+    runIn({}, {"xdotool", "key", "--window", window, key});
+  } else {
+    runIn({}, {"xdotool", "windowfocus", "--sync", window, "key", key});
+  }
+}
+
+DemoPicture demoGrab(unsigned long window) {
+  DemoPicture picture;
+  Display *dpy = XOpenDisplay(nullptr);
+  if (!dpy) return picture;
+  XWindowAttributes attributes{};
+  const Window target = window != 0 ? window : DefaultRootWindow(dpy);
+  // A window that has gone away answers with an X error, which is only noted here.
+  XErrorHandler previous = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+  if (XGetWindowAttributes(dpy, target, &attributes)) {
+    XImage *img = XGetImage(dpy, target, 0, 0, unsigned(attributes.width), unsigned(attributes.height), AllPlanes, ZPixmap);
+    if (img) {
+      picture.width = attributes.width;
+      picture.height = attributes.height;
+      for (int y = 0; y < picture.height; y++)
+        for (int x = 0; x < picture.width; x++) picture.pixels.push_back(uint32_t(XGetPixel(img, x, y) & 0xffffff));
+      XDestroyImage(img);
+    }
+  }
+  XSync(dpy, False);
+  XSetErrorHandler(previous);
+  XCloseDisplay(dpy);
+  return picture;
+}
+
+bool demoWaitMovingPicture(unsigned long window, double seconds, std::string &why) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const DemoPicture first = demoGrab(window);
+  while (std::chrono::steady_clock::now() < end) {
+    const DemoPicture now = demoGrab(window);
+    size_t lit = 0, changed = 0;
+    for (size_t i = 0; i < now.pixels.size() && now.pixels.size() == first.pixels.size(); i++) {
+      lit += now.pixels[i] != 0;
+      changed += now.pixels[i] != first.pixels[i];
+    }
+    why = std::to_string(lit) + " of " + std::to_string(now.pixels.size()) + " pixels lit, " + std::to_string(changed) +
+          " changed";
+    if (lit > now.pixels.size() / 2 && changed > now.pixels.size() / 100) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+bool demoWaitCoversScreen(unsigned long window, double seconds, std::string &why) {
+  Display *dpy = XOpenDisplay(nullptr);
+  if (!dpy) {
+    why = "no display";
+    return false;
+  }
+  XErrorHandler previous = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const int screenWidth = DisplayWidth(dpy, DefaultScreen(dpy)), screenHeight = DisplayHeight(dpy, DefaultScreen(dpy));
+  bool covers = false;
+  while (!covers && std::chrono::steady_clock::now() < end) {
+    XWindowAttributes a{};
+    int x = -1, y = -1;
+    Window child = 0;
+    if (XGetWindowAttributes(dpy, window, &a) && XTranslateCoordinates(dpy, window, a.root, 0, 0, &x, &y, &child)) {
+      why = std::to_string(a.width) + "x" + std::to_string(a.height) + "+" + std::to_string(x) + "+" + std::to_string(y) +
+            " on a screen of " + std::to_string(screenWidth) + "x" + std::to_string(screenHeight);
+      covers = x == 0 && y == 0 && a.width == screenWidth && a.height == screenHeight;
+    } else {
+      why = "the window cannot be read";
+    }
+    if (!covers) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  XSetErrorHandler(previous);
+  XCloseDisplay(dpy);
+  return covers;
+}
+
+bool demoCursorHidden() {
+  Display *dpy = XOpenDisplay(nullptr);
+  if (!dpy) return false;
+  bool hidden = false;
+  int eventBase = 0, errorBase = 0;
+  if (XFixesQueryExtension(dpy, &eventBase, &errorBase)) {
+    if (XFixesCursorImage *cursor = XFixesGetCursorImage(dpy)) {
+      hidden = true;
+      for (size_t i = 0; i < size_t(cursor->width) * cursor->height; i++) hidden = hidden && (cursor->pixels[i] >> 24) == 0;
+      XFree(cursor);
+    }
+  }
+  XCloseDisplay(dpy);
+  return hidden;
+}
