@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 . tools/setup-debian.sh
 
 parkhaus_ensure_packages "${PARKHAUS_RUN_PACKAGES[@]}" "${PARKHAUS_BUILD_PACKAGES[@]}"
-cmake -S . -B build -G Ninja -DPARKHAUS_TESTS=OFF -DPARKHAUS_BENCH=OFF -DPARKHAUS_GENERATORS=OFF >/dev/null
+cmake -S . -B build -G Ninja -DBUILD_TESTING=OFF >/dev/null
 cmake --build build --target parkhaus parkhaus-capture -j "$(nproc)"
 
 if parkhaus_have_display || [[ " $* " == *" -display "* ]]; then

@@ -12,12 +12,12 @@ jobs=$(nproc)
 fuzz_seconds=${PARKHAUS_FUZZ_SECONDS:-30}
 
 echo "== Build (g++)"
-cmake -S . -B build -G Ninja -DPARKHAUS_WERROR=ON -DPARKHAUS_TESTS=ON -DPARKHAUS_BENCH=ON >/dev/null
+cmake -S . -B build -G Ninja -DPARKHAUS_WERROR=ON -DBUILD_TESTING=ON -DPARKHAUS_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 
 echo "== Build (clang, sanitizers, fuzzers)"
 cmake -S . -B build-san -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DPARKHAUS_WERROR=ON -DPARKHAUS_SANITIZE=ON -DPARKHAUS_FUZZ=ON -DPARKHAUS_TESTS=ON -DPARKHAUS_BENCH=OFF >/dev/null
+  -DPARKHAUS_WERROR=ON -DPARKHAUS_SANITIZE=ON -DPARKHAUS_FUZZ=ON -DBUILD_TESTING=ON -DPARKHAUS_BENCH=OFF >/dev/null
 cmake --build build-san -j "$jobs"
 
 # No test may make a sound on this machine's speakers.

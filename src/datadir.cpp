@@ -4,18 +4,14 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <filesystem>
 #include <system_error>
 
+#include "loosefiles.h"
+
 namespace fs = std::filesystem;
 
-// The loose files that start-up reads; a folder whose data/ holds one of them is the demo's.
-static constexpr std::array<const char *, 6> kLooseFiles = {
-    "data/vosquel.tga", "data/lightmap-red.tga", "data/SouthPark.tga",
-    "data/vosqu-el.oia", "data/thing.oia",       "data/quad-mapped.oia"};
-
-// Whether the folder's data/ holds one of the loose files.
+// Whether the folder's data/ holds one of the loose files: then it is the demo's.
 static bool holdsLooseFiles(const fs::path &folder) {
   std::error_code ec;
   for (const char *name : kLooseFiles) {

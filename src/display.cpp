@@ -7,6 +7,7 @@
 
 #include "globals.h"
 #include "parkhaus.h"
+#include "timeline.h"
 
 // Does nothing; part of the module's interface.
 void displayInit(void) {}
@@ -51,7 +52,7 @@ void displayDraw(void) {
     glTranslatef(0.0f, s, 0.0f);
     glRotatef(-40.0f * s, 1.0f, 0.0f, 0.0f);
   }
-  glRotatef(static_cast<float>(180.0 * std::sin(td / 20.0)), 0.0f, 1.0f, 0.0f);
+  glRotatef(static_cast<float>(180.0 * std::sin(td / kRockScale)), 0.0f, 1.0f, 0.0f);
 
   glMaterialfv(GL_FRONT_AND_BACK, GL_EMISSION, matEmission);
   glBindTexture(GL_TEXTURE_2D, texture[0]);
@@ -181,11 +182,11 @@ void drawText(void) {
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, texture[2]);
 
-  glRotatef(static_cast<float>(5.0 * std::sin(td / 10.0)), 0.0f, 0.0f, 1.0f);
-  glTranslatef(static_cast<float>(20.0 * std::sin(td / 4.0) + 20.0),
-               static_cast<float>(100.0 * std::sin(td / 2.0) + 100.0), 0.0f);
+  glRotatef(static_cast<float>(5.0 * std::sin(td / kTiltScale)), 0.0f, 0.0f, 1.0f);
+  glTranslatef(static_cast<float>(20.0 * std::sin(td / kSwayScale) + 20.0),
+               static_cast<float>(100.0 * std::sin(td / kBounceScale) + 100.0), 0.0f);
   glColor4f(0.4f, 0.2f, 0.8f, 0.4f);
-  glScalef(static_cast<float>(0.3 * std::sin(td / 4.0) + 0.2),
+  glScalef(static_cast<float>(0.3 * std::sin(td / kSwayScale) + 0.2),
            static_cast<float>(0.2 * std::sin(td / 4.1) + 1.2), 1.0f);
 
   float y = 100.0f;

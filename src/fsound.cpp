@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "mp3mem.h"
+#include "timeline.h"
 
 // Device buffer in sample frames: large enough that wake-ups are rare, small enough to start at once.
 constexpr Uint16 kDeviceSamples = 2048;

@@ -11,7 +11,8 @@
 #include "display.h"
 #include "fsound.h"
 #include "globals.h"
-#include "mp3mem.h"
+#include "loosefiles.h"
+#include "timeline.h"
 
 // Reads the UTC wall clock as seconds since 1970 and microseconds within the second.
 void win_gettimeofday(win_timeval *tv, void *) {
@@ -45,14 +46,14 @@ void glInit(void) {
 void myInit(void) {
   pzl = zare_new();
   zare_dar_add(pzl, (zare_data_t *)dataData);
-  util_textureFromTGA(&texture[0], "data/vosquel.tga");
-  util_textureFromTGA(&texture[3], "data/lightmap-red.tga");
-  util_textureFromTGA(&texture[2], "data/SouthPark.tga");
+  util_textureFromTGA(&texture[0], kCubeTga);
+  util_textureFromTGA(&texture[3], kRedMapTga);
+  util_textureFromTGA(&texture[2], kFontTga);
   texLogo = util_textureFromPNG(pzl, "data/tex-cow-env.png");
   texParkhaus = util_textureFromPNG(pzl, "data/organ.png");
-  object = util_oiaLoad("data/vosqu-el.oia");
-  object3 = util_oiaLoad("data/thing.oia");
-  object2 = util_oiaLoad("data/quad-mapped.oia");
+  object = util_oiaLoad(kLogoOia);
+  object3 = util_oiaLoad(kThingOia);
+  object2 = util_oiaLoad(kCubeOia);
   startTime = clockMicroseconds();
 }
 

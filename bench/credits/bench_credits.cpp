@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "display.h"
+#include "loosefiles.h"
 #include "pngwrite.h"
 #include "util.h"
 
@@ -125,7 +126,7 @@ void measure(const util_image_t &font, const std::string &path, double t) {
 // Captures the frames at the given seconds (or reads a folder made by parkhaus-capture --frames
 // at 60 frames/s) and prints the contrast of the credits in each.
 int main(int argc, char **argv) {
-  std::string dir, font = std::string(PARKHAUS_SOURCE_DIR) + "/data/SouthPark.tga";
+  std::string dir, font = std::string(PARKHAUS_SOURCE_DIR) + "/" + kFontTga;
   std::vector<double> times;
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];

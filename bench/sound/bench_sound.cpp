@@ -20,6 +20,7 @@
 #include "files.h"
 #include "fsound.h"
 #include "mp3mem.h"
+#include "timeline.h"
 
 // CPU time of the whole process (all threads) in seconds.
 static double processCpuSeconds() {

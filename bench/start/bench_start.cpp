@@ -27,6 +27,7 @@
 #include "main.h"
 #include "mp3decode.h"
 #include "played.h"
+#include "timeline.h"
 
 // Microseconds since 1970 on the clock the demo's start reading uses.
 static int64_t nowMicros() {
@@ -42,7 +43,7 @@ static Bytes tuneStart() {
   std::vector<int16_t> pcm;
   std::string error;
   mp3Decode(mf.pData, size_t(mf.iSize), pcm, error);
-  pcm.resize(std::min<size_t>(pcm.size(), 2 * 44100));
+  pcm.resize(std::min<size_t>(pcm.size(), 2 * size_t(kMusicRate)));
   const auto *bytes = reinterpret_cast<const uint8_t *>(pcm.data());
   return Bytes(bytes, bytes + pcm.size() * 2);
 }

@@ -17,7 +17,7 @@ static uint16_t zare_dar_u16(const unsigned char *p) {
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
-// Registers a pack image in the next free slot; -1 when all 16 slots are taken.
+// Registers a pack image in the next free slot; ZARE_FAILED when all 16 slots are taken.
 int zare_dar_add(zare_lib_t *lib, zare_data_t *pack) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
   if (pzl == nullptr || pzl->iNumZdar < 0 || pzl->iNumZdar >= ZL_NUM_DAR) {
@@ -33,7 +33,8 @@ int32_t zare_dar_totalLength(const unsigned char *pDAR) {
   return static_cast<int32_t>(zare_dar_u32(pDAR + ZARE_DAR_TOTAL_AT));
 }
 
-// Finds the entry offset of the first directory record named pszName; -1 if none or the pack is damaged.
+// Finds the entry offset of the first directory record named pszName; ZARE_FAILED if none or the
+// pack is damaged.
 int32_t zare_dar_getPos(zare_lib_t *lib, const unsigned char *pDAR, const char *pszName) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
   if (pDAR == nullptr || pszName == nullptr || memcmp(pDAR, ZARE_DAR_MAGIC, sizeof ZARE_DAR_MAGIC) != 0) {
@@ -77,7 +78,8 @@ int32_t zare_dar_getPos(zare_lib_t *lib, const unsigned char *pDAR, const char *
   return ZARE_FAILED;
 }
 
-// The data length of the entry at iOffset; -1 when its header or its data reach past the pack's end.
+// The data length of the entry at iOffset; ZARE_FAILED when its header or its data reach past the
+// pack's end.
 int32_t zare_dar_getSize(const unsigned char *pDAR, int32_t iOffset) {
   if (pDAR == nullptr || iOffset < 0) {
     return ZARE_FAILED;

@@ -10,7 +10,8 @@ zare_memfile_t *zare_memfile_new(zare_lib_t *) {
   return static_cast<zare_memfile_t *>(calloc(1, sizeof(zare_memfile_t)));
 }
 
-// Points the memory file at the named entry of the first registered pack; -1 if it is not there.
+// Points the memory file at the named entry of the first registered pack; ZARE_FAILED if it is not
+// there.
 int32_t zare_memfile_load(zare_lib_t *lib, zare_memfile_t *mf, const char *name) {
   zl_t *pzl = reinterpret_cast<zl_t *>(lib);
   if (pzl == nullptr) {

@@ -127,7 +127,8 @@ int zare_png_chunkDelete(zare_png_chunk_t **ppc) {
   return ZARE_OK;
 }
 
-// Takes width, height and the five format bytes from an IHDR chunk; -1 for one shorter than 13 bytes.
+// Takes width, height and the five format bytes from an IHDR chunk; ZARE_FAILED for one shorter
+// than 13 bytes.
 int zare_png_addIHDRFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   if (pPng == nullptr || pc == nullptr || pc->pData == nullptr || pc->length < 13) {
     return ZARE_FAILED;
@@ -144,7 +145,7 @@ int zare_png_addIHDRFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   return ZARE_OK;
 }
 
-// Takes the palette from a PLTE chunk; -1 for one shorter than 3 or longer than 768 bytes.
+// Takes the palette from a PLTE chunk; ZARE_FAILED for one shorter than 3 or longer than 768 bytes.
 int zare_png_addPLTEFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   if (pPng == nullptr || pc == nullptr || pc->pData == nullptr || pc->length < 3 || pc->length > 768) {
     return ZARE_FAILED;
@@ -156,7 +157,8 @@ int zare_png_addPLTEFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
 }
 
 // Appends an IDAT chunk's data to the joined stream, creating or growing the buffer as needed.
-// -1 when there is no IHDR yet or the record cannot be made, -2 when the buffer cannot hold the data.
+// ZARE_FAILED when there is no IHDR yet or the record cannot be made, ZARE_ERR_IDAT_BUFFER when the
+// buffer cannot hold the data.
 int zare_png_addIDATFromChunk(zare_png_t *pPng, zare_png_chunk_t *pc) {
   if (pPng == nullptr || pc == nullptr) {
     return ZARE_FAILED;
@@ -232,7 +234,8 @@ static uint64_t zare_png_rowSize(const zare_png_IHDR_t *h) {
 }
 
 // Inflates the joined IDAT data into the row buffer and strips the filter bytes in place;
-// -1 for an unsupported format, damaged or short data, a row filter other than 0, or no memory.
+// ZARE_FAILED for an unsupported format, damaged or short data, a row filter other than 0, or no
+// memory.
 int zare_png_decompress(zare_png_t *pPng) {
   if (pPng == nullptr || pPng->pIDAT == nullptr || pPng->pIDAT->pData == nullptr) {
     return ZARE_FAILED;
@@ -332,7 +335,8 @@ int zare_png_loadFromMem(zare_png_t *pp, zare_memfile_t *pmf) {
   return zare_png_decompress(pp) == ZARE_OK ? ZARE_OK : ZARE_FAILED;
 }
 
-// Decodes a PNG file from disk; -1 when it cannot be opened or read, or when out of memory.
+// Decodes a PNG file from disk; ZARE_FAILED when it cannot be opened or read, or when out of
+// memory.
 int zare_png_loadFromFile(zare_png_t *pPng, const char *pszFilename) {
   if (pPng == nullptr || pszFilename == nullptr) {
     return ZARE_FAILED;
@@ -376,7 +380,8 @@ int zare_png_loadFromFile(zare_png_t *pPng, const char *pszFilename) {
   return result;
 }
 
-// Writes the unfiltered pixel rows without a header; -1 when there are none or the file cannot be written.
+// Writes the unfiltered pixel rows without a header; ZARE_FAILED when there are none or the file
+// cannot be written.
 int zare_png_saveRAW(zare_png_t *pPng, const char *pszFilename) {
   if (pPng == nullptr || pPng->pData == nullptr || pszFilename == nullptr) {
     return ZARE_FAILED;

@@ -7,10 +7,6 @@
 
 #include <cstddef>
 
-// The rate of the demo's music in sample frames per second: the mix rate the demo asks the sound
-// library for, and the rate of every decode, WAV and MP4 of the tune.
-constexpr long kMusicRate = 44100;
-
 // The bytes (not owned, not copied) and the read position within them.
 struct Mp3Memory {
   const unsigned char *data = nullptr;

@@ -9,6 +9,7 @@
 
 #include "datadata.h"
 #include "files.h"
+#include "loosefiles.h"
 #include "packfmt.h"
 #include "packlengths.h"
 #include "runin.h"
@@ -194,7 +195,7 @@ TEST(Media, RegenerateToTheCommittedBytes) {
 // levels only, so that the text colour alone colours it; and nothing of a cell where a
 // neighbour's ink lands (the pen advances 60 of the cell's 100 units).
 TEST(Media, FontCellsHoldFramedGlyphsInFontOrderUpright) {
-  util_image_t *font = util_imageFromTGA("data/SouthPark.tga");
+  util_image_t *font = util_imageFromTGA(kFontTga);
   ASSERT_NE(font, nullptr);
   const int W = font->width, H = font->height, C = W / 16;
   ASSERT_EQ(W, H);
@@ -247,7 +248,7 @@ double dot(Vec a, Vec b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 // outwards with normals pointing out: from the second frame on nothing is depth-tested, so a
 // concave shape would overdraw itself.
 TEST(Media, MeshesHaveTheShapesTheFrameNeeds) {
-  for (auto [name, format] : {std::pair{"data/quad-mapped.oia", GL_T2F_N3F_V3F}, {"data/thing.oia", GL_N3F_V3F}}) {
+  for (auto [name, format] : {std::pair{kCubeOia, GL_T2F_N3F_V3F}, {kThingOia, GL_N3F_V3F}}) {
     util_oia_t *m = util_oiaLoad(name);
     ASSERT_NE(m, nullptr) << name;
     EXPECT_EQ(m->format, GLenum(format)) << name;

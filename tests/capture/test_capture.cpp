@@ -18,6 +18,7 @@
 #include "runin.h"
 #include "sink.h"
 #include "tempfolder.h"
+#include "timeline.h"
 #include "wav.h"
 
 namespace fs = std::filesystem;
@@ -130,19 +131,20 @@ TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
   std::string error;
   const Bytes mp3 = fileRead(std::string(PARKHAUS_SOURCE_DIR) + "/data/tune.mp3");
   ASSERT_TRUE(mp3Decode(mp3.data(), mp3.size(), tune, error)) << error;
-  // At 24 frames per second, frame 12 starts at sample 22050 and 24 frames hold 44100 samples.
+  // At 24 frames per second, frame 12 starts half a second in and 24 frames hold a second.
   ASSERT_EQ(capture({"--wav", "--fps", "24", "--start", "0.5", "--duration", "1", "--out", (dir / "c.wav").string()}).status, 0);
-  EXPECT_TRUE(fileRead((dir / "c.wav").string()) == wavOf({tune.begin() + 44100, tune.begin() + 3 * 44100}));
+  EXPECT_TRUE(fileRead((dir / "c.wav").string()) == wavOf({tune.begin() + kMusicRate, tune.begin() + 3 * kMusicRate}));
   // Past the end of the music: the music, then silence, at the full length.
-  const int64_t last = int64_t(tune.size() / 2 / 735) - 30;  // 30 frames before the end at 60 per second
+  const int64_t last = int64_t(tune.size() / 2 / size_t(kMusicRate / 60)) - 30;  // 30 frames before the end at 60 per second
   ASSERT_EQ(capture({"--wav", "--start", std::to_string(last / 60.0), "--duration", "1", "--out", (dir / "d.wav").string()}).status, 0);
-  std::vector<int16_t> want(tune.begin() + last * 735 * 2, tune.end());
-  want.resize(44100 * 2, 0);
+  std::vector<int16_t> want(tune.begin() + last * (kMusicRate / 60) * 2, tune.end());
+  want.resize(size_t(kMusicRate) * 2, 0);
   EXPECT_TRUE(fileRead((dir / "d.wav").string()) == wavOf(want));
   // The whole tune, up to the end of the frame that holds its last sample.
   ASSERT_EQ(capture({"--wav", "--out", (dir / "e.wav").string()}).status, 0);
   want = tune;
-  want.resize((tune.size() / 1470 + (tune.size() % 1470 != 0)) * 1470, 0);
+  const size_t frame = size_t(kMusicRate / 60) * 2;  // the samples of one frame at 60 per second
+  want.resize((tune.size() / frame + (tune.size() % frame != 0)) * frame, 0);
   EXPECT_TRUE(fileRead((dir / "e.wav").string()) == wavOf(want));
 }
 
@@ -154,7 +156,7 @@ TEST_F(Capture, Mp4HasItsFramesDurationAndMusic) {
   EXPECT_NEAR(std::stod(probe(dir / "a.mp4", {"-select_streams", "v", "-show_entries", "stream=duration"})), 1.5, 1e-3);
   EXPECT_EQ(fs::status(dir / "a.mp4").permissions() & (fs::perms::owner_exec | fs::perms::others_exec), fs::perms::none);
   EXPECT_EQ(probe(dir / "a.mp4", {"-select_streams", "a", "-show_entries", "stream=codec_name,sample_rate,channels"}),
-            "aac\n44100\n2");
+            "aac\n" + std::to_string(kMusicRate) + "\n2");
   EXPECT_NEAR(std::stod(probe(dir / "a.mp4", {"-select_streams", "a", "-show_entries", "stream=duration"})), 1.5, 0.03);
   ASSERT_EQ(capture({"--fps", "25", "--size", "320x240", "--duration", "2", "--out", (dir / "b.mp4").string()}).status, 0);
   EXPECT_EQ(probe(dir / "b.mp4", {"-select_streams", "v", "-count_frames", "-show_entries",

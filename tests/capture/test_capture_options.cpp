@@ -7,6 +7,7 @@
 
 #include "options.h"
 #include "progress.h"
+#include "timeline.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ TEST(CaptureSpan, FramesFromStartAndDurationAndFromTheTuneLength) {
 
   // The whole tune: up to the frame that shows its last sample, also when that frame is partial.
   ASSERT_TRUE(parse({"--png"}, o, error));
-  ASSERT_TRUE(captureMakeSpan(o, 44100, span, error)) << error;
+  ASSERT_TRUE(captureMakeSpan(o, kMusicRate, span, error)) << error;
   EXPECT_EQ(span.first, 0);
   EXPECT_EQ(span.count, 60);
   ASSERT_TRUE(captureMakeSpan(o, 44101, span, error)) << error;
@@ -131,9 +132,9 @@ TEST(CaptureSpan, FramesFromStartAndDurationAndFromTheTuneLength) {
   EXPECT_NE(error.find("give --duration"), std::string::npos);
 
   ASSERT_TRUE(parse({"--png", "--start", "1"}, o, error));
-  EXPECT_FALSE(captureMakeSpan(o, 44100, span, error));
+  EXPECT_FALSE(captureMakeSpan(o, kMusicRate, span, error));
   EXPECT_NE(error.find("past the end"), std::string::npos);
-  ASSERT_TRUE(captureMakeSpan(o, 44100 + 1, span, error)) << error;
+  ASSERT_TRUE(captureMakeSpan(o, kMusicRate + 1, span, error)) << error;
   EXPECT_EQ(span.first, 60);
   EXPECT_EQ(span.count, 1);
 

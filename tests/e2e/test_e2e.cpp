@@ -7,11 +7,11 @@
 #include "demorun.h"
 #include "files.h"
 #include "gltest.h"
-#include "mp3mem.h"
 #include "process.h"
 #include "runin.h"
 #include "soundcheck.h"
 #include "tempfolder.h"
+#include "timeline.h"
 
 namespace fs = std::filesystem;
 

@@ -9,6 +9,7 @@
 #include "failalloc.h"
 #include "files.h"
 #include "globals.h"
+#include "loosefiles.h"
 #include "gltest.h"
 #include "main.h"
 #include "packfmt.h"
@@ -301,8 +302,8 @@ TEST_F(LoadersGl, PngTexturesComeWholeOrAsZeroWhicheverAllocationFails) {
 TEST_F(LoadersGl, StartUpWithAndWithoutTheLooseFiles) {
   const TempFolder empty;
   const std::string line = "Error while opening OIA: : No such file or directory\n";
-  const char *tgas[4] = {"data/vosquel.tga", nullptr, "data/SouthPark.tga", "data/lightmap-red.tga"};
-  const char *oias[3] = {"data/vosqu-el.oia", "data/quad-mapped.oia", "data/thing.oia"};
+  const char *tgas[4] = {kCubeTga, nullptr, kFontTga, kRedMapTga};
+  const char *oias[3] = {kLogoOia, kCubeOia, kThingOia};
   for (bool loose : {true, false}) {
     char here[4096];
     ASSERT_TRUE(getcwd(here, sizeof(here)) && chdir(loose ? here : empty.path.c_str()) == 0);

@@ -14,8 +14,8 @@
 
 Bytes makeTestMp3(double seconds) {
   Pcm16 pcm;
-  for (int i = 0; i < static_cast<int>(seconds * 44100); ++i) {
-    const double t = i / 44100.0;
+  for (int i = 0; i < static_cast<int>(seconds * double(kMusicRate)); ++i) {
+    const double t = i / double(kMusicRate);
     pcm.samples.push_back(static_cast<int16_t>(12000.0 * std::cos(2.0 * M_PI * 440.0 * t)));
     pcm.samples.push_back(static_cast<int16_t>(9000.0 * std::cos(2.0 * M_PI * (660.0 + 200.0 * t) * t)));
   }

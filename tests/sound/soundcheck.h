@@ -8,9 +8,10 @@
 
 #include "bytes.h"
 #include "played.h"
+#include "timeline.h"
 
-// Bytes of PCM per second at 44.1 kHz, stereo, signed 16-bit.
-constexpr size_t kPcmBytesPerSecond = 44100 * 4;
+// Bytes of PCM per second at the music's rate, stereo, signed 16-bit.
+constexpr size_t kPcmBytesPerSecond = size_t(kMusicRate) * 4;
 
 // A stereo test signal (two tones) of the given length as a 128 kbps CBR MP3 at 44.1 kHz.
 Bytes makeTestMp3(double seconds);

@@ -15,6 +15,7 @@
 #include "runin.h"
 #include "song.h"
 #include "tempfolder.h"
+#include "timeline.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST(TuneFile, TagAndNothingButCbrFramesFillTheExactSize) {
 
 // The frame's landmarks, from its own motion: the credits vanish around 6 pi s and every 8 pi s
 // after; the centre-piece turns at 10 pi s and every 20 pi s after.
-constexpr double kThirdGap = 6 * M_PI + 2 * 8 * M_PI, kFourthGapAndTurn = 6 * M_PI + 3 * 8 * M_PI;
+constexpr double kThirdGap = kFirstGapMiddle + 2 * kGapPeriod, kFourthGapAndTurn = kFirstGapMiddle + 3 * kGapPeriod;
 
 // The music keeps the picture's clock: the beat that the onsets of the decoded file fall on is
 // pi/6 s long with a grid line within 15 ms of t = 0, and the break and the return of the full
@@ -66,12 +67,12 @@ TEST(TuneFile, KeepsThePicturesClock) {
   std::vector<float> pcm;
   std::string error;
   ASSERT_TRUE(mp3DecodeFloat(mp3.data(), mp3.size(), pcm, error)) << error;
-  const Beat beat = beatOf(onsetsOf(pcm, 44100.0), 0.4, 0.7);
-  EXPECT_NEAR(beat.period, M_PI / 6, 0.005 * M_PI / 6);
+  const Beat beat = beatOf(onsetsOf(pcm, double(kMusicRate)), 0.4, 0.7);
+  EXPECT_NEAR(beat.period, kBeatSeconds, 0.005 * kBeatSeconds);
   EXPECT_NEAR(beat.phase, 0.0, 0.015);
   EXPECT_NEAR(barSeconds(kSections.brk), kThirdGap, 0.02);
   EXPECT_NEAR(barSeconds(kSections.ret), kFourthGapAndTurn, 0.02);
-  const Onsets low = lowOnsetsOf(pcm, 44100.0);
+  const Onsets low = lowOnsetsOf(pcm, double(kMusicRate));
   EXPECT_NEAR(strongestOnset(low, kThirdGap, 0.1), kThirdGap, 0.02);
   EXPECT_NEAR(strongestOnset(low, kFourthGapAndTurn, 0.1), kFourthGapAndTurn, 0.02);
 }

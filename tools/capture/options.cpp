@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "refuse.h"
+#include "timeline.h"
 
 // Reads a whole string as a finite decimal number; an optional trailing 's' is allowed when
 // allowSuffix is set (so "2.5s" and "2.5" both mean seconds).

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "mp3mem.h"
 
 // Upper bounds that keep a mistyped option from asking for days of frames or giant windows.
 constexpr double kCaptureMaxFps = 1000.0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mp3mem.h"
+#include "timeline.h"
 
 // Decodes to interleaved stereo samples (left, right, ...) at the given rate through the same
 // in-place memory reader the music stand-in uses. False with a reason when the data does not

@@ -1,4 +1,5 @@
 // The one WAV writer.
+#include "timeline.h"
 #include "wav.h"
 
 #include <cstring>

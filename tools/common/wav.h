@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "bytes.h"
-#include "mp3mem.h"
 
 // The canonical 44-byte header for the given number of sample frames; false when they do not
 // fit a WAV's 32-bit sizes.

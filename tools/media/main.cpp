@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "files.h"
+#include "loosefiles.h"
 #include "mp3decode.h"
 #include "packlengths.h"
 
@@ -105,12 +106,12 @@ int main(int argc, char **argv) {
   ok &= putPng(root, "data/tex-cow-env.png", cow, 2);
   ok &= put(root, "data/vosquel.oia", oiaFile(2, meshPackTorus()));
   const Picture cube = makeCubeTexture(), red = makeRedLightmap(), font = makeFont();
-  ok &= put(root, "data/vosquel.tga", tga32(cube));
-  ok &= put(root, "data/lightmap-red.tga", tga32(red));
-  ok &= put(root, "data/SouthPark.tga", tga32(font));
-  ok &= put(root, "data/quad-mapped.oia", oiaFile(14, meshCube()));
-  ok &= put(root, "data/thing.oia", oiaFile(6, meshThing()));
-  ok &= put(root, "data/vosqu-el.oia", oiaFile(6, meshLogo()));
+  ok &= put(root, kCubeTga, tga32(cube));
+  ok &= put(root, kRedMapTga, tga32(red));
+  ok &= put(root, kFontTga, tga32(font));
+  ok &= put(root, kCubeOia, oiaFile(14, meshCube()));
+  ok &= put(root, kThingOia, oiaFile(6, meshThing()));
+  ok &= put(root, kLogoOia, oiaFile(6, meshLogo()));
   // The icons a desktop shows for the installed program, in the usual sizes.
   for (int size : {16, 24, 32, 48, 64, 128, 256}) {
     ok &= put(root, "dist/icons/parkhaus-" + std::to_string(size) + ".png", pngRgba(makeIcon(size)));

@@ -7,11 +7,12 @@
 
 #include "fft.h"
 #include "media.h"
+#include "timeline.h"
 
 // The picture: a band of labels, the spectrogram (30 Hz to 16 kHz, on a logarithmic scale), and
 // a time axis; one column per 1/1200 of the piece.
 constexpr int kWidth = 1200, kTop = 40, kBand = 360, kAxis = 28;
-constexpr double kLowHz = 30.0, kHighHz = 16000.0, kRate = 44100.0, kRangeDb = 90.0;
+constexpr double kLowHz = 30.0, kHighHz = 16000.0, kRangeDb = 90.0;
 constexpr size_t kWindow = 4096;
 
 // Colour of a level from 0 (silence) to 1 (the loudest part): night blue, violet, red, orange, white.
@@ -47,7 +48,7 @@ static void paintBand(Picture &pic, const std::vector<int16_t> &stereo) {
     const std::vector<double> power = powerAt(stereo, long((c + 0.5) / kWidth * frames), hann);
     for (int y = 0; y < kBand; y++) {
       const auto hz = [](double row) { return kLowHz * std::pow(kHighHz / kLowHz, 1.0 - row / kBand); };
-      const size_t from = size_t(hz(y + 1) / kRate * kWindow), to = std::max(from, size_t(hz(y) / kRate * kWindow));
+      const size_t from = size_t(hz(y + 1) / double(kMusicRate) * kWindow), to = std::max(from, size_t(hz(y) / double(kMusicRate) * kWindow));
       double peak = 1e-20;
       for (size_t k = from; k <= to && k < power.size(); k++) peak = std::max(peak, power[k]);
       db[size_t(y) * kWidth + c] = float(10.0 * std::log10(peak));
@@ -72,16 +73,16 @@ static void landmark(Picture &pic, double seconds, double length, const std::str
 std::vector<uint8_t> tuneSpectrogram(const std::vector<int16_t> &stereo) {
   Picture pic = pictureNew(kWidth, kTop + kBand + kAxis, rgb8(0, 0, 30));
   paintBand(pic, stereo);
-  const double length = double(stereo.size() / 2) / kRate;
+  const double length = double(stereo.size() / 2) / double(kMusicRate);
   fontOpen(kFontPath, 12, 12);
   // The credits vanish around 6 pi s and every 8 pi s after; the centre-piece turns at 10 pi s and
   // every 20 pi s after, the second time in the middle of a gap.
-  for (double gap = 6 * M_PI; gap < length; gap += 8 * M_PI) {
-    const bool turn = std::fabs(std::remainder(gap - 10 * M_PI, 20 * M_PI)) < 1e-9;
+  for (double gap = kFirstGapMiddle; gap < length; gap += kGapPeriod) {
+    const bool turn = std::fabs(std::remainder(gap - kFirstTurn, kTurnPeriod)) < 1e-9;
     landmark(pic, gap, length, turn ? "gap + turn" : "gap", turn ? rgb8(255, 225, 90) : rgb8(235, 235, 245));
   }
-  for (double turn = 10 * M_PI; turn < length; turn += 20 * M_PI) {
-    if (std::fabs(std::remainder(turn - 6 * M_PI, 8 * M_PI)) > 1e-9) landmark(pic, turn, length, "turn", rgb8(255, 225, 90));
+  for (double turn = kFirstTurn; turn < length; turn += kTurnPeriod) {
+    if (std::fabs(std::remainder(turn - kFirstGapMiddle, kGapPeriod)) > 1e-9) landmark(pic, turn, length, "turn", rgb8(255, 225, 90));
   }
   for (int s = 0; s < length; s += 10) {
     const int x = int(s / length * kWidth);

@@ -163,7 +163,7 @@ def run(cmd, env=None, timeout=None, cwd=ROOT):
 def configure(build, extra):
     cmd = ['cmake', '-S', ROOT, '-B', build, '-DCMAKE_EXPORT_COMPILE_COMMANDS=ON']
     if not os.path.exists(os.path.join(build, 'CMakeCache.txt')):
-        cmd += ['-G', 'Ninja', '-DPARKHAUS_WERROR=ON', '-DPARKHAUS_TESTS=ON', '-DPARKHAUS_BENCH=OFF'] + extra
+        cmd += ['-G', 'Ninja', '-DPARKHAUS_WERROR=ON', '-DBUILD_TESTING=ON', '-DPARKHAUS_BENCH=OFF'] + extra
     rc, out = run(cmd)
     if rc:
         sys.exit(f'mutants: configuring {build} failed:\n{out}')

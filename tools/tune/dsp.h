@@ -8,11 +8,10 @@
 #include <cmath>
 #include <cstdint>
 
-#include "mp3mem.h"
 #include "rng.h"
+#include "timeline.h"
 
 constexpr double kRate = static_cast<double>(kMusicRate);
-constexpr double kPi = 3.14159265358979323846;
 
 // Equal-tempered frequency of a MIDI note number.
 inline double midiHz(double note) {

@@ -8,9 +8,9 @@
 #include "files.h"
 #include "analysis.h"
 #include "master.h"
-#include "mp3decode.h"
 #include "packlengths.h"
 #include "song.h"
+#include "timeline.h"
 #include "wav.h"
 
 static constexpr size_t kFileSize = packFixedLength("data/tune.mp3");
@@ -28,8 +28,8 @@ static bool fail(const std::string &why) {
 }
 
 // Masters, encodes, then decodes and measures the MP3 itself; corrects the loudness
-// target and the limiter ceiling until the encoded file meets both.
-static bool masterAndEncode(const Mix &mix, Pcm16 &pcm, Bytes &mp3) {
+// target and the limiter ceiling until the encoded file meets both. The last decode is kept.
+static bool masterAndEncode(const Mix &mix, Pcm16 &pcm, Bytes &mp3, std::vector<float> &decoded) {
   double target = kFirstPcmLufs, ceiling = kCeilingDb;
   for (int pass = 0; pass < 5; ++pass) {
     Mix m = mix;
@@ -37,7 +37,7 @@ static bool masterAndEncode(const Mix &mix, Pcm16 &pcm, Bytes &mp3) {
     pcm = toPcm16(m);
     if (!encodeMp3Cbr128(pcm, mp3)) return fail("encoder failed");
     Mix dec;
-    if (!decodeMp3(mp3, dec)) return fail("the encoded stream does not decode");
+    if (!decodeMp3(mp3, dec, decoded)) return fail("the encoded stream does not decode");
     double lufs = integratedLufs(dec), tp = 20.0 * std::log10(truePeak(dec));
     std::printf(
         "tune: pass %d: gain %.2f dB, limiter down to %.2f dB (over 1 dB %.1f %% of the time); "
@@ -73,11 +73,9 @@ static bool writeMp3(const std::string &path, const Bytes &mp3) {
   return true;
 }
 
-// Says where the encoded music's beat and its break and return fall against the picture's clock.
-static void reportSync(const Bytes &mp3) {
-  std::vector<float> pcm;
-  std::string error;
-  if (!mp3DecodeFloat(mp3.data(), mp3.size(), pcm, error)) return;
+// Says where the encoded music's beat and its break and return fall against the picture's clock,
+// from the decode of the encoded music.
+static void reportSync(const std::vector<float> &pcm) {
   const Onsets onsets = onsetsOf(pcm, static_cast<double>(kMusicRate)), low = lowOnsetsOf(pcm, static_cast<double>(kMusicRate));
   const Beat beat = beatOf(onsets, 0.4, 0.7);
   const double breakAt = barSeconds(kSections.brk), returnAt = barSeconds(kSections.ret);
@@ -107,8 +105,9 @@ int main(int argc, char **argv) {
   const Mix mix = renderSong();
   Pcm16 pcm;
   Bytes mp3;
-  if (!masterAndEncode(mix, pcm, mp3)) return 1;
-  reportSync(mp3);
+  std::vector<float> decoded;
+  if (!masterAndEncode(mix, pcm, mp3, decoded)) return 1;
+  reportSync(decoded);
   if (!wav.empty() && !writeWav(wav, pcm)) return 1;
   return writeMp3(out, mp3) ? 0 : 1;
 }

@@ -247,9 +247,8 @@ Pcm16 toPcm16(const Mix &m) {
 }
 
 // Decodes with the shared portable float decoder and splits the channels.
-bool decodeMp3(const Bytes &data, Mix &out) {
+bool decodeMp3(const Bytes &data, Mix &out, std::vector<float> &pcm) {
   out = {};
-  std::vector<float> pcm;
   std::string error;
   if (!mp3DecodeFloat(data.data(), data.size(), pcm, error)) return false;
   out.l.reserve(pcm.size() / 2);

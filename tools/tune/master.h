@@ -36,8 +36,8 @@ MasterReport master(Mix &m, double targetLufs, double ceilingDb);
 Pcm16 toPcm16(const Mix &m);
 
 // Decodes MP3 data to a stereo buffer (mp3DecodeFloat, the same on every machine), for the
-// checks of the encoded result. False if nothing decodes.
-bool decodeMp3(const Bytes &data, Mix &out);
+// checks of the encoded result, keeping the interleaved samples too. False if nothing decodes.
+bool decodeMp3(const Bytes &data, Mix &out, std::vector<float> &interleaved);
 
 // Encodes PCM with LAME at 128 kbps CBR: no Xing/Info frame, no ID3v1.
 // Returns false (and an empty result) if the encoder could not be set up.

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "mp3mem.h"
+#include "timeline.h"
 
 // Runs the whole PCM through one LAME encoder set up for plain constant-rate frames.
 bool encodeMp3Cbr128(const Pcm16 &pcm, Bytes &out) {

@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <vector>
 
-// The frame's clock sets the tempo. A beat of pi/6 s (114.59 BPM), counted from t = 0, makes the
-// credits' bounce (4 pi s) 6 bars, their sway (8 pi s) 12, their tilt 30 and the centre-piece's
-// rocking 60 bars, and puts the middle of each gap in the credits (18.85 s + 8 pi k) and each turn
-// of the centre-piece (10 pi s + 20 pi k) on a bar line. A sixteenth is pi/24 s, 5772.65
-// samples, so every note is placed on the nearest sample of that exact grid.
-constexpr double kStepSamples = 44100.0 * 3.14159265358979323846 / 24.0;
+#include "timeline.h"
+
+// The frame's clock sets the tempo: a beat of kBeatSeconds (pi/6 s, 114.59 BPM) from t = 0, on
+// which the picture's gaps and turns fall on bar lines. A sixteenth is a quarter beat, pi/24 s,
+// 5772.65 samples, so every note is placed on the nearest sample of that exact grid.
+constexpr double kStepSamples = static_cast<double>(kMusicRate) * kPi / 24.0;
 constexpr int kBars = 70;
-// Samples per channel of the whole file: the bars and a short tail.
+// Samples per channel of the whole file: as many as its fixed size holds at 128 kbps with the
+// codec's delay. The 70 bars would need 6,465,398; the master fades the last bars to silence by
+// 0.15 s before kTotal, so the last bar's final 0.39 s, silent, are not stored.
 constexpr int64_t kTotal = 6448000;
 // The MP3 encoder and decoder together delay the music by 1105 samples (576 + 529): the render
 // runs that much ahead, so that the decoded music meets the picture's clock.
@@ -25,7 +27,7 @@ int64_t gridSample(double step);
 inline int64_t barSample(double bar) { return gridSample(16.0 * bar); }
 
 // The time on the picture's clock at which a bar begins, in seconds.
-inline double barSeconds(double bar) { return 16.0 * bar * kStepSamples / 44100.0; }
+inline double barSeconds(double bar) { return 16.0 * bar * kStepSamples / static_cast<double>(kMusicRate); }
 
 // Stereo buffer of kTotal frames.
 struct Mix {
