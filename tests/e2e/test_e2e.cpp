@@ -128,6 +128,30 @@ TEST(Installed, ThePackageIsCleanAndRunsFromAnEmptyFolder) {
   EXPECT_EQ(demo.output(), "Parkhaus: game mode not available, opening a full-screen window\n");
 }
 
+// Two builds of the package from this source, in two folders one after the other (so at two times),
+// as a distribution builds it: the same bytes.
+TEST(Installed, ThePackageBuildsToTheSameBytesInAnyFolderAtAnyTime) {
+  const TempFolder tmp;
+  Bytes first;
+  for (const char *folder : {"one", "second-build"}) {
+    const std::string build = (tmp / folder).string();
+    ProcResult r = runIn(tmp.str(), {CMAKE_EXE, "-S", PARKHAUS_SOURCE_DIR, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF"},
+                         {"SOURCE_DATE_EPOCH"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = runIn(tmp.str(), {CMAKE_EXE, "--build", build});
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = runIn(build, {CPACK_EXE, "-G", "DEB"}, {"SOURCE_DATE_EPOCH"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const Bytes deb = fileRead(build + "/parkhaus_" PARKHAUS_VERSION "_amd64.deb");
+    ASSERT_FALSE(deb.empty()) << r.output;
+    if (first.empty()) {
+      first = deb;
+    } else {
+      EXPECT_TRUE(deb == first) << "the second build's package differs from the first";
+    }
+  }
+}
+
 // cmake --install into a prefix of a user's own, as that user (nobody when the test runs as root):
 // the files land under the prefix, and the installed capture tool draws the build's frame.
 TEST(Installed, AnInstallIntoAPrefixByAUserRunsFromAnEmptyFolder) {

@@ -8,13 +8,14 @@
 #include "process.h"
 
 // Runs argv to its end in workdir (empty: ours) with NAME=value settings added to the
-// environment, for ten minutes at most: its exit status and all it printed.
+// environment and plain NAMEs taken out of it, for ten minutes at most: its exit status and all
+// it printed.
 inline ProcResult runIn(const std::string &workdir, const std::vector<std::string> &argv,
                         const std::vector<std::string> &env = {}) {
   ProcSpec spec;
   spec.argv = argv;
   spec.workdir = workdir;
-  spec.setEnv = env;
+  for (const std::string &e : env) (e.find('=') == std::string::npos ? spec.unsetEnv : spec.setEnv).push_back(e);
   return procRun(spec, 600.0);
 }
 
