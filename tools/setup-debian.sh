@@ -6,9 +6,9 @@
 PARKHAUS_RUN_PACKAGES=(
   libgl1-mesa-dri xvfb xauth x11-utils ffmpeg
 )
-# What building the demo and the capture tool needs.
+# What building the demo and the capture tool needs, and packaging them (dpkg-shlibdeps, file).
 PARKHAUS_BUILD_PACKAGES=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config dpkg-dev file
   freeglut3-dev libglu1-mesa-dev zlib1g-dev libsdl2-dev libmpg123-dev libpng-dev libx11-dev libxrandr-dev
 )
 # What the tests need besides: clang with its sanitizer runtimes and libFuzzer, the media and tune
@@ -18,7 +18,7 @@ PARKHAUS_BUILD_PACKAGES=(
 PARKHAUS_TEST_PACKAGES=(
   clang libclang-rt-14-dev libfreetype-dev fonts-dejavu-core libmp3lame-dev
   libgtest-dev xdotool libspng-dev valgrind python3
-  dpkg-dev file lintian desktop-file-utils appstream man-db procps libxfixes-dev
+  lintian desktop-file-utils appstream man-db procps libxfixes-dev
   xwayland weston sway mutter kwin-wayland dbus-daemon
 )
 
