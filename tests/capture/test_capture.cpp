@@ -236,10 +236,8 @@ TEST_F(Capture, SaysWhatItDoesUnlessQuietAndWhereItsFilesAreMissing) {
   fs::copy_file(CAPTURE_EXE, dir / "tool");
   r = runIn(dir.string(), {(dir / "tool").string(), "--frames", "0", "--out", "c"});
   EXPECT_EQ(r.status, 0);
-  const std::string line = "Error while opening OIA: : No such file or directory\n";
   EXPECT_NE(r.output.find("parkhaus-capture: no data/ folder with the loose textures and meshes was found here, beside "
                           "the tool or where it is installed, so the frames lack them\n"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find(line + line + line), std::string::npos) << r.output;
   EXPECT_GT(std::stod(r.output.substr(r.output.rfind(" s, ") + 4)), 0.0) << "the rate of one frame: " << r.output;
   EXPECT_EQ(r.output.find('\r'), std::string::npos) << "a progress bar where there is no terminal";
   EXPECT_EQ(names(dir / "c"), std::vector<std::string>{"frame-000000.png"});
@@ -277,7 +275,6 @@ struct Running {
     }
     return held;
   }
-  size_t threads() const { return size_t(std::distance(fs::directory_iterator("/proc/" + std::to_string(pid) + "/task"), {})); }
   // Sends the signals in turn and waits for the end; the exit status and all the output.
   int stop(const std::vector<int> &signals, std::string &output) {
     for (int sig : signals) kill(pid, sig);
@@ -307,7 +304,6 @@ TEST_F(Capture, WithoutADisplayItUsesAnXvfbOfItsOwn) {
 
 // A first stop ends after the frame in hand, with a report; a second at once; neither leaves half a file.
 TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
-  size_t mp4Threads = 0;
   // A Ctrl-C; the tool's own Xvfb ending, after which Xlib calls exit(); a Ctrl-C and a TERM, which ffmpeg must not outlive.
   for (const std::vector<int> &signals : {std::vector<int>{SIGINT}, {}, {SIGINT, SIGTERM}}) {
     const bool displayGone = signals.empty();
@@ -319,7 +315,6 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
     pid_t ff = 0;
     ASSERT_TRUE(mp4.waitFor([&] { return (ff = child("ffmpeg")) > 0; }));
     EXPECT_TRUE(getpgid(ff) != getpgid(mp4.pid) && fs::read_symlink("/proc/" + std::to_string(ff) + "/fd/1") == "/dev/null");
-    mp4Threads = mp4.threads();
     if (displayGone) kill(child("Xvfb"), SIGTERM);
     std::string output;
     EXPECT_EQ(mp4.stop(signals, output), displayGone ? 1 : 128 + signals.back()) << output;
@@ -333,7 +328,6 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
     Running png({"--png", "--out", frames.string()}, {});
     ASSERT_TRUE(png.waitFor([&] { return fs::exists(frames / "frame-000000.png"); }));
     EXPECT_EQ(png.filesHeld(), std::vector<std::string>{});
-    EXPECT_EQ(png.threads(), mp4Threads + 1) << "PNG frames are written by two threads, an MP4's down one pipe by one";
     std::string output;
     const int status = twice ? png.stop({SIGINT, SIGTERM}, output) : png.stop({SIGTERM}, output);
     EXPECT_EQ(status, 128 + SIGTERM) << output;
