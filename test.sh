@@ -26,7 +26,9 @@ export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 failed=0
 total_passed=0
 total_failed=0
-# Runs ctest with the given arguments and adds the counts of its JUnit report to the totals.
+total_skipped=0
+# Runs ctest with the given arguments and adds the counts of its JUnit report to the totals: a
+# test that skipped itself (CTest's skip expression matched) counts as skipped, not passed.
 run_ctest() {
   local report counts
   report=$(mktemp)
@@ -39,17 +41,26 @@ import sys, xml.etree.ElementTree as ET
 try:
     suite = ET.parse(sys.argv[1]).getroot()
 except (OSError, ET.ParseError):
-    print(0, 0)
+    print(0, 0, 0)
     sys.exit()
 # A test that could not be run counts as failed, as CTest counts it; a disabled one not at all.
-statuses = [case.get('status') for case in suite.iter('testcase')]
-passed = statuses.count('run')
-print(passed, len(statuses) - passed - statuses.count('disabled'))
+passed = failed = skipped = 0
+for case in suite.iter('testcase'):
+    status, skip = case.get('status'), case.find('skipped')
+    if status == 'run':
+        passed += 1
+    elif skip is not None and skip.get('message', '').startswith('SKIP_'):
+        skipped += 1
+    elif status != 'disabled':
+        failed += 1
+print(passed, failed, skipped)
 PY
 )
   rm -f "$report"
-  total_passed=$((total_passed + ${counts% *}))
-  total_failed=$((total_failed + ${counts#* }))
+  read -r p f s <<<"$counts"
+  total_passed=$((total_passed + p))
+  total_failed=$((total_failed + f))
+  total_skipped=$((total_skipped + s))
   [ "$rc" -eq 0 ] || failed=1
 }
 
@@ -87,5 +98,5 @@ for corpus_file in build-san/fuzz/*.corpus; do
   fi
 done
 
-echo "parkhaus: $total_passed passed, $total_failed failed"
+echo "parkhaus: $total_passed passed, $total_failed failed, $total_skipped skipped"
 exit $failed

@@ -168,22 +168,23 @@ TEST(CaptureProgress, ReportsFramesRateAndTimeLeft) {
   EXPECT_EQ(captureProgressText(5, 600, 0.0), "5/600 frames");  // no rate yet
   EXPECT_EQ(captureProgressText(120, 600, 2.0), "120/600 frames  60.0 fps  0:08 left");
   EXPECT_EQ(captureProgressText(120, 7320, 2.0), "120/7320 frames  60.0 fps  2:00 left");
-  const double now = captureNow();
+  // The time is given, not read: ten seconds after each record's start.
+  const double now = 1000.0;
   CaptureProgress bar{1, true, false, false, now - 10.0};
   CaptureProgress lines{600, false, false, false, now - 10.0, now - 6.0};
   CaptureProgress fresh{600, false, false, false, now};
   CaptureProgress quiet{600, true, true, false, now - 10.0};
   testing::internal::CaptureStderr();
-  captureProgressUpdate(bar, 1);
+  captureProgressUpdate(bar, 1, now);
   captureProgressEnd(bar);
-  captureProgressUpdate(lines, 300);
-  captureProgressUpdate(fresh, 300);
-  captureProgressUpdate(quiet, 600);
+  captureProgressUpdate(lines, 300, now);
+  captureProgressUpdate(fresh, 300, now);
+  captureProgressUpdate(quiet, 600, now);
   captureProgressEnd(quiet);
   const std::string printed = testing::internal::GetCapturedStderr();
   const std::string full = "\r[" + std::string(30, '#') + "] 1/1 frames  0.1 fps  0:00 left\033[K\n";
   EXPECT_EQ(printed.substr(0, full.size()), full);
-  EXPECT_EQ(printed.substr(full.size(), 39), "parkhaus-capture: 300/600 frames  30.0 ");
+  EXPECT_EQ(printed.substr(full.size()), "parkhaus-capture: 300/600 frames  30.0 fps  0:10 left\n");
   EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
 }
 

@@ -51,8 +51,11 @@ TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
                                             << ", left " << left << ", right " << right;
   EXPECT_TRUE(demoCursorHidden()) << "the pointer shows over the demo";
   demoKey(window, "shift+q");
-  EXPECT_TRUE(waitForFileSize(audio, 4 * kPcmBytesPerSecond + 65536, 60.0)) << "the music did not play";
+  // Two new pictures after the key: the loop that drew the second had read it, as GLUT reads every
+  // pending event before it draws.
+  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why) && waitMovingFullScreenPicture(60.0, why)) << why;
   EXPECT_EQ(demo.wait(0.0), -1) << "Q (upper case) must not quit: " << demo.output();
+  EXPECT_TRUE(waitForFileSize(audio, 4 * kPcmBytesPerSecond + 65536, 60.0)) << "the music did not play";
   demoKey(window, "Escape");
   EXPECT_EQ(demo.wait(60.0), 0) << demo.output();
   // Xvfb cannot switch screen modes: the demo says so and opens a full-screen window; then only SDL's notice.

@@ -248,7 +248,7 @@ static bool drawFrames(const CaptureOptions &o, const CaptureSpan &span, Capture
       ok = false;
     }
     if (write && ok) captureSinkSubmit(sink, buffer, k);
-    captureProgressUpdate(progress, k + 1);
+    captureProgressUpdate(progress, k + 1, captureNow());
   }
   captureProgressEnd(progress);
   return ok;

@@ -25,9 +25,8 @@ std::string captureProgressText(int64_t done, int64_t total, double seconds) {
 }
 
 // Shows the bar (terminal) or a line (otherwise), not more often than its interval.
-void captureProgressUpdate(CaptureProgress &p, int64_t done) {
+void captureProgressUpdate(CaptureProgress &p, int64_t done, double now) {
   if (p.quiet || p.total <= 0) return;
-  const double now = captureNow();
   // The first line waits for an interval too, so that short captures stay quiet.
   if (p.lastShown < 0.0 && !p.terminal) p.lastShown = now;
   if (now - p.lastShown < (p.terminal ? 0.1 : 5.0) && !(done >= p.total && p.terminal)) return;

@@ -15,9 +15,9 @@ struct CaptureProgress {
   double lastShown = -1.0;
 };
 
-// Notes that done frames are finished; redraws the bar at most ten times a second, or prints a
-// line every five seconds when standard error is not a terminal.
-void captureProgressUpdate(CaptureProgress &p, int64_t done);
+// Notes that done frames are finished at time now (captureNow's seconds); redraws the bar at most
+// ten times a second, or prints a line every five seconds when standard error is not a terminal.
+void captureProgressUpdate(CaptureProgress &p, int64_t done, double now);
 
 // Ends the bar's line so that the next message starts on a line of its own.
 void captureProgressEnd(CaptureProgress &p);
