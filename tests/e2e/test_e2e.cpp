@@ -155,39 +155,37 @@ TEST(Installed, ThePackageBuildsToTheSameBytesInAnyFolderAtAnyTime) {
   }
 }
 
-// cmake --install into a prefix of a user's own, as that user (nobody when the test runs as root):
-// the files land under the prefix, and the installed capture tool draws the build's frame.
+// A user's own build and cmake --install into a prefix of their own, as that user (nobody when the
+// test runs as root), in a temporary folder so that the tested build stays as it is: the files land
+// under the prefix, and the installed capture tool draws the build's frame.
 TEST(Installed, AnInstallIntoAPrefixByAUserRunsFromAnEmptyFolder) {
   const TempFolder tmp;
   fs::create_directories(tmp / "empty");
-  fs::create_directories(tmp / "prefix");
+  fs::create_directories(tmp / "user");
   std::vector<std::string> asUser;
-  const fs::path manifest = fs::path(PARKHAUS_BUILD_DIR) / "install_manifest.txt";
   if (geteuid() == 0) {
-    // cmake --install notes what it installed in the build folder, which root owns here.
     asUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
-    if (runIn(tmp.str(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "test", "-r",
-                          PARKHAUS_BUILD_DIR "/cmake_install.cmake"}).status != 0) {
-      GTEST_SKIP() << "the user nobody cannot read the build folder " PARKHAUS_BUILD_DIR;
-    }
+    std::vector<std::string> check = asUser;
+    check.insert(check.end(), {"test", "-r", PARKHAUS_SOURCE_DIR "/CMakeLists.txt"});
+    if (runIn(tmp.str(), check).status != 0) GTEST_SKIP() << "the user nobody cannot read the source " PARKHAUS_SOURCE_DIR;
     fs::permissions(tmp.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    ASSERT_EQ(chown((tmp / "prefix").c_str(), 65534, 65534), 0);
-    std::string error;
-    ASSERT_TRUE(fileWrite(manifest.string(), Bytes{}, error)) << error;
-    fs::permissions(manifest, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    ASSERT_EQ(chown((tmp / "user").c_str(), 65534, 65534), 0);
   }
-  std::vector<std::string> install = asUser;
-  install.insert(install.end(), {CMAKE_EXE, "--install", PARKHAUS_BUILD_DIR, "--prefix", (tmp / "prefix").string()});
-  const ProcResult r = runIn(tmp.str(), install);
-  if (geteuid() == 0) fs::remove(manifest);
-  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string build = (tmp / "user/build").string(), prefix = (tmp / "user/prefix").string();
+  for (std::vector<std::string> step : {std::vector<std::string>{CMAKE_EXE, "-S", PARKHAUS_SOURCE_DIR, "-B", build, "-G", "Ninja",
+                                                                "-DBUILD_TESTING=OFF"},
+                                        {CMAKE_EXE, "--build", build}, {CMAKE_EXE, "--install", build, "--prefix", prefix}}) {
+    step.insert(step.begin(), asUser.begin(), asUser.end());
+    const ProcResult r = runIn(tmp.str(), step);
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
   for (const char *file : {"games/parkhaus", "share/applications/invalid.zared.parkhaus.desktop",
                            "share/icons/hicolor/48x48/apps/parkhaus.png", "share/man/man6/parkhaus.6.gz", "share/doc/parkhaus/copyright"}) {
-    EXPECT_TRUE(fs::exists(tmp / "prefix" / file)) << file;
+    EXPECT_TRUE(fs::exists(fs::path(prefix) / file)) << file;
   }
   const Bytes built = frameAt10s(CAPTURE_EXE, tmp, "built");
   ASSERT_FALSE(built.empty());
-  EXPECT_TRUE(frameAt10s((tmp / "prefix/games/parkhaus-capture").string(), tmp, "installed") == built);
+  EXPECT_TRUE(frameAt10s(prefix + "/games/parkhaus-capture", tmp, "installed") == built);
 }
 
 }  // namespace
