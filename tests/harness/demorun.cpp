@@ -20,7 +20,7 @@ DemoRun::DemoRun(const std::string &exe, const std::string &workdir, const std::
   // The demo prints through stdio; line buffering keeps its lines even when it is killed.
   spec.argv = {"stdbuf", "-oL", exe};
   spec.workdir = workdir;
-  for (const std::string &e : env) (e.find('=') == std::string::npos ? spec.unsetEnv : spec.setEnv).push_back(e);
+  runInEnvironment(spec, env);
   spec.stdoutFd = spec.stderrFd = log;
   std::string error;
   pid = log >= 0 ? procStart(spec, error) : -1;

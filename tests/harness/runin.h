@@ -7,6 +7,11 @@
 
 #include "process.h"
 
+// Adds NAME=value settings to the child's environment and takes plain NAMEs out of it.
+inline void runInEnvironment(ProcSpec &spec, const std::vector<std::string> &env) {
+  for (const std::string &e : env) (e.find('=') == std::string::npos ? spec.unsetEnv : spec.setEnv).push_back(e);
+}
+
 // Runs argv to its end in workdir (empty: ours) with NAME=value settings added to the
 // environment and plain NAMEs taken out of it, for ten minutes at most: its exit status and all
 // it printed.
@@ -15,7 +20,7 @@ inline ProcResult runIn(const std::string &workdir, const std::vector<std::strin
   ProcSpec spec;
   spec.argv = argv;
   spec.workdir = workdir;
-  for (const std::string &e : env) (e.find('=') == std::string::npos ? spec.unsetEnv : spec.setEnv).push_back(e);
+  runInEnvironment(spec, env);
   return procRun(spec, 600.0);
 }
 
