@@ -36,7 +36,7 @@ constexpr int kOutputHeight = 720;
 
 // How a compositor is started, and how it tells the display its Xwayland serves: a line of its
 // log (the regular expression's first group), or, without one, the file {runtime}/display that
-// its start-up command writes. "{runtime}" in the arguments stands for its runtime folder.
+// its start-up command writes. Its arguments, settings and files go through expand().
 struct CompositorSpec {
   std::vector<std::string> argv;
   std::vector<std::string> env;
@@ -48,8 +48,12 @@ struct CompositorSpec {
 // The start-up command of the compositors that run one: it writes $DISPLAY where the test looks.
 const std::string kWriteDisplay = "echo \"$DISPLAY\" > {runtime}/display.part && mv {runtime}/display.part {runtime}/display";
 
+// The text with {runtime}, {w} and {h} replaced by the runtime folder and the output's size.
 std::string expand(std::string text, const std::string &runtime) {
-  for (size_t at; (at = text.find("{runtime}")) != std::string::npos;) text.replace(at, 9, runtime);
+  for (const auto &[from, to] : {std::pair<std::string, std::string>{"{runtime}", runtime}, {"{w}", std::to_string(kOutputWidth)},
+                                 {"{h}", std::to_string(kOutputHeight)}}) {
+    for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+  }
   return text;
 }
 
@@ -180,14 +184,14 @@ void runOnDesktop(const CompositorSpec &spec) {
 }
 
 TEST(Desktop, WestonHeadlessWithoutAPointer) {
-  runOnDesktop({{"weston", "--backend=headless-backend.so", "--xwayland", "--width=1280", "--height=720",
+  runOnDesktop({{"weston", "--backend=headless-backend.so", "--xwayland", "--width={w}", "--height={h}",
                  "--socket=wayland-test", "--idle-time=0"},
                 {},
                 "xserver listening on display (:[0-9]+)"});
 }
 
 TEST(Desktop, WestonOnX11WithAPointer) {
-  runOnDesktop({{"weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--width=1280", "--height=720",
+  runOnDesktop({{"weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--width={w}", "--height={h}",
                  "--socket=wayland-test", "--idle-time=0"},
                 {},
                 "xserver listening on display (:[0-9]+)",
@@ -195,7 +199,7 @@ TEST(Desktop, WestonOnX11WithAPointer) {
 }
 
 TEST(Desktop, MutterHeadless) {
-  runOnDesktop({{"dbus-run-session", "--", "mutter", "--wayland", "--headless", "--virtual-monitor", "1280x720"},
+  runOnDesktop({{"dbus-run-session", "--", "mutter", "--wayland", "--headless", "--virtual-monitor", "{w}x{h}"},
                 {},
                 "Using public X11 display (:[0-9]+)"});
 }
@@ -217,8 +221,8 @@ TEST(Desktop, KwinVirtual) {
   std::error_code ec;
   fs::copy_file(kwin, bin / "kwin_wayland", ec);
   ASSERT_FALSE(ec) << ec.message();
-  runOnDesktop({{"dbus-run-session", "--", (bin / "kwin_wayland").string(), "--virtual", "--xwayland", "--width", "1280",
-                 "--height", "720", "{runtime}/start"},
+  runOnDesktop({{"dbus-run-session", "--", (bin / "kwin_wayland").string(), "--virtual", "--xwayland", "--width", "{w}",
+                 "--height", "{h}", "{runtime}/start"},
                 {"QT_QPA_PLATFORM=offscreen"},
                 nullptr,
                 false,
