@@ -374,6 +374,28 @@ TEST(ZarePng, EveryDamagedFileFailsItsOwnWay) {
   EXPECT_EQ(files, want.size());
 }
 
+// A header that differs from a good one in one field alone is refused, whichever field it is, after
+// all the chunks are read: each field is read from its own bytes.
+TEST(ZarePng, AHeaderWrongInOneFieldAloneIsRefused) {
+  const Bytes good = writePng(makeImage(7, 5, 6, true, 41), 64);
+  std::vector<Chunk> chunks = splitChunks(good);
+  std::string read;
+  for (const Chunk &c : chunks) read += c.type;
+  ASSERT_EQ(chunks[0].type, "IHDR");
+  const Bytes ihdr = chunks[0].data;
+  // Offset, size and a wrong value: width, height, bit depth, colour type, then the three methods.
+  for (auto [at, size, value] : {std::tuple{0, 4, 0u}, {0, 4, 16385u}, {4, 4, 0u}, {4, 4, 16385u}, {8, 1, 4u},
+                                 {8, 1, 16u}, {9, 1, 0u}, {9, 1, 7u}, {10, 1, 1u}, {11, 1, 1u}, {12, 1, 1u}}) {
+    chunks[0].data = ihdr;
+    if (size == 4) setBe32(&chunks[0].data[size_t(at)], value);
+    else chunks[0].data[size_t(at)] = uint8_t(value);
+    const std::string what = "byte " + std::to_string(at) + " = " + std::to_string(value);
+    const bool tooLarge = value == 16385u;  // the image data is then refused when it arrives
+    expectFailure(joinChunks(chunks), "data/img.png", -1, "",
+                  (tooLarge ? read.substr(0, 12) + "IEND" : read) + "png loadFromMem -1", what);
+  }
+}
+
 // The palette's count is length / 3 - 1, exactly (count + 1) x 3 bytes are copied, and a PLTE of
 // fewer than 3 or more than 768 bytes is refused, leaving the palette as it was.
 TEST(ZarePng, PaletteRecordTakesWholeEntries) {
