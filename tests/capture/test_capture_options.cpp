@@ -7,6 +7,7 @@
 
 #include "options.h"
 #include "progress.h"
+#include "sink.h"
 #include "timeline.h"
 
 namespace {
@@ -186,6 +187,23 @@ TEST(CaptureProgress, ReportsFramesRateAndTimeLeft) {
   EXPECT_EQ(printed.substr(0, full.size()), full);
   EXPECT_EQ(printed.substr(full.size()), "parkhaus-capture: 300/600 frames  30.0 fps  0:10 left\n");
   EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
+}
+
+// The closing line counts every frame drawn, those before the span included, over the time given.
+TEST(CaptureProgress, TheClosingLineGivesWhatWasWrittenAndTheRateOfAllFramesDrawn) {
+  CaptureOptions o;
+  CaptureSpan span;
+  CaptureSink sink;
+  std::string error;
+  ASSERT_TRUE(parse({"--start", "0.5", "--duration", "1", "--fps", "24", "--out", "/v/a.mp4"}, o, error)) << error;
+  ASSERT_TRUE(captureMakeSpan(o, -1, span, error)) << error;
+  EXPECT_EQ(captureDoneText(o, span, sink, 4.0), "wrote /v/a.mp4 (24 frames, 1.000 s, with the music) in 4.0 s, 9.0 frames/s");
+  ASSERT_TRUE(parse({"--frames", "7,2", "--out", "/v/f"}, o, error)) << error;
+  ASSERT_TRUE(captureMakeSpan(o, -1, span, error)) << error;
+  sink.written = 2, sink.firstWritten = 2, sink.lastWritten = 7;
+  EXPECT_EQ(captureDoneText(o, span, sink, 0.5),
+            "wrote 2 frames (frame-000002.png to frame-000007.png) to /v/f in 0.5 s, 16.0 frames/s");
+  EXPECT_EQ(captureDoneText(o, span, sink, 0.0).substr(61), " in 0.0 s, 0.0 frames/s");
 }
 
 }  // namespace

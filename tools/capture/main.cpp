@@ -289,16 +289,7 @@ static bool finishOutput(CaptureSink &sink, bool drawn, std::string &error) {
 
 // Says what was written, how long it took and at what rate.
 static void reportSuccess(const CaptureOptions &o, const CaptureSpan &span, const CaptureSink &sink, double took) {
-  if (o.quiet) return;
-  const double fps = took > 0.0 ? static_cast<double>(captureLastFrame(span) + 1) / took : 0.0;
-  if (o.format == CaptureFormat::Mp4) {
-    fprintf(stderr, "parkhaus-capture: wrote %s (%lld frames, %.3f s, with the music) in %.1f s, %.1f frames/s\n",
-            o.out.c_str(), static_cast<long long>(span.count), static_cast<double>(span.count) / o.fps, took, fps);
-  } else {
-    fprintf(stderr, "parkhaus-capture: wrote %lld frames (%s to %s) to %s in %.1f s, %.1f frames/s\n",
-            static_cast<long long>(sink.written), capturePngName(sink.firstWritten).c_str(),
-            capturePngName(sink.lastWritten).c_str(), o.out.c_str(), took, fps);
-  }
+  if (!o.quiet) fprintf(stderr, "parkhaus-capture: %s\n", captureDoneText(o, span, sink, took).c_str());
 }
 
 // Parses the options, gets the music, opens the output and the GL context, then draws every frame in turn.

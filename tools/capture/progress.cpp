@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "sink.h"
+
 // Seconds on the steady clock, for rates and time left.
 double captureNow(void) {
   using namespace std::chrono;
@@ -45,4 +47,19 @@ void captureProgressUpdate(CaptureProgress &p, int64_t done, double now) {
 void captureProgressEnd(CaptureProgress &p) {
   if (p.barShown) fputc('\n', stderr);
   p.barShown = false;
+}
+
+// The closing report: what was written, in how long and at what rate; every frame drawn counts,
+// those before the span too.
+std::string captureDoneText(const CaptureOptions &o, const CaptureSpan &span, const CaptureSink &sink, double took) {
+  const double fps = took > 0.0 ? static_cast<double>(captureLastFrame(span) + 1) / took : 0.0;
+  char rate[96];
+  snprintf(rate, sizeof rate, " in %.1f s, %.1f frames/s", took, fps);
+  if (o.format == CaptureFormat::Mp4) {
+    char length[64];
+    snprintf(length, sizeof length, " frames, %.3f s, with the music)", static_cast<double>(span.count) / o.fps);
+    return "wrote " + o.out + " (" + std::to_string(span.count) + length + rate;
+  }
+  return "wrote " + std::to_string(sink.written) + " frames (" + capturePngName(sink.firstWritten) + " to " +
+         capturePngName(sink.lastWritten) + ") to " + o.out + rate;
 }

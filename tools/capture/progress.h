@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "options.h"
+
+struct CaptureSink;
+
 // Counts towards total frames; terminal chooses the bar over plain lines.
 struct CaptureProgress {
   int64_t total = 0;
@@ -24,6 +28,10 @@ void captureProgressEnd(CaptureProgress &p);
 
 // The text of one progress report: "120/600 frames  61.2 fps  0:07 left".
 std::string captureProgressText(int64_t done, int64_t total, double seconds);
+
+// The line said when a capture has been written: "wrote a.mp4 (90 frames, 1.500 s, with the
+// music) in 3.0 s, 60.0 frames/s", or for PNG frames their count, the first and the last.
+std::string captureDoneText(const CaptureOptions &o, const CaptureSpan &span, const CaptureSink &sink, double took);
 
 // Seconds on a steady clock.
 double captureNow(void);
