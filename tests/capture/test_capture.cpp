@@ -114,6 +114,11 @@ TEST_F(Capture, FramesAreTheDemosFramesDrawnInSequence) {
     }
   }
   EXPECT_EQ(compared, 10);
+  for (util_oia_t *mesh : {object, object2, object3}) {
+    if (mesh) free(mesh->data);
+    free(mesh);
+  }
+  zare_delete(pzl);
 }
 
 TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
@@ -134,12 +139,24 @@ TEST_F(Capture, TwoRunsGiveTheSameBytesAndTheWavIsTheDecodedTrack) {
   // At 24 frames per second, frame 12 starts half a second in and 24 frames hold a second.
   ASSERT_EQ(capture({"--wav", "--fps", "24", "--start", "0.5", "--duration", "1", "--out", (dir / "c.wav").string()}).status, 0);
   EXPECT_TRUE(fileRead((dir / "c.wav").string()) == wavOf({tune.begin() + kMusicRate, tune.begin() + 3 * kMusicRate}));
-  // Past the end of the music: the music, then silence, at the full length.
-  const int64_t last = int64_t(tune.size() / 2 / size_t(kMusicRate / 60)) - 30;  // 30 frames before the end at 60 per second
-  ASSERT_EQ(capture({"--wav", "--start", std::to_string(last / 60.0), "--duration", "1", "--out", (dir / "d.wav").string()}).status, 0);
-  std::vector<int16_t> want(tune.begin() + last * (kMusicRate / 60) * 2, tune.end());
-  want.resize(size_t(kMusicRate) * 2, 0);
+  // Past the end of the music, in a WAV and in the music an MP4 is made with: the tune's tail, then
+  // silence, at the full length. At 2 frames per second, the tune ends in the span's second frame.
+  const int64_t perFrame = kMusicRate / 2, last = int64_t(tune.size() / 2) / perFrame - 1;
+  std::vector<int16_t> want(tune.begin() + last * perFrame * 2, tune.end());
+  want.resize(size_t(perFrame) * 4 * 2, 0);
+  const std::vector<std::string> tail = {"--fps", "2", "--start", std::to_string(last / 2.0), "--duration", "2"};
+  std::vector<std::string> args = tail;
+  args.insert(args.end(), {"--out", (dir / "d.wav").string()});
+  ASSERT_EQ(capture(args).status, 0);
   EXPECT_TRUE(fileRead((dir / "d.wav").string()) == wavOf(want));
+  fs::create_directories(dir / "bin");  // an ffmpeg that keeps the music it is given
+  std::ofstream((dir / "bin/ffmpeg").string()) << "#!/bin/sh\ncat <&3 >\"$MUSIC\"\ncat >/dev/null\nfor a; do out=$a; done\n: >\"$out\"\n";
+  fs::permissions(dir / "bin/ffmpeg", fs::perms::owner_all);
+  args = tail;
+  args.insert(args.end(), {"--size", "64x48", "--out", (dir / "d.mp4").string()});
+  const ProcResult r = capture(args, {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin", "MUSIC=" + (dir / "music.wav").string()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(fileRead((dir / "music.wav").string()) == wavOf(want));
   // The whole tune, up to the end of the frame that holds its last sample.
   ASSERT_EQ(capture({"--wav", "--out", (dir / "e.wav").string()}).status, 0);
   want = tune;
