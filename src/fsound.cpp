@@ -18,12 +18,15 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "mp3mem.h"
+#include "pulseout.h"
 #include "timeline.h"
 
-// Device buffer in sample frames: large enough that wake-ups are rare, small enough to start at once.
-constexpr Uint16 kDeviceSamples = 2048;
+// Device buffer in sample frames (about 93 ms): a stall of the audio thread shorter than that is
+// no hole; the latency it adds is accounted for on the clock, so it costs no sync.
+constexpr Uint16 kDeviceSamples = 4096;
 constexpr int kChannels = 2;
 constexpr int kBytesPerFrame = kChannels * 2;
 // The open check decodes up to one MP3 frame of 1152 samples; the callback plays it first.
@@ -40,6 +43,7 @@ struct FSOUND_STREAM {
   size_t probeLength = 0;
   size_t probeUsed = 0;
   bool finished = false;
+  int64_t position = 0;  // the next sample frame of the track to play
   FSOUND_STREAM *next = nullptr;
 };
 
@@ -53,6 +57,29 @@ static FSOUND_STREAM *gStreams = nullptr;
 static bool gExitHandlerSet = false;
 static bool gDecoderLibraryReady = false;
 
+// The sound clock. Sample frame s of the playing stream is due at gOriginNs + s / rate, the
+// moment of FSOUND_Init's call, which the caller makes as its own clock starts. Outputs that
+// play to a listener are held to it; SDL's disk and dummy drivers write every sample as it comes.
+static bool gOnClock = false;
+static int64_t gOriginNs = 0;
+// Played through SDL, which does not say when a buffer is heard: each is taken to follow the
+// last, or, when the audio thread was so late that the device ran dry, to be heard at once.
+static int64_t gNextHeardNs = -1;
+// Off by more than this, the stream is moved onto the clock; within it, it plays on undisturbed.
+constexpr int64_t kSlackNs = 10000000;
+// What the sound server holds of the stream when it is played to directly: a stall of the
+// program shorter than that is no hole, and the latency it adds is accounted for.
+constexpr double kServerBufferSeconds = 0.25;
+// Whether the stream goes to the sound server directly rather than to SDL's device.
+static bool gPulse = false;
+
+// The steady clock in nanoseconds.
+static int64_t monotonicNs(void) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 // Fills out with the stream's next PCM bytes; returns how many it wrote (fewer at the end, or
 // while a damaged stretch is being skipped).
 static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t length) {
@@ -61,6 +88,7 @@ static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t len
     size_t n = std::min(length, stream->probeLength - stream->probeUsed);
     std::memcpy(out, stream->probe.data() + stream->probeUsed, n);
     stream->probeUsed += n;
+    stream->position += static_cast<int64_t>(n / kBytesPerFrame);
     filled = n;
   }
   int errors = 0;
@@ -70,6 +98,7 @@ static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t len
     size_t before = stream->source.pos;
     int result = mpg123_read(stream->decoder, out + filled, length - filled, &done);
     filled += done;
+    stream->position += static_cast<int64_t>(done / kBytesPerFrame);
     if (result == MPG123_OK || result == MPG123_NEW_FORMAT) continue;
     if (result == MPG123_DONE || result == MPG123_NEED_MORE) {
       stream->finished = true;
@@ -83,18 +112,75 @@ static size_t streamDecode(FSOUND_STREAM *stream, unsigned char *out, size_t len
   return filled;
 }
 
-// SDL's audio callback, on SDL's audio thread: the playing stream's PCM, silence after its end.
-static void audioCallback(void *, Uint8 *out, int length) {
+// Decodes and drops the stream's next frames, up to count; false once it has ended.
+static bool streamSkip(FSOUND_STREAM *stream, int64_t count) {
+  std::array<unsigned char, 4096 * kBytesPerFrame> scratch;
+  while (count > 0 && !stream->finished) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(count, 4096)) * kBytesPerFrame;
+    const size_t got = streamDecode(stream, scratch.data(), want);
+    if (got == 0) break;
+    count -= static_cast<int64_t>(got / kBytesPerFrame);
+  }
+  return !stream->finished;
+}
+
+// Where the clock says a buffer heard from heardNs belongs: frames of the stream to skip
+// (positive) or to wait for in silence (negative).
+static int64_t clockError(const FSOUND_STREAM *stream, int64_t heardNs) {
+  const int64_t due = (heardNs - gOriginNs) * gMixRate / 1000000000;
+  const int64_t error = due - stream->position;
+  return std::llabs(error) * 1000000000 / gMixRate > kSlackNs ? error : 0;
+}
+
+// Fills a buffer with the playing stream, on the clock when heardNs is known (not below zero),
+// and with silence after the stream's end.
+static void fillBuffer(unsigned char *out, size_t length, int64_t heardNs) {
   size_t filled = 0;
   if (gPlaying != nullptr) {
-    filled = streamDecode(gPlaying, out, static_cast<size_t>(length));
+    const int64_t error = heardNs >= 0 ? clockError(gPlaying, heardNs) : 0;
+    if (error > 0) streamSkip(gPlaying, error);
+    // Early: silence first, the music after it.
+    const size_t frames = length / kBytesPerFrame;
+    const size_t wait = error < 0 ? static_cast<size_t>(std::min<int64_t>(-error, static_cast<int64_t>(frames))) * kBytesPerFrame : 0;
+    std::memset(out, 0, wait);
+    filled = wait + streamDecode(gPlaying, out + wait, length - wait);
   }
-  std::memset(out + filled, 0, static_cast<size_t>(length) - filled);
+  std::memset(out + filled, 0, length - filled);
+}
+
+// SDL's audio callback, on SDL's audio thread.
+static void audioCallback(void *, Uint8 *out, int length) {
+  int64_t heard = -1;
+  if (gOnClock) {
+    const int64_t now = monotonicNs();
+    if (gNextHeardNs < now - kSlackNs) gNextHeardNs = now;
+    heard = gNextHeardNs;
+    gNextHeardNs += static_cast<int64_t>(length / kBytesPerFrame) * 1000000000 / gMixRate;
+  }
+  fillBuffer(out, static_cast<size_t>(length), heard);
+}
+
+// Holds the output's thread off while the playing stream changes.
+static void outputLock(void) {
+  if (gPulse) pulseOutLock();
+  else SDL_LockAudioDevice(gDevice);
+}
+static void outputUnlock(void) {
+  if (gPulse) pulseOutUnlock();
+  else SDL_UnlockAudioDevice(gDevice);
 }
 
 // Runs at exit before the static destructors and library teardown: stops the callback for good
 // and closes the device, so nothing plays, decodes or touches freed state while the process ends.
 static void closeAudioAtExit(void) {
+  if (gPulse) {
+    pulseOutLock();
+    gPlaying = nullptr;
+    pulseOutUnlock();
+    pulseOutClose();
+    gPulse = false;
+    return;
+  }
   if (gDevice == 0) return;
   SDL_LockAudioDevice(gDevice);
   gPlaying = nullptr;
@@ -120,10 +206,28 @@ static void alsaSilence(void) {
   if (setHandler != nullptr) setHandler(alsaErrorQuiet);
 }
 
-// Opens the output device (paused) at the given rate; returns 1 when sound is available, 0 when not.
+// Sets the stand-in's exit handler once.
+static void closeAtExit(void) {
+  if (!gExitHandlerSet) gExitHandlerSet = (atexit(closeAudioAtExit) == 0);
+}
+
+// Opens the output at the given rate, playing silence until a stream is played: the sound
+// server itself where SDL would choose its PulseAudio backend anyway, otherwise SDL's device.
+// Returns 1 when sound is available, 0 when not.
 signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int) {
-  if (gDevice != 0) return 1;
+  if (gDevice != 0 || gPulse) return 1;
+  const int64_t called = monotonicNs();
   if (mixrate < 8000 || mixrate > 192000 || maxsoftwarechannels < 1) return 0;
+  gOriginNs = called;
+  gMixRate = mixrate;
+  const char *asked = getenv("SDL_AUDIODRIVER");
+  if ((asked == nullptr || *asked == '\0' || strcmp(asked, "pulseaudio") == 0) &&
+      pulseOutOpen(mixrate, kServerBufferSeconds, fillBuffer)) {
+    gPulse = true;
+    gOnClock = true;
+    closeAtExit();
+    return 1;
+  }
   // The demo never pumps SDL's events, so SDL must not take over SIGINT and SIGTERM.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   alsaSilence();
@@ -145,10 +249,10 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int) {
     return 0;
   }
   gDevice = device;
-  gMixRate = mixrate;
-  if (!gExitHandlerSet) {
-    gExitHandlerSet = (atexit(closeAudioAtExit) == 0);
-  }
+  const char *driver = SDL_GetCurrentAudioDriver();
+  gOnClock = driver != nullptr && strcmp(driver, "disk") != 0 && strcmp(driver, "dummy") != 0;
+  gNextHeardNs = -1;
+  closeAtExit();
   return 1;
 }
 
@@ -213,10 +317,10 @@ FSOUND_STREAM *FSOUND_Stream_OpenFile(const char *data, unsigned int mode, int l
 // Hands the stream to the device and unpauses it; returns the channel, or -1 when there is no
 // device or no stream. The stream is never looped: it plays once to its end, then silence.
 int FSOUND_Stream_Play(int channel, FSOUND_STREAM *stream) {
-  if (gDevice == 0 || stream == nullptr || stream->rate != gMixRate) return -1;
-  SDL_LockAudioDevice(gDevice);
+  if ((gDevice == 0 && !gPulse) || stream == nullptr || stream->rate != gMixRate) return -1;
+  outputLock();
   gPlaying = stream;
-  SDL_UnlockAudioDevice(gDevice);
-  SDL_PauseAudioDevice(gDevice, 0);
+  outputUnlock();
+  if (!gPulse) SDL_PauseAudioDevice(gDevice, 0);
   return channel;
 }

@@ -9,17 +9,19 @@ PARKHAUS_RUN_PACKAGES=(
 # What building the demo and the capture tool needs, and packaging them (dpkg-shlibdeps, file).
 PARKHAUS_BUILD_PACKAGES=(
   g++ cmake ninja-build pkg-config dpkg-dev file
-  freeglut3-dev libglu1-mesa-dev zlib1g-dev libsdl2-dev libmpg123-dev libpng-dev libx11-dev libxrandr-dev
+  freeglut3-dev libglu1-mesa-dev zlib1g-dev libsdl2-dev libpulse-dev libmpg123-dev libpng-dev libx11-dev libxrandr-dev
 )
 # What the tests need besides: clang with its sanitizer runtimes and libFuzzer, the media and tune
 # generators (FreeType with the DejaVu font, LAME), GoogleTest, xdotool to press keys, libspng and
-# valgrind for the benchmarks, the packaging tools the install test runs, pgrep, and the Wayland
-# compositors the desktop test starts with their Xwayland.
+# valgrind for the benchmarks, the packaging tools the install test runs, pgrep, the Wayland
+# compositors the desktop test starts with their Xwayland, and the sound servers the music is
+# heard through (PulseAudio, and PipeWire with wireplumber and its pulse server).
 PARKHAUS_TEST_PACKAGES=(
   clang libclang-rt-14-dev libfreetype-dev fonts-dejavu-core libmp3lame-dev
   libgtest-dev xdotool libspng-dev valgrind python3
   lintian desktop-file-utils appstream man-db procps libxfixes-dev
   xwayland weston sway mutter kwin-wayland dbus-daemon
+  pulseaudio pulseaudio-utils pipewire pipewire-pulse pipewire-bin wireplumber stress-ng
 )
 
 # Installs whichever of the named packages are missing.

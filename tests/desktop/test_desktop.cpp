@@ -232,22 +232,8 @@ TEST(Desktop, KwinVirtual) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (geteuid() == 0) {
-    // Once more as nobody, where nobody may run both this program and the demo.
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
-    std::vector<std::string> check = asNobody;
-    check.insert(check.end(), {"test", "-x", self, "-a", "-x", PARKHAUS_EXE});
-    if (runIn({}, check).status == 0) {
-      std::vector<char *> args;
-      for (const std::string &a : asNobody) args.push_back(const_cast<char *>(a.c_str()));
-      args.push_back(const_cast<char *>(self.c_str()));
-      for (int i = 1; i < argc; i++) args.push_back(argv[i]);
-      args.push_back(nullptr);
-      execvp("setpriv", args.data());
-    }
-    gCannotRun = "the user nobody cannot run " + self + " and " PARKHAUS_EXE;
-  }
+  // Once more as nobody, where nobody may run both this program and the demo.
+  gCannotRun = procBecomeNobody(argc, argv, {PARKHAUS_EXE});
   // An X request that fails (a window already gone) is reported by the request's result, not by exiting.
   XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
   testing::InitGoogleTest(&argc, argv);

@@ -166,3 +166,27 @@ ProcResult procRun(ProcSpec spec, double timeoutSeconds, int signal, double sign
   close(log);
   return result;
 }
+
+std::string procBecomeNobody(int argc, char **argv, const std::vector<std::string> &others) {
+  if (geteuid() != 0) return "";
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "cannot tell where this program is";
+  self[n] = '\0';
+  const std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+  ProcSpec check;
+  check.argv = asNobody;
+  check.argv.insert(check.argv.end(), {"test", "-x", self});
+  for (const std::string &o : others) check.argv.insert(check.argv.end(), {"-a", "-x", o});
+  if (procRun(check, 60.0).status == 0) {
+    std::vector<char *> args;
+    for (const std::string &a : asNobody) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(self);
+    for (int i = 1; i < argc; i++) args.push_back(argv[i]);
+    args.push_back(nullptr);
+    execvp("setpriv", args.data());
+  }
+  std::string why = std::string("the user nobody cannot run ") + self;
+  for (const std::string &o : others) why += " and " + o;
+  return why;
+}

@@ -55,4 +55,9 @@ int procStop(pid_t pid, int signal, double graceSeconds, bool group = false);
 // and killing it after timeoutSeconds.
 ProcResult procRun(ProcSpec spec, double timeoutSeconds, int signal = 0, double signalSeconds = 0.0);
 
+// As root, replaces the process with itself run as the user nobody, when nobody may run it and
+// each of the other programs: sound servers and compositors want a user of their own and let in
+// only that user's clients. Returns why it did not (empty when not root).
+std::string procBecomeNobody(int argc, char **argv, const std::vector<std::string> &others);
+
 #endif
