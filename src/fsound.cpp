@@ -1,11 +1,11 @@
 // The sound stand-in: one MP3 stream read in place from a block of memory, decoded by libmpg123
-// and played once through an SDL2 audio device at 44.1 kHz, stereo, signed 16-bit.
+// and played once at 44.1 kHz, stereo, signed 16-bit: to the desktop's sound server through
+// libpulse where there is one and SDL would choose it anyway, otherwise through an SDL2 device.
 //
-// Decoding happens inside SDL's audio callback. The data sits in memory, so a read never waits,
-// and each callback asks for one device buffer (2048 sample frames, about 46 ms), which is a
-// little under two MP3 frames of decoding, tens of microseconds. A damaged stretch costs at most
-// kMaxErrorsPerCallback resync attempts of libmpg123's resync limit (1 KiB each) per callback;
-// the rest of it is skipped over the following callbacks, which play silence meanwhile.
+// Decoding happens on the output's thread. The data sits in memory, so a read never waits, and
+// each request is a few MP3 frames of decoding, tens of microseconds. A damaged stretch costs at
+// most kMaxErrorsPerCallback resync attempts of libmpg123's resync limit (1 KiB each) per request;
+// the rest of it is skipped over the following requests, which play silence meanwhile.
 // Opening decodes the first frame at once: libmpg123 skips an ID3v2 tag and up to 64 KiB of junk
 // before it; data in which it finds no frame there is not an MP3.
 #include "fsound.h"
@@ -314,7 +314,8 @@ FSOUND_STREAM *FSOUND_Stream_OpenFile(const char *data, unsigned int mode, int l
   return stream;
 }
 
-// Hands the stream to the device and unpauses it; returns the channel, or -1 when there is no
+// Hands the stream to the output (and unpauses SDL's device), on the clock begun by FSOUND_Init:
+// a stream played later starts where the clock is, not at its beginning; returns the channel, or -1 when there is no
 // device or no stream. The stream is never looped: it plays once to its end, then silence.
 int FSOUND_Stream_Play(int channel, FSOUND_STREAM *stream) {
   if ((gDevice == 0 && !gPulse) || stream == nullptr || stream->rate != gMixRate) return -1;

@@ -133,8 +133,8 @@ TEST_P(Heard_, OnTheClockFromTheStart) {
   EXPECT_GE(o.size(), 35u);
   expectOnTheClock(o, told, "from the start");
   EXPECT_LE((*std::max_element(o.begin(), o.end()) - *std::min_element(o.begin(), o.end())) * 1000, 12.0) << "the offset moved";
-  // SDL's PipeWire backend may drop a graph cycle when the machine is busy.
-  for (const auto &[at, length] : heardHoles(h.rec, h.origin, told ? 0.002 : 0.05)) ADD_FAILURE() << "a hole " << length * 1000 << " ms long at " << at << " s";
+  // PipeWire may drop a graph cycle (5 ms), or the stream be put right by a few ms, when busy.
+  for (const auto &[at, length] : heardHoles(h.rec, h.origin, server.rate == kMusicRate ? 0.002 : 0.05)) ADD_FAILURE() << "a hole " << length * 1000 << " ms long at " << at << " s";
   if (server.rate != kMusicRate) return;
   size_t sound = 0, exact = 0;
   for (size_t i = 0; i < h.rec.samples.size(); i += 2) sound += h.rec.samples[i] != 0 || h.rec.samples[i + 1] != 0;
@@ -152,7 +152,7 @@ TEST_P(Heard_, BackOnTheClockSoonAfterAStall) {
   const std::vector<double> after = offsets(h, h.resumed + 0.1, 2.9);
   EXPECT_GE(after.size(), 12u);
   expectOnTheClock(after, told, "after the stall");
-  const auto holes = heardHoles(h.rec, h.origin, 0.002);
+  const auto holes = heardHoles(h.rec, h.origin, server.rate == kMusicRate ? 0.002 : 0.05);
   EXPECT_FALSE(holes.empty());
   for (const auto &[at, length] : holes) {
     EXPECT_GT(at, 0.9);

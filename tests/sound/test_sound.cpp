@@ -154,13 +154,13 @@ TEST(FsoundDiskDamaged, PlaysWhatItCanAroundADamagedStretch) {
   EXPECT_GT(lastAudio, p.start + reference.size() * 3 / 4) << "stopped at the damage";
   EXPECT_LE(lastAudio, p.start + reference.size()) << "played more than the stream holds";
   // The decoder resyncs within a device buffer of meeting the damage: the silence it costs is
-  // shorter than one buffer (2048 sample frames).
+  // shorter than one buffer (4096 sample frames).
   size_t gap = 0, longest = 0;
   for (size_t i = p.start; i + 4 <= lastAudio; i += 4) {
     gap = (output[i] | output[i + 1] | output[i + 2] | output[i + 3]) ? 0 : gap + 1;
     longest = std::max(longest, gap);
   }
-  EXPECT_LT(longest, 2048u) << "sample frames of silence inside the played stream";
+  EXPECT_LT(longest, 4096u) << "sample frames of silence inside the played stream";
 }
 
 // Registered before the sound starts, so it runs after the sound's own exit work: by then the
