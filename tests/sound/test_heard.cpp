@@ -144,8 +144,9 @@ TEST_P(Heard_, OnTheClockFromTheStart) {
 
 // After the player's process stood still for 300 ms, the stream is on the clock again within
 // 100 ms, and the only holes are the stall's.
-TEST_P(Heard_, BackOnTheClockSoonAfterAStall) {
-  if (!told) GTEST_SKIP() << "SDL's PipeWire backend is not stopped in the middle of a buffer here";
+// Played to the server directly, on both servers.
+class Stall_ : public Heard_ {};
+TEST_P(Stall_, BackOnTheClockSoonAfterAStall) {
   Heard h;
   listen(server, driver, 3.0, h, 1.0, 0.3);
   expectOnTheClock(offsets(h, 0.0, 0.9), told, "before the stall");
@@ -160,12 +161,13 @@ TEST_P(Heard_, BackOnTheClockSoonAfterAStall) {
   }
 }
 
+// The test's name for a server and SDL driver.
+std::string serverName(const testing::TestParamInfo<std::tuple<bool, std::string>> &p) {
+  return std::string(std::get<0>(p.param) ? "PipeWire" : "PulseAudio") + (std::get<1>(p.param).empty() ? "" : "Native");
+}
 INSTANTIATE_TEST_SUITE_P(Servers, Heard_,
-                         testing::Values(std::tuple{false, ""}, std::tuple{true, ""}, std::tuple{true, "pipewire"}),
-                         [](const auto &p) {
-                           return std::string(std::get<0>(p.param) ? "PipeWire" : "PulseAudio") +
-                                  (std::get<1>(p.param).empty() ? "" : "Native");
-                         });
+                         testing::Values(std::tuple{false, ""}, std::tuple{true, ""}, std::tuple{true, "pipewire"}), serverName);
+INSTANTIATE_TEST_SUITE_P(Servers, Stall_, testing::Values(std::tuple{false, ""}, std::tuple{true, ""}), serverName);
 
 // The player: says the origin of its clock (read as the demo reads its own, just before the
 // device opens), plays the track from memory until its standard input closes.
