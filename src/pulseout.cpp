@@ -37,22 +37,14 @@ static void onWrite(pa_stream *stream, size_t bytes, void *) {
 static void onContextState(pa_context *, void *) { pa_threaded_mainloop_signal(gLoop, 0); }
 static void onStreamState(pa_stream *, void *) { pa_threaded_mainloop_signal(gLoop, 0); }
 
-// Waits, with the loop locked, until the context and then the stream are ready; false on failure.
+// Waits, with the loop locked, until the context (no stream yet) or the stream is ready; false on failure.
 static bool waitReady(void) {
-  pa_context_state_t c;
-  while ((c = pa_context_get_state(gContext)) != PA_CONTEXT_READY) {
-    if (!PA_CONTEXT_IS_GOOD(c)) return false;
+  while (true) {
+    const bool ready = gStream ? pa_stream_get_state(gStream) == PA_STREAM_READY : pa_context_get_state(gContext) == PA_CONTEXT_READY;
+    const bool good = gStream ? PA_STREAM_IS_GOOD(pa_stream_get_state(gStream)) : PA_CONTEXT_IS_GOOD(pa_context_get_state(gContext));
+    if (ready || !good) return ready;
     pa_threaded_mainloop_wait(gLoop);
   }
-  return true;
-}
-static bool waitStream(void) {
-  pa_stream_state_t s;
-  while ((s = pa_stream_get_state(gStream)) != PA_STREAM_READY) {
-    if (!PA_STREAM_IS_GOOD(s)) return false;
-    pa_threaded_mainloop_wait(gLoop);
-  }
-  return true;
 }
 
 bool pulseOutOpen(int rate, double bufferSeconds, PulseFill fill) {
@@ -84,7 +76,7 @@ bool pulseOutOpen(int rate, double bufferSeconds, PulseFill fill) {
     pa_stream_set_write_callback(gStream, onWrite, nullptr);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                       PA_STREAM_AUTO_TIMING_UPDATE);
-    ready = pa_stream_connect_playback(gStream, nullptr, &attr, flags, nullptr, nullptr) == 0 && waitStream();
+    ready = pa_stream_connect_playback(gStream, nullptr, &attr, flags, nullptr, nullptr) == 0 && waitReady();
   }
   pa_threaded_mainloop_unlock(gLoop);
   if (!ready) pulseOutClose();

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "files.h"
 #include "fsound.h"
 #include "heard.h"
 #include "mp3decode.h"
@@ -67,13 +68,11 @@ static void removeFolder(const std::string &path) {
 int main(int argc, char **argv) {
   if (argc > 3 && std::string(argv[1]) == "--play") {
     const std::string path = argv[2];
-    static std::vector<char> mp3;
-    FILE *f = fopen(path.c_str(), "rb");
-    for (int c; f && (c = fgetc(f)) != EOF;) mp3.push_back(static_cast<char>(c));
-    if (f) fclose(f);
+    static Bytes mp3;
+    if (!fileRead(path, mp3)) return 2;
     const double origin = heardNow();
     if (!FSOUND_Init(kMusicRate, 1, 0)) return 2;
-    FSOUND_STREAM *stream = FSOUND_Stream_OpenFile(mp3.data(), FSOUND_NORMAL | FSOUND_LOADMEMORY, int(mp3.size()));
+    FSOUND_STREAM *stream = FSOUND_Stream_OpenFile(reinterpret_cast<const char *>(mp3.data()), FSOUND_NORMAL | FSOUND_LOADMEMORY, int(mp3.size()));
     if (FSOUND_Stream_Play(0, stream) < 0) return 3;
     printf("origin %.9f\n", origin);
     fflush(stdout);
@@ -91,9 +90,7 @@ int main(int argc, char **argv) {
   const std::string track = std::string(folder) + "/track.mp3";
   const Bytes mp3 = heardTestTrack(seconds + 2);
   std::string error;
-  FILE *f = fopen(track.c_str(), "wb");
-  if (!f || fwrite(mp3.data(), 1, mp3.size(), f) != mp3.size()) return 1;
-  fclose(f);
+  if (!fileWrite(track, mp3, error)) return fprintf(stderr, "bench_heard: %s\n", error.c_str()), 1;
   std::vector<int16_t> pcm;
   mp3Decode(mp3.data(), mp3.size(), pcm, error);
   printf("%-34s %5s %7s %7s %7s %6s %8s\n", "server (output)", "loads", "median", "min", "max", "holes", "hole ms");
