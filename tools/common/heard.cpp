@@ -91,14 +91,21 @@ bool heardServerStart(HeardServer &s, bool pipewire, const std::string &folder, 
   s.pid = procStart(spec, error);
   // libpulse looks for the server's cookie in our home.
   setenv("HOME", folder.c_str(), 1);
-  while (s.pid > 0 && procWait(s.pid, 0.05) < 0) {
+  // Ready once a recording of the sink delivers sound; a server that never gets there (PipeWire
+  // without its session manager, say) is ended after 30 s, which also ends a read waiting on it.
+  const double deadline = heardNow() + 30.0;
+  while (s.pid > 0 && procWait(s.pid, 0.05) < 0 && heardNow() < deadline) {
     std::string why;
     HeardRecorder *probe = access(socket.c_str(), F_OK) == 0 ? heardStart(s.address, "out.monitor", s.rate, why) : nullptr;
+    if (probe == nullptr) continue;
+    const bool flowing = heardWait(probe, heardNow() + 0.05, deadline - heardNow());
+    if (!flowing) heardServerStop(s);
     HeardRecording ignored;
-    if (probe != nullptr) return heardStop(probe, ignored, why);
+    heardStop(probe, ignored, why);
+    if (flowing) return true;
   }
-  if (s.pid > 0) error = std::string(pipewire ? "PipeWire" : "PulseAudio") + " ended before its sink could be recorded";
-  s.pid = -1;
+  error = std::string(pipewire ? "PipeWire" : "PulseAudio") + " did not get its sink recorded within 30 s";
+  heardServerStop(s);
   return false;
 }
 
