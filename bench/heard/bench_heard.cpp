@@ -11,8 +11,7 @@
 #include <string>
 
 #include "files.h"
-#include "fsound.h"
-#include "heard.h"
+#include "heardplay.h"
 #include "mp3decode.h"
 #include "process.h"
 #include "timeline.h"
@@ -20,36 +19,14 @@
 // Plays the track seconds long in a player process of its own on the server and records it.
 static bool measure(const HeardServer &server, const char *driver, const std::string &track, double seconds,
                     const std::vector<int16_t> &pcm, std::string &row) {
+  HeardPlayed played;
   std::string error;
-  HeardRecorder *rec = heardStart(server.address, "out.monitor", server.rate, error);
-  if (rec == nullptr || !heardWait(rec, heardNow() + 0.05, 30.0)) return false;
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  self[n > 0 ? n : 0] = '\0';
-  ProcSpec spec;
-  spec.argv = {self, "--play", track, std::to_string(seconds)};
-  spec.setEnv = heardServerEnvironment(server);
-  (*driver ? spec.setEnv : spec.unsetEnv).push_back(*driver ? std::string("SDL_AUDIODRIVER=") + driver : "SDL_AUDIODRIVER");
-  int out[2];
-  if (pipe(out) != 0) return false;
-  spec.stdoutFd = out[1];
-  const pid_t player = procStart(spec, error);
-  close(out[1]);
-  char line[64] = {};
-  double origin = 0;
-  const bool started = player > 0 && read(out[0], line, sizeof line - 1) > 0 && sscanf(line, "origin %lf", &origin) == 1;
-  close(out[0]);
-  const bool heard = started && heardWait(rec, origin + seconds, seconds + 60.0);
-  if (player > 0) procStop(player, SIGTERM, 5.0);
-  HeardRecording recording;
-  if (!heardStop(rec, recording, error) || !heard) return false;
-  std::vector<double> o;
-  for (const HeardWindow &w : heardAlign(recording, pcm, kMusicRate, origin, 0.1)) {
-    if (w.heard && w.at > 0.1) o.push_back(w.offset * 1000);
-  }
+  if (!heardPlay(server, driver, track, seconds, played, error)) return row = error, false;
+  std::vector<double> o = heardOffsets(played, pcm, 0.1, seconds);
+  for (double &v : o) v *= 1000;
   if (o.empty()) return false;
   std::sort(o.begin(), o.end());
-  const auto holes = heardHoles(recording, origin, 0.002);
+  const auto holes = heardHoles(played.rec, played.origin, 0.002);
   double holeMs = 0;
   for (const auto &h : holes) holeMs += h.second * 1000;
   char buf[160];
@@ -66,19 +43,7 @@ static void removeFolder(const std::string &path) {
 }
 
 int main(int argc, char **argv) {
-  if (argc > 3 && std::string(argv[1]) == "--play") {
-    const std::string path = argv[2];
-    static Bytes mp3;
-    if (!fileRead(path, mp3)) return 2;
-    const double origin = heardNow();
-    if (!FSOUND_Init(kMusicRate, 1, 0)) return 2;
-    FSOUND_STREAM *stream = FSOUND_Stream_OpenFile(reinterpret_cast<const char *>(mp3.data()), FSOUND_NORMAL | FSOUND_LOADMEMORY, int(mp3.size()));
-    if (FSOUND_Stream_Play(0, stream) < 0) return 3;
-    printf("origin %.9f\n", origin);
-    fflush(stdout);
-    pause();
-    return 0;
-  }
+  if (const int status = heardPlayerMain(argc, argv); status >= 0) return status;
   const std::string why = procBecomeNobody(argc, argv, {});
   if (!why.empty()) return fprintf(stderr, "bench_heard: %s\n", why.c_str()), 1;
   const double seconds = argc > 1 ? atof(argv[1]) : 20.0;
@@ -108,7 +73,7 @@ int main(int argc, char **argv) {
       const pid_t loadPid = load > 0 ? procStart(stress, error) : -1;
       std::string row = "(no result)";
       if (mkdir(dir.c_str(), 0700) == 0 && heardServerStart(server, s.pipewire, dir, error)) {
-        if (!measure(server, s.driver, track, seconds, pcm, row)) row = "(no result)";
+        if (!measure(server, s.driver, track, seconds, pcm, row) && row.empty()) row = "(no result)";
         heardServerStop(server);
       } else {
         row = error;

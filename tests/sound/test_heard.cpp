@@ -3,19 +3,13 @@
 // process (this program, with --play) runs the stand-in with SDL's own choice of backend or
 // SDL's PipeWire backend; what it plays must be heard on its clock, and so again soon after a stall.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <thread>
 
 #include "files.h"
-#include "fsound.h"
-#include "heard.h"
+#include "heardplay.h"
 #include "mp3decode.h"
 #include "process.h"
 #include "tempfolder.h"
@@ -43,59 +37,17 @@ const std::vector<int16_t> &track() {
   return pcm;
 }
 
-// What one player run gave: the origin of its clock, the recording, and when a stall ended.
-struct Heard {
-  double origin = 0.0, resumed = -1.0;
-  HeardRecording rec;
-};
-
-// Records the sink while a player plays for the given seconds of its clock, stopping the
-// player's whole process for stallSeconds once its clock has passed stallAt.
-void listen(const HeardServer &s, const std::string &driver, double seconds, Heard &h, double stallAt = 0,
-            double stallSeconds = 0) {
+// Plays the track for the given seconds, stalled as heardPlay says, and records it.
+HeardPlayed listen(const HeardServer &server, const std::string &driver, double seconds, double stallAt = 0,
+                   double stallSeconds = 0) {
+  HeardPlayed h;
   std::string error;
-  HeardRecorder *rec = heardStart(s.address, "out.monitor", s.rate, error);
-  ASSERT_NE(rec, nullptr) << error;
-  ASSERT_TRUE(heardWait(rec, heardNow() + 0.05, 30.0));  // an idle sink may take a while to start sending
-  int out[2], in[2];
-  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
-  ProcSpec spec;
-  spec.argv = {std::filesystem::read_symlink("/proc/self/exe").string(), "--play", trackFile()};
-  spec.setEnv = heardServerEnvironment(s);
-  (driver.empty() ? spec.unsetEnv : spec.setEnv).push_back(driver.empty() ? "SDL_AUDIODRIVER" : "SDL_AUDIODRIVER=" + driver);
-  spec.stdinFd = in[0];
-  spec.stdoutFd = out[1];
-  const pid_t player = procStart(spec, error);
-  close(in[0]);
-  close(out[1]);
-  ASSERT_GT(player, 0) << error;
-  char line[64] = {};
-  const ssize_t n = read(out[0], line, sizeof line - 1);  // the player's origin, once its stream plays
-  close(out[0]);
-  ASSERT_EQ(sscanf(n > 0 ? line : "", "origin %lf", &h.origin), 1) << line;
-  if (stallSeconds > 0) {
-    ASSERT_TRUE(heardWait(rec, h.origin + stallAt, 30.0));
-    kill(player, SIGSTOP);
-    std::this_thread::sleep_for(std::chrono::duration<double>(stallSeconds));  // the stall itself
-    kill(player, SIGCONT);
-    h.resumed = heardNow() - h.origin;
-  }
-  EXPECT_TRUE(heardWait(rec, h.origin + seconds, 60.0));
-  close(in[1]);
-  EXPECT_EQ(procWait(player, 30.0), 0);
-  procStop(player, SIGKILL, 0.0);
-  EXPECT_TRUE(heardStop(rec, h.rec, error)) << error;
+  EXPECT_TRUE(heardPlay(server, driver, trackFile(), seconds, h, error, stallAt, stallSeconds)) << error;
+  return h;
 }
 
 // The offsets of the stretches placed between from and to seconds on the player's clock.
-std::vector<double> offsets(const Heard &h, double from, double to) {
-  std::vector<double> out;
-  for (const HeardWindow &w : heardAlign(h.rec, track(), kMusicRate, h.origin, 0.1)) {
-    if (w.heard && w.at >= from && w.at <= to) out.push_back(w.offset);
-  }
-  return out;
-}
+std::vector<double> offsets(const HeardPlayed &h, double from, double to) { return heardOffsets(h, track(), from, to); }
 
 // Played to the server directly, the stream is heard within 20 ms of the clock: the server says
 // when what is written will be heard. SDL's PipeWire backend does not say, so the stream is
@@ -127,8 +79,7 @@ protected:
 // From its first stretch to the fourth second, without a hole; where the server does not resample,
 // every sound heard is the track's, sample for sample.
 TEST_P(Heard_, OnTheClockFromTheStart) {
-  Heard h;
-  listen(server, driver, 4.0, h);
+  const HeardPlayed h = listen(server, driver, 4.0);
   const std::vector<double> o = offsets(h, 0.0, 3.9);
   EXPECT_GE(o.size(), 35u);
   expectOnTheClock(o, told, "from the start");
@@ -147,8 +98,7 @@ TEST_P(Heard_, OnTheClockFromTheStart) {
 // Played to the server directly, on both servers.
 class Stall_ : public Heard_ {};
 TEST_P(Stall_, BackOnTheClockSoonAfterAStall) {
-  Heard h;
-  listen(server, driver, 3.0, h, 1.0, 0.3);
+  const HeardPlayed h = listen(server, driver, 3.0, 1.0, 0.3);
   expectOnTheClock(offsets(h, 0.0, 0.9), told, "before the stall");
   const std::vector<double> after = offsets(h, h.resumed + 0.1, 2.9);
   EXPECT_GE(after.size(), 12u);
@@ -169,26 +119,10 @@ INSTANTIATE_TEST_SUITE_P(Servers, Heard_,
                          testing::Values(std::tuple{false, ""}, std::tuple{true, ""}, std::tuple{true, "pipewire"}), serverName);
 INSTANTIATE_TEST_SUITE_P(Servers, Stall_, testing::Values(std::tuple{false, ""}, std::tuple{true, ""}), serverName);
 
-// The player: says the origin of its clock (read as the demo reads its own, just before the
-// device opens), plays the track from memory until its standard input closes.
-int play(const char *path) {
-  static const Bytes mp3 = fileRead(path);
-  const double origin = heardNow();
-  if (!FSOUND_Init(kMusicRate, 1, 0)) return 2;
-  FSOUND_STREAM *stream = FSOUND_Stream_OpenFile(reinterpret_cast<const char *>(mp3.data()), FSOUND_NORMAL | FSOUND_LOADMEMORY, int(mp3.size()));
-  if (FSOUND_Stream_Play(0, stream) < 0) return 3;
-  printf("origin %.9f\n", origin);
-  fflush(stdout);
-  char c;
-  while (read(0, &c, 1) > 0) {
-  }
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc > 2 && std::string(argv[1]) == "--play") return play(argv[2]);
+  if (const int status = heardPlayerMain(argc, argv); status >= 0) return status;
   gCannotRun = procBecomeNobody(argc, argv, {});
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
