@@ -12,6 +12,7 @@
 #include "main.h"
 #include "process.h"
 #include "progress.h"
+#include "tempfolder.h"
 #include "xvfb.h"
 
 static long gSwaps = 0;
@@ -93,11 +94,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (!usable) setenv("DISPLAY", server.display.c_str(), 1);
-  char dir[] = "/tmp/bench-capture-XXXXXX";
-  if (!mkdtemp(dir)) {
-    perror("mkdtemp");
-    return 1;
-  }
+  const TempFolder folder("bench-capture");
+  const std::string dir = folder.str();
+  if (dir.empty()) return perror("bench_capture: no temporary folder"), 1;
   const std::string span = std::to_string(seconds);
   const double frames = seconds * 60.0;
   printf("bench_capture: %d cores, load average %.2f, %g s spans at 640x480, 60 fps\n",
@@ -108,7 +107,7 @@ int main(int argc, char **argv) {
   } runs[] = {{"PNG frames", "--png", "/frames"}, {"MP4       ", "--mp4", "/a.mp4"}};
   for (const auto &run : runs) {
     double loop = 0.0;
-    const double took = timeCapture({run.format, "--duration", span, "--out", dir + std::string(run.out)}, loop);
+    const double took = timeCapture({run.format, "--duration", span, "--out", dir + run.out}, loop);
     if (took > 0.0) {
       printf("  capture to %s: frame loop %7.1f frames/s, whole run %7.1f frames/s (%.1f s)\n", run.label, loop,
              frames / took, took);
@@ -117,8 +116,6 @@ int main(int argc, char **argv) {
     }
   }
   printf("  load average afterwards %.2f\n", loadAverage());
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   xvfbStop(server);
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "display.h"
 #include "loosefiles.h"
 #include "pngwrite.h"
+#include "tempfolder.h"
 #include "util.h"
 
 namespace {
@@ -136,12 +137,11 @@ int main(int argc, char **argv) {
   if (times.empty()) times = {2, 10, 30, 60, 90, 110};
   util_image_t *f = util_imageFromTGA(font.c_str());
   if (!f) return std::fprintf(stderr, "bench_credits: cannot read %s\n", font.c_str()), 1;
-  char tmp[] = "/tmp/bench-credits-XXXXXX";
-  const bool captured = dir.empty() && mkdtemp(tmp);
-  if (captured) {
+  const TempFolder tmp("bench-credits");
+  if (dir.empty() && !tmp.path.empty()) {
     std::string list;
     for (double t : times) list += (list.empty() ? "" : ",") + std::to_string(std::lround(t * kFps));
-    dir = tmp;
+    dir = tmp.str();
     const std::string cmd = std::string("cd '") + PARKHAUS_SOURCE_DIR + "' && '" + CAPTURE_EXE + "' --quiet --frames " + list + " --out '" + dir + "/'";
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "bench_credits: capture failed\n");
   }
@@ -153,6 +153,5 @@ int main(int argc, char **argv) {
   }
   std::free(f->data);
   std::free(f);
-  if (captured) std::filesystem::remove_all(dir);
   return 0;
 }

@@ -2,7 +2,6 @@
 // median and the extremes of 100 ms stretches) and its holes, at idle and beside CPU-bound loads
 // (stress-ng). Each server is started as nobody with a null sink whose monitor is recorded.
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "heardplay.h"
 #include "mp3decode.h"
 #include "process.h"
+#include "tempfolder.h"
 #include "timeline.h"
 
 // Plays the track seconds long in a player process of its own on the server and records it.
@@ -35,13 +35,6 @@ static bool measure(const HeardServer &server, const char *driver, const std::st
   return true;
 }
 
-// Removes a folder and all it holds.
-static void removeFolder(const std::string &path) {
-  ProcSpec rm;
-  rm.argv = {"rm", "-rf", path};
-  procRun(rm, 30.0);
-}
-
 int main(int argc, char **argv) {
   if (const int status = heardPlayerMain(argc, argv); status >= 0) return status;
   const std::string why = procBecomeNobody(argc, argv, {});
@@ -50,9 +43,8 @@ int main(int argc, char **argv) {
   std::vector<int> loads;
   for (int i = 2; i < argc; i++) loads.push_back(atoi(argv[i]));
   if (loads.empty()) loads = {0, 1, 2};
-  char folder[] = "/tmp/bench-heard-XXXXXX";
-  if (!mkdtemp(folder)) return 1;
-  const std::string track = std::string(folder) + "/track.mp3";
+  const TempFolder folder("bench-heard");
+  const std::string track = (folder / "track.mp3").string();
   const Bytes mp3 = heardTestTrack(seconds + 2);
   std::string error;
   if (!fileWrite(track, mp3, error)) return fprintf(stderr, "bench_heard: %s\n", error.c_str()), 1;
@@ -65,25 +57,23 @@ int main(int argc, char **argv) {
   for (const auto &s : servers) {
     for (int load : loads) {
       HeardServer server;
-      const std::string dir = std::string(folder) + "/server";
+      const TempFolder dir("bench-heard-server");
       ProcSpec stress;
       stress.argv = {"stress-ng", "--cpu", std::to_string(load), "--timeout", "600"};
       stress.stdoutFd = stress.stderrFd = kProcDevNull;
       stress.ownGroup = true;
       const pid_t loadPid = load > 0 ? procStart(stress, error) : -1;
       std::string row = "(no result)";
-      if (mkdir(dir.c_str(), 0700) == 0 && heardServerStart(server, s.pipewire, dir, error)) {
-        if (!measure(server, s.driver, track, seconds, pcm, row) && row.empty()) row = "(no result)";
+      if (heardServerStart(server, s.pipewire, dir.str(), error)) {
+        measure(server, s.driver, track, seconds, pcm, row);
         heardServerStop(server);
       } else {
         row = error;
       }
       if (loadPid > 0) procStop(loadPid, SIGTERM, 5.0, true);
-      removeFolder(dir);
       printf("%-34s %5d %s\n", s.name, load, row.c_str());
       fflush(stdout);
     }
   }
-  removeFolder(folder);
   return 0;
 }

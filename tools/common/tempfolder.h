@@ -1,7 +1,7 @@
-// A folder of a test's own under $TMPDIR (or /tmp), with a name no other process has, removed with
-// all it holds when the test ends, whether it passed or not.
-#ifndef PARKHAUS_TEMPFOLDER_H
-#define PARKHAUS_TEMPFOLDER_H
+// A folder of a test's or a benchmark's own under $TMPDIR (or /tmp), with a name no other process
+// has, removed with all it holds when it goes out of scope, whether the work passed or not.
+#ifndef PARKHAUS_TOOLS_TEMPFOLDER_H
+#define PARKHAUS_TOOLS_TEMPFOLDER_H
 
 #include <stdlib.h>
 
@@ -12,10 +12,10 @@
 struct TempFolder {
   std::filesystem::path path;
 
-  // Makes the folder; the path stays empty when it cannot be made.
-  TempFolder() {
+  // Makes the folder, its name starting with the prefix; the path stays empty when it cannot be made.
+  explicit TempFolder(const char *prefix = "parkhaus-test") {
     const char *dir = getenv("TMPDIR");
-    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/parkhaus-test-XXXXXX";
+    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/" + prefix + "-XXXXXX";
     if (mkdtemp(name.data())) path = name;
   }
   ~TempFolder() {
