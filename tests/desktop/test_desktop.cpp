@@ -18,7 +18,6 @@
 #include "process.h"
 #include "runin.h"
 #include "tempfolder.h"
-#include "xvfb.h"
 
 // After GoogleTest, whose names the X headers' macros would clash with.
 #include <X11/Xlib.h>
@@ -41,7 +40,6 @@ struct CompositorSpec {
   std::vector<std::string> argv;
   std::vector<std::string> env;
   const char *displayLine = nullptr;
-  bool onXvfb = false;  // shows its output as a window on an X server of its own
   std::vector<std::pair<std::string, std::string>> files = {};  // written into {runtime} first
 };
 
@@ -60,14 +58,12 @@ std::string expand(std::string text, const std::string &runtime) {
 // One compositor running in a process group of its own, with its runtime folder and its log.
 struct Desktop {
   TempFolder runtime;
-  XvfbServer xvfb;
   pid_t pid = -1;
   int log = fileTemp();
   std::string display, xauthority, why;
 
   ~Desktop() {
     if (pid > 0) procStop(pid, SIGTERM, 10.0, true);
-    xvfbStop(xvfb);
     if (log >= 0) close(log);
   }
   std::string output() const { return fileReadFd(log); }
@@ -84,10 +80,6 @@ struct Desktop {
     ProcSpec p;
     p.argv = {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + runtime.str(), "XDG_RUNTIME_DIR=" + runtime.str()};
     for (const std::string &e : spec.env) p.argv.push_back(expand(e, runtime.str()));
-    if (spec.onXvfb) {
-      if (!xvfbStart(kOutputWidth, kOutputHeight, xvfb, why)) return false;
-      p.argv.push_back("DISPLAY=" + xvfb.display);
-    }
     for (const std::string &a : spec.argv) p.argv.push_back(expand(a, runtime.str()));
     p.workdir = runtime.str();
     p.stdoutFd = p.stderrFd = log;
@@ -183,19 +175,11 @@ void runOnDesktop(const CompositorSpec &spec) {
   XCloseDisplay(other);
 }
 
-TEST(Desktop, WestonHeadlessWithoutAPointer) {
+TEST(Desktop, WestonHeadless) {
   runOnDesktop({{"weston", "--backend=headless-backend.so", "--xwayland", "--width={w}", "--height={h}",
                  "--socket=wayland-test", "--idle-time=0"},
                 {},
                 "xserver listening on display (:[0-9]+)"});
-}
-
-TEST(Desktop, WestonOnX11WithAPointer) {
-  runOnDesktop({{"weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--width={w}", "--height={h}",
-                 "--socket=wayland-test", "--idle-time=0"},
-                {},
-                "xserver listening on display (:[0-9]+)",
-                true});
 }
 
 TEST(Desktop, MutterHeadless) {
@@ -208,7 +192,6 @@ TEST(Desktop, SwayHeadlessWithXwaylandOnDemand) {
   runOnDesktop({{"sway", "--config", "{runtime}/config"},
                 {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"},
                 nullptr,
-                false,
                 {{"config", "xwayland enable\nexec sh -c '" + kWriteDisplay + "'\n"}}});
 }
 
@@ -225,7 +208,6 @@ TEST(Desktop, KwinVirtual) {
                  "--height", "{h}", "{runtime}/start"},
                 {"QT_QPA_PLATFORM=offscreen"},
                 nullptr,
-                false,
                 {{"start", "#!/bin/sh\n" + kWriteDisplay + "\n"}}});
 }
 
