@@ -11,6 +11,7 @@
 
 #include "files.h"
 #include "heardplay.h"
+#include "master.h"
 #include "mp3decode.h"
 #include "process.h"
 #include "tempfolder.h"
@@ -45,7 +46,7 @@ int main(int argc, char **argv) {
   if (loads.empty()) loads = {0, 1, 2};
   const TempFolder folder("bench-heard");
   const std::string track = (folder / "track.mp3").string();
-  const Bytes mp3 = heardTestTrack(seconds + 2);
+  const Bytes mp3 = mp3NoiseTrack(seconds + 2);
   std::string error;
   if (!fileWrite(track, mp3, error)) return fprintf(stderr, "bench_heard: %s\n", error.c_str()), 1;
   std::vector<int16_t> pcm;

@@ -4,25 +4,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cmath>
 #include <thread>
 #include <vector>
 
 #include "files.h"
-#include "master.h"
 #include "mp3decode.h"
-
-Bytes makeTestMp3(double seconds) {
-  Pcm16 pcm;
-  for (int i = 0; i < static_cast<int>(seconds * double(kMusicRate)); ++i) {
-    const double t = i / double(kMusicRate);
-    pcm.samples.push_back(static_cast<int16_t>(12000.0 * std::cos(2.0 * M_PI * 440.0 * t)));
-    pcm.samples.push_back(static_cast<int16_t>(9000.0 * std::cos(2.0 * M_PI * (660.0 + 200.0 * t) * t)));
-  }
-  Bytes mp3;
-  encodeMp3Cbr128(pcm, mp3);
-  return mp3;
-}
 
 Bytes decodeAt(const Bytes &mp3, long rate) {
   std::vector<int16_t> pcm;

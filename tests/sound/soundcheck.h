@@ -1,4 +1,4 @@
-// Helpers of the sound tests: MP3s made with the tune tool's encoder, reference decoding, and
+// Helpers of the sound tests: reference decoding, and
 // waiting for what SDL's disk audio driver writes.
 #ifndef PARKHAUS_SOUNDCHECK_H
 #define PARKHAUS_SOUNDCHECK_H
@@ -12,9 +12,6 @@
 
 // Bytes of PCM per second at the music's rate, stereo, signed 16-bit.
 constexpr size_t kPcmBytesPerSecond = size_t(kMusicRate) * 4;
-
-// A stereo test signal (two tones) of the given length as a 128 kbps CBR MP3 at 44.1 kHz.
-Bytes makeTestMp3(double seconds);
 
 // The MP3 decoded to interleaved signed 16-bit stereo at the given rate, as bytes.
 Bytes decodeAt(const Bytes &mp3, long rate);

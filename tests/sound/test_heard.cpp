@@ -10,6 +10,7 @@
 
 #include "files.h"
 #include "heardplay.h"
+#include "master.h"
 #include "mp3decode.h"
 #include "process.h"
 #include "tempfolder.h"
@@ -24,7 +25,7 @@ const std::string &trackFile() {
   static TempFolder dir;
   static const std::string path = (dir / "track.mp3").string();
   std::string error;
-  if (!std::filesystem::exists(path)) fileWrite(path, heardTestTrack(8.0), error);
+  if (!std::filesystem::exists(path)) fileWrite(path, mp3NoiseTrack(8.0), error);
   return path;
 }
 const std::vector<int16_t> &track() {

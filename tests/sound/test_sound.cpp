@@ -12,6 +12,7 @@
 #include "files.h"
 #include "fsound.h"
 #include "globals.h"
+#include "master.h"
 #include "main.h"
 #include "mp3mem.h"
 #include "packfmt.h"
@@ -45,7 +46,7 @@ std::string runInitSound(const std::vector<PackInput> &files) {
 const Bytes kPng = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 8, 0, 0, 0, 8, 8, 2};
 
 TEST(FsoundOpen, OpensMp3sFromMemoryAndRefusesEverythingElse) {
-  const Bytes mp3 = makeTestMp3(0.5);
+  const Bytes mp3 = mp3NoiseTrack(0.5);
   ASSERT_GE(decodeAt(mp3, kMusicRate).size(), kPcmBytesPerSecond / 2);
   // The memory reader seeks like a file, so libmpg123 can tell the stream's length from its size.
   mpg123_handle *mh = mpg123_new(nullptr, nullptr);
@@ -86,7 +87,7 @@ TEST(FsoundOpen, OpensMp3sFromMemoryAndRefusesEverythingElse) {
 TEST(FsoundNoDevice, InitFailsStreamsStillOpenAndInitSoundSaysSo) {
   EXPECT_EQ(FSOUND_Init(kMusicRate, 1, 0), 0);
   EXPECT_EQ(FSOUND_Init(kMusicRate, 1, 0), 0);
-  const Bytes mp3 = makeTestMp3(0.5);
+  const Bytes mp3 = mp3NoiseTrack(0.5);
   FSOUND_STREAM *stream = openBytes(mp3);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(FSOUND_Stream_Play(0, stream), -1);
@@ -101,7 +102,7 @@ TEST(FsoundDisk, PausedUntilPlayedThenThePacksTuneOnceSampleForSampleThenSilence
   ASSERT_EQ(FSOUND_Init(kMusicRate, 1, 0), 1);
   EXPECT_EQ(FSOUND_Stream_Play(0, nullptr), -1);
   // The open device writes silence until a stream is played; initSound's failures play nothing.
-  const Bytes mp3 = makeTestMp3(1.5), reference = decodeAt(mp3, kMusicRate);
+  const Bytes mp3 = mp3NoiseTrack(1.5), reference = decodeAt(mp3, kMusicRate);
   Bytes tagOnly = {'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0};
   tagOnly.resize(10 + 128, 0);
   const std::vector<std::vector<PackInput>> failing = {
@@ -128,7 +129,7 @@ TEST(FsoundDisk, PausedUntilPlayedThenThePacksTuneOnceSampleForSampleThenSilence
 // another rate is not played.
 TEST(FsoundDiskRate, PlaysAtTheMixRateItWasGivenWithinItsBounds) {
   for (int rate : {0, 7999, 192001, -int(kMusicRate)}) EXPECT_EQ(FSOUND_Init(rate, 1, 0), 0) << rate;
-  const Bytes mp3 = makeTestMp3(1.0), reference = decodeAt(mp3, 22050);
+  const Bytes mp3 = mp3NoiseTrack(1.0), reference = decodeAt(mp3, 22050);
   FSOUND_STREAM *early = openBytes(mp3);  // opened before the device, for the music's rate
   ASSERT_EQ(FSOUND_Init(22050, 1, 0), 1);
   EXPECT_EQ(FSOUND_Init(kMusicRate, 1, 0), 1) << "a second start keeps the device it has";
@@ -139,7 +140,7 @@ TEST(FsoundDiskRate, PlaysAtTheMixRateItWasGivenWithinItsBounds) {
 }
 
 TEST(FsoundDiskDamaged, PlaysWhatItCanAroundADamagedStretch) {
-  Bytes mp3 = makeTestMp3(2.0);
+  Bytes mp3 = mp3NoiseTrack(2.0);
   const Bytes reference = decodeAt(mp3, kMusicRate);
   // Four kilobytes of zeros a third of the way in: a gap libmpg123 must resync across.
   std::fill(mp3.begin() + long(mp3.size() / 3), mp3.begin() + long(mp3.size() / 3 + 4096), 0);
@@ -171,7 +172,7 @@ void checkAudioStoppedAtExit() {
 }
 
 TEST(FsoundDiskExit, ExitWhilePlayingStopsTheSoundCleanly) {
-  const Bytes mp3 = makeTestMp3(20.0);
+  const Bytes mp3 = mp3NoiseTrack(20.0);
   for (int delayMs : {0, 3, 15, -1}) {
     EXPECT_EXIT(
         {

@@ -19,9 +19,7 @@
 #include <unordered_map>
 
 #include "fft.h"
-#include "master.h"
 #include "process.h"
-#include "rng.h"
 #include "timeline.h"
 
 // Reads of 10 ms: each is stamped with the server's latency, which dates its last frame.
@@ -280,13 +278,3 @@ std::vector<std::pair<double, double>> heardHoles(const HeardRecording &rec, dou
   return holes;
 }
 
-Bytes heardTestTrack(double seconds) {
-  Pcm16 pcm;
-  XorShift noise{20261209};
-  for (int i = 0; i < static_cast<int>(seconds * kMusicRate) * 2; i++) {
-    pcm.samples.push_back(static_cast<int16_t>(static_cast<int64_t>(xorShiftNext(noise) >> 48) / 4 - 8192));
-  }
-  Bytes mp3;
-  encodeMp3Cbr128(pcm, mp3);
-  return mp3;
-}

@@ -81,10 +81,6 @@ std::vector<HeardRun> heardExactRuns(const HeardRecording &rec, const std::vecto
 // length in seconds after origin: the holes a listener hears.
 std::vector<std::pair<double, double>> heardHoles(const HeardRecording &rec, double origin, double minSeconds);
 
-// A track to listen for: seconds of stereo noise, loud and without a period, so that the
-// correlation finds one lag only, as a 128 kbps MP3 at 44.1 kHz.
-Bytes heardTestTrack(double seconds);
-
 // Monotonic seconds on the clock the recordings are stamped with.
 double heardNow(void);
 

@@ -43,6 +43,10 @@ bool decodeMp3(const Bytes &data, Mix &out, std::vector<float> &interleaved);
 // Returns false (and an empty result) if the encoder could not be set up.
 bool encodeMp3Cbr128(const Pcm16 &pcm, Bytes &out);
 
+// A track for the sound tests and benchmarks: seconds of loud stereo noise, without a period (so
+// that a cross-correlation finds one lag only), as a 128 kbps MP3 at 44.1 kHz.
+Bytes mp3NoiseTrack(double seconds);
+
 // Builds an ID3v2.3 tag with title and artist, padded so that tag + audio make
 // exactly totalSize bytes. Returns false if the audio leaves no room for the tag.
 bool makeId3v2Tag(const std::string &title, const std::string &artist, size_t audioSize, size_t totalSize,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "rng.h"
 #include "timeline.h"
 
 // Runs the whole PCM through one LAME encoder set up for plain constant-rate frames.
@@ -61,4 +62,15 @@ bool makeId3v2Tag(const std::string &title, const std::string &artist, size_t au
   // Syncsafe size: four 7-bit groups.
   for (int k = 0; k < 4; ++k) tag[6 + k] = static_cast<uint8_t>((body >> (21 - 7 * k)) & 0x7f);
   return true;
+}
+
+Bytes mp3NoiseTrack(double seconds) {
+  Pcm16 pcm;
+  XorShift noise{20261209};
+  for (int i = 0; i < static_cast<int>(seconds * kMusicRate) * 2; i++) {
+    pcm.samples.push_back(static_cast<int16_t>(static_cast<int64_t>(xorShiftNext(noise) >> 48) / 4 - 8192));
+  }
+  Bytes mp3;
+  encodeMp3Cbr128(pcm, mp3);
+  return mp3;
 }
