@@ -1,7 +1,6 @@
 // The capture tool as a user runs it: frames, music, MP4, repeatability, failures and stops.
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -272,13 +271,7 @@ struct Running {
     close(log);
   }
   // Waits until the output holds the text, or the file exists; false after a generous deadline.
-  bool waitFor(const std::function<bool()> &ready) const {
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2); std::chrono::steady_clock::now() < end;) {
-      if (ready()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
+  bool waitFor(const std::function<bool()> &ready) const { return procWaitUntil(120.0, ready); }
   // The part files and removed files the tool holds open past its standard three: a leaked probe, part or temporary file.
   std::vector<std::string> filesHeld() const {
     std::vector<std::string> held;

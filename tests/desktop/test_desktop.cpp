@@ -8,10 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <regex>
-#include <thread>
 
 #include "demorun.h"
 #include "files.h"
@@ -86,21 +84,16 @@ struct Desktop {
     p.ownGroup = true;
     p.deathSignal = SIGKILL;
     if ((pid = procStart(p, why)) < 0) return false;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     std::smatch m;
-    while (display.empty()) {
+    const auto named = [&] {
       const std::string text = spec.displayLine ? output() : fileToString(runtime / "display");
-      if (spec.displayLine ? std::regex_search(text, m, std::regex(spec.displayLine)) : !text.empty()) {
-        display = spec.displayLine ? m[1].str() : text.substr(0, text.find('\n'));
-      } else if (!running()) {
-        why = "the compositor ended before it named its X display";
-        return false;
-      } else if (std::chrono::steady_clock::now() > end) {
-        why = "the compositor named no X display";
-        return false;
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
+      if (spec.displayLine ? !std::regex_search(text, m, std::regex(spec.displayLine)) : text.empty()) return !running();
+      display = spec.displayLine ? m[1].str() : text.substr(0, text.find('\n'));
+      return true;
+    };
+    if (!procWaitUntil(seconds, named, 50) || display.empty()) {
+      why = running() ? "the compositor named no X display" : "the compositor ended before it named its X display";
+      return false;
     }
     // Mutter gives its Xwayland a cookie file, which X clients need.
     for (const fs::directory_entry &e : fs::directory_iterator(runtime.path)) {
@@ -117,11 +110,8 @@ struct Desktop {
 
 // Opens the display, waiting while an Xwayland started on demand comes up; null after the deadline.
 Display *openDisplayWaiting(double seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   Display *dpy = nullptr;
-  while (!(dpy = XOpenDisplay(nullptr)) && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  procWaitUntil(seconds, [&] { return (dpy = XOpenDisplay(nullptr)) != nullptr; }, 100);
   return dpy;
 }
 

@@ -4,9 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
@@ -39,13 +36,12 @@ int DemoRun::wait(double seconds) {
 std::string DemoRun::output() const { return fileReadFd(log); }
 
 std::string demoWaitWindow(double seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    const std::string id = runIn({}, {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"}).output;
-    if (!id.empty() && id[0] >= '0' && id[0] <= '9') return id.substr(0, id.find('\n'));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return {};
+  std::string id;
+  const auto found = [&] {
+    id = runIn({}, {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"}).output;
+    return !id.empty() && id[0] >= '0' && id[0] <= '9';
+  };
+  return procWaitUntil(seconds, found, 100) ? id.substr(0, id.find('\n')) : std::string();
 }
 
 void demoKey(const std::string &window, const std::string &key, bool toWindow) {
@@ -81,9 +77,8 @@ DemoPicture demoGrab(unsigned long window) {
 }
 
 bool demoWaitMovingPicture(unsigned long window, double seconds, std::string &why) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   const DemoPicture first = demoGrab(window);
-  while (std::chrono::steady_clock::now() < end) {
+  return procWaitUntil(seconds, [&] {
     const DemoPicture now = demoGrab(window);
     size_t lit = 0, changed = 0;
     for (size_t i = 0; i < now.pixels.size() && now.pixels.size() == first.pixels.size(); i++) {
@@ -92,10 +87,8 @@ bool demoWaitMovingPicture(unsigned long window, double seconds, std::string &wh
     }
     why = std::to_string(lit) + " of " + std::to_string(now.pixels.size()) + " pixels lit, " + std::to_string(changed) +
           " changed";
-    if (lit > now.pixels.size() / 2 && changed > now.pixels.size() / 100) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+    return lit > now.pixels.size() / 2 && changed > now.pixels.size() / 100;
+  }, 50);
 }
 
 bool demoWaitCoversScreen(unsigned long window, double seconds, std::string &why) {
@@ -105,22 +98,19 @@ bool demoWaitCoversScreen(unsigned long window, double seconds, std::string &why
     return false;
   }
   XErrorHandler previous = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   const int screenWidth = DisplayWidth(dpy, DefaultScreen(dpy)), screenHeight = DisplayHeight(dpy, DefaultScreen(dpy));
-  bool covers = false;
-  while (!covers && std::chrono::steady_clock::now() < end) {
+  const bool covers = procWaitUntil(seconds, [&] {
     XWindowAttributes a{};
     int x = -1, y = -1;
     Window child = 0;
     if (XGetWindowAttributes(dpy, window, &a) && XTranslateCoordinates(dpy, window, a.root, 0, 0, &x, &y, &child)) {
       why = std::to_string(a.width) + "x" + std::to_string(a.height) + "+" + std::to_string(x) + "+" + std::to_string(y) +
             " on a screen of " + std::to_string(screenWidth) + "x" + std::to_string(screenHeight);
-      covers = x == 0 && y == 0 && a.width == screenWidth && a.height == screenHeight;
-    } else {
-      why = "the window cannot be read";
+      return x == 0 && y == 0 && a.width == screenWidth && a.height == screenHeight;
     }
-    if (!covers) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+    why = "the window cannot be read";
+    return false;
+  }, 50);
   XSetErrorHandler(previous);
   XCloseDisplay(dpy);
   return covers;

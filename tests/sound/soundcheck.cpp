@@ -3,12 +3,11 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 #include "files.h"
 #include "mp3decode.h"
+#include "process.h"
 
 Bytes decodeAt(const Bytes &mp3, long rate) {
   std::vector<int16_t> pcm;
@@ -19,23 +18,16 @@ Bytes decodeAt(const Bytes &mp3, long rate) {
 }
 
 bool waitForFileSize(const std::string &path, size_t size, double seconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   struct stat st{};
-  while (stat(path.c_str(), &st) != 0 || size_t(st.st_size) < size) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return procWaitUntil(seconds, [&] { return stat(path.c_str(), &st) == 0 && size_t(st.st_size) >= size; }, 5);
 }
 
 Played awaitPlayed(const std::string &path, const Bytes &reference, size_t after, double seconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (true) {
+  Played p;
+  procWaitUntil(seconds, [&] {
     const Bytes output = fileRead(path);
-    const Played p = comparePlayed(output, reference);
-    if ((p.found && output.size() >= p.start + reference.size() + after) || std::chrono::steady_clock::now() > until) {
-      return p;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+    p = comparePlayed(output, reference);
+    return p.found && output.size() >= p.start + reference.size() + after;
+  });
+  return p;
 }

@@ -124,14 +124,18 @@ int procWait(pid_t pid, double seconds) {
     }
     return statusOf(status);
   }
+  pid_t r = 0;
+  const auto ended = [&] { return (r = waitpid(pid, &status, WNOHANG)) == pid || (r < 0 && errno != EINTR); };
+  return procWaitUntil(seconds, ended, 10) && r == pid ? statusOf(status) : -1;
+}
+
+bool procWaitUntil(double seconds, const std::function<bool()> &ready, int pollMs) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (true) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) return statusOf(status);
-    if (r < 0 && errno != EINTR) return -1;
-    if (std::chrono::steady_clock::now() >= end) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
   }
+  return true;
 }
 
 int procStop(pid_t pid, int signal, double graceSeconds, bool group) {

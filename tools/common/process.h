@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,10 @@ pid_t procStart(const ProcSpec &spec, std::string &error);
 // Waits for the child to end, at most the given seconds (below zero: for ever). Returns its
 // status as ProcResult::status does, or -1 with the child still running.
 int procWait(pid_t pid, double seconds);
+
+// Asks ready every pollMs milliseconds until it says yes; false when the seconds passed first. For
+// waiting on an event that gives no signal of its own: a file, a window, a process's end.
+bool procWaitUntil(double seconds, const std::function<bool()> &ready, int pollMs = 20);
 
 // Ends the child: the signal first, then KILL when it has not ended after the grace seconds;
 // the whole process group when it has one of its own. Returns how it ended.
