@@ -12,7 +12,7 @@
 #include "loosefiles.h"
 #include "packfmt.h"
 #include "packlengths.h"
-#include "runin.h"
+#include "process.h"
 #include "tempfolder.h"
 #include "util.h"
 
@@ -50,24 +50,24 @@ TEST(PackTool, BuildsListsExtractsAndVerifies) {
   const std::string manifest = "# test pack\r\ndata/a.bin\n\ndata/empty  \ndata/a.bin\n";
   ASSERT_TRUE(fileWrite((d / "m.txt").string(), manifest.data(), manifest.size(), err));
   const std::string p = (d / "p.pack").string();
-  ProcResult r = runIn({}, {ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), p, (d / "mod").string()});
+  ProcResult r = procRunIn({}, {ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), p, (d / "mod").string()});
   ASSERT_EQ(r.status, 0) << r.output;
   PackDirectory dir;
   ASSERT_TRUE(packRead(fileRead(p), dir, err)) << err;
   ASSERT_EQ(dir.records.size(), 3u);
-  r = runIn({}, {ZPACK_EXE, "list", p});
+  r = procRunIn({}, {ZPACK_EXE, "list", p});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.output.find(" records 3 names 33\n"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("\n1 " + std::to_string(dir.records[1].entryOffset) + " 11 0 data/empty\n"), std::string::npos) << r.output;
-  r = runIn({}, {ZPACK_EXE, "extract", p, "data/a.bin", (d / "x").string()});
+  r = procRunIn({}, {ZPACK_EXE, "extract", p, "data/a.bin", (d / "x").string()});
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(fileRead((d / "x").string()), (Bytes{1, 2, 3}));
-  r = runIn({}, {ZPACK_EXE, "extract", p, "data/A.bin", (d / "y").string()});
+  r = procRunIn({}, {ZPACK_EXE, "extract", p, "data/A.bin", (d / "y").string()});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("no entry named \"data/A.bin\""), std::string::npos) << r.output;
   EXPECT_FALSE(fs::exists(d / "y"));
-  EXPECT_NE(runIn({}, {ZPACK_EXE, "extract", p, "data/a.bin", "/proc/x"}).output.find("zpack: cannot write '/proc/x"), std::string::npos);
-  r = runIn({}, {ZPACK_EXE, "verify", p});
+  EXPECT_NE(procRunIn({}, {ZPACK_EXE, "extract", p, "data/a.bin", "/proc/x"}).output.find("zpack: cannot write '/proc/x"), std::string::npos);
+  r = procRunIn({}, {ZPACK_EXE, "verify", p});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, p + ": pack OK, 3 entries, " + std::to_string(dir.totalLength) + " bytes\n");
 }
@@ -91,22 +91,22 @@ TEST(PackTool, RefusesBadCommandLinesAndManifests) {
     const std::string m = manifest == "-" ? "none.txt" : "m.txt";  // "-": no manifest at all
     ASSERT_TRUE(manifest == "-" || fileWrite((d / m).string(), manifest.data(), manifest.size(), err));
     const fs::path mod = d / (manifest == "data/a.bin\n" ? "data/a.bin/mod" : "mod");
-    const ProcResult r = runIn({}, {ZPACK_EXE, "build", (d / m).string(), d.str(), (d / "p.pack").string(), mod.string()});
+    const ProcResult r = procRunIn({}, {ZPACK_EXE, "build", (d / m).string(), d.str(), (d / "p.pack").string(), mod.string()});
     EXPECT_EQ(r.status, 1) << reason;
     EXPECT_NE(r.output.find(reason), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(d / "p.pack") || fs::exists(d / "mod")) << reason;
   }
-  EXPECT_EQ(runIn({}, {ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), "/proc/p.pack", (d / "mod").string()}).status, 1);  // a good manifest
+  EXPECT_EQ(procRunIn({}, {ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), "/proc/p.pack", (d / "mod").string()}).status, 1);  // a good manifest
   for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"build"}, {"list"}, {"verify", "a", "b"},
                                               {"extract", "a", "b"}, {"pack", "a"}}) {
     std::vector<std::string> argv = {ZPACK_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
-    const ProcResult r = runIn({}, argv);
+    const ProcResult r = procRunIn({}, argv);
     EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
     EXPECT_EQ(r.output.rfind("usage: zpack build", 0), 0u) << r.output;
   }
   for (const char *cmd : {"list", "verify"}) {
-    const ProcResult r = runIn({}, {ZPACK_EXE, cmd, (d / "none.pack").string()});
+    const ProcResult r = procRunIn({}, {ZPACK_EXE, cmd, (d / "none.pack").string()});
     EXPECT_TRUE(r.status == 1 && r.output == "zpack: cannot read " + (d / "none.pack").string() + "\n") << cmd << ": " << r.output;
   }
 }
@@ -162,7 +162,7 @@ TEST(PackTool, RefusesDamagedPacksWithTheirReason) {
     bad[k.at] = k.value;
     std::string err;
     ASSERT_TRUE(fileWrite(p, bad, err));
-    const ProcResult r = runIn({}, {ZPACK_EXE, "verify", p});
+    const ProcResult r = procRunIn({}, {ZPACK_EXE, "verify", p});
     EXPECT_EQ(r.status, 1) << k.reason;
     EXPECT_EQ(r.output.find("zpack: " + p + ": damaged pack: "), 0u) << r.output;
     EXPECT_NE(r.output.find(k.reason), std::string::npos) << r.output;
@@ -175,7 +175,7 @@ TEST(PackTool, RefusesDamagedPacksWithTheirReason) {
 
 TEST(Media, RegenerateToTheCommittedBytes) {
   const TempFolder d;
-  const ProcResult r = runIn({}, {ZMEDIA_EXE, d.str(), "data/tune.mp3"});
+  const ProcResult r = procRunIn({}, {ZMEDIA_EXE, d.str(), "data/tune.mp3"});
   ASSERT_EQ(r.status, 0) << r.output;
   size_t files = 0;
   for (const auto &e : fs::recursive_directory_iterator(d.path)) {

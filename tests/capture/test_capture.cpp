@@ -14,7 +14,6 @@
 #include "options.h"
 #include "pngwrite.h"
 #include "process.h"
-#include "runin.h"
 #include "sink.h"
 #include "tempfolder.h"
 #include "timeline.h"
@@ -36,13 +35,13 @@ extern "C" void __wrap_glutSwapBuffers(void) {
 
 namespace {
 
-// The tool started from the repository root; settings are NAME=value, "-NAME" removes a name.
+// The tool started from the repository root, with settings as procSpecEnvironment takes them.
 ProcSpec tool(const std::vector<std::string> &args, const std::vector<std::string> &env) {
   ProcSpec spec;
   spec.argv = {CAPTURE_EXE};
   spec.argv.insert(spec.argv.end(), args.begin(), args.end());
   spec.workdir = PARKHAUS_SOURCE_DIR;
-  for (const std::string &e : env) (e[0] == '-' ? spec.unsetEnv : spec.setEnv).push_back(e[0] == '-' ? e.substr(1) : e);
+  procSpecEnvironment(spec, env);
   return spec;
 }
 
@@ -73,7 +72,7 @@ Bytes wavOf(const std::vector<int16_t> &samples) {
 std::string probe(const fs::path &file, std::vector<std::string> what) {
   what.insert(what.begin(), {"ffprobe", "-v", "error"});
   what.insert(what.end(), {"-of", "default=noprint_wrappers=1:nokey=1", file.string()});
-  std::string out = runIn({}, what).output;
+  std::string out = procRunIn({}, what).output;
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
@@ -206,7 +205,7 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin"}, RLIM_INFINITY, 1, "ffmpeg failed with exit status 1; no MP4 was written"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin", "FAKE=hup"}, RLIM_INFINITY, 1, "ffmpeg was killed;"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"PATH=" + d + "/bin:/usr/bin:/bin", "FAKE=127"}, RLIM_INFINITY, 1, "ffmpeg could not be run;"},
-      {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"PATH=" + d + "/file", "-DISPLAY"}, RLIM_INFINITY, 1,
+      {{"--png", "--duration", "0.1", "--out", d + "/frames"}, {"PATH=" + d + "/file", "DISPLAY"}, RLIM_INFINITY, 1,
        "no GL context could be had: Xvfb is not on the PATH"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {"LIBGL_DRIVERS_PATH=" + d}, RLIM_INFINITY, 1,
        "no GL context could be had: Unable to create"},
@@ -246,7 +245,7 @@ TEST_F(Capture, SaysWhatItDoesUnlessQuietWhereItDrawsAndWhereItsFilesAreMissing)
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "");
   fs::copy_file(CAPTURE_EXE, dir / "tool");
-  r = runIn(dir.string(), {(dir / "tool").string(), "--xvfb", "--frames", "0", "--out", "c"});
+  r = procRunIn(dir.string(), {(dir / "tool").string(), "--xvfb", "--frames", "0", "--out", "c"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.output.find("parkhaus-capture: no data/ folder with the loose textures and meshes was found here, beside "
                           "the tool or where it is installed, so the frames lack them\n"), std::string::npos) << r.output;
@@ -297,11 +296,11 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
   // A Ctrl-C; the tool's own Xvfb ending, after which Xlib calls exit(); a Ctrl-C and a TERM, which ffmpeg must not outlive.
   for (const std::vector<int> &signals : {std::vector<int>{SIGINT}, {}, {SIGINT, SIGTERM}}) {
     const bool displayGone = signals.empty();
-    Running mp4({"--out", (dir / "a.mp4").string()}, {"-DISPLAY"});
+    Running mp4({"--out", (dir / "a.mp4").string()}, {"DISPLAY"});
     ASSERT_TRUE(mp4.waitFor([&] { return fileReadFd(mp4.log).find("drawing with") != std::string::npos; }));
     EXPECT_EQ(mp4.filesHeld(), std::vector<std::string>{});
     // ffmpeg writes nothing of ours and has a process group of its own, which a Ctrl-C meant for the tool misses.
-    const auto child = [&](const char *name) { return atoi(runIn({}, {"pgrep", "-P", std::to_string(mp4.pid), name}).output.c_str()); };
+    const auto child = [&](const char *name) { return atoi(procRunIn({}, {"pgrep", "-P", std::to_string(mp4.pid), name}).output.c_str()); };
     pid_t ff = 0;
     ASSERT_TRUE(mp4.waitFor([&] { return (ff = child("ffmpeg")) > 0; }));
     EXPECT_TRUE(getpgid(ff) != getpgid(mp4.pid) && fs::read_symlink("/proc/" + std::to_string(ff) + "/fd/1") == "/dev/null");

@@ -14,7 +14,6 @@
 #include "demorun.h"
 #include "files.h"
 #include "process.h"
-#include "runin.h"
 #include "tempfolder.h"
 
 // After GoogleTest, whose names the X headers' macros would clash with.

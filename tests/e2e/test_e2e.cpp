@@ -8,7 +8,6 @@
 #include "files.h"
 #include "gltest.h"
 #include "process.h"
-#include "runin.h"
 #include "soundcheck.h"
 #include "tempfolder.h"
 #include "timeline.h"
@@ -22,7 +21,7 @@ bool waitMovingFullScreenPicture(double seconds, std::string &why) { return demo
 
 // The frame at 10 s as the capture tool at exe draws it from the empty folder; empty when it fails.
 Bytes frameAt10s(const std::string &exe, const TempFolder &tmp, const std::string &name) {
-  const ProcResult r = runIn((tmp / "empty").string(), {exe, "--quiet", "--frames", "10s", "--out", (tmp / name).string()});
+  const ProcResult r = procRunIn((tmp / "empty").string(), {exe, "--quiet", "--frames", "10s", "--out", (tmp / name).string()});
   EXPECT_EQ(r.status, 0) << exe << ": " << r.output;
   return fileRead((tmp / name / "frame-000600.png").string());
 }
@@ -94,20 +93,20 @@ TEST(EndToEnd, WithoutASoundServerOrCardOnlySoundInitIsPrinted) {
 TEST(Installed, ThePackageIsCleanAndRunsFromAnEmptyFolder) {
   const TempFolder tmp;
   fs::create_directories(tmp / "empty");
-  ProcResult r = runIn(tmp.str(), {CPACK_EXE, "--config", PARKHAUS_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB",
+  ProcResult r = procRunIn(tmp.str(), {CPACK_EXE, "--config", PARKHAUS_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB",
                                    "-B", (tmp / "pkg").string()});
   ASSERT_EQ(r.status, 0) << r.output;
   const std::string deb = (tmp / "pkg" / ("parkhaus_" PARKHAUS_VERSION "_amd64.deb")).string();
-  r = runIn(tmp.str(), {"lintian", deb}, {"TMPDIR=" + tmp.str()});  // where it keeps its caches
+  r = procRunIn(tmp.str(), {"lintian", deb}, {"TMPDIR=" + tmp.str()});  // where it keeps its caches
   EXPECT_EQ(r.status, 0) << r.output;  // lintian fails on any error
-  ASSERT_EQ(runIn(tmp.str(), {"dpkg-deb", "-x", deb, (tmp / "root").string()}).status, 0);
+  ASSERT_EQ(procRunIn(tmp.str(), {"dpkg-deb", "-x", deb, (tmp / "root").string()}).status, 0);
   const fs::path usr = tmp / "root/usr";
-  r = runIn(tmp.str(), {"desktop-file-validate", (usr / "share/applications/invalid.zared.parkhaus.desktop").string()});
+  r = procRunIn(tmp.str(), {"desktop-file-validate", (usr / "share/applications/invalid.zared.parkhaus.desktop").string()});
   EXPECT_TRUE(r.status == 0 && r.output.empty()) << r.output;
-  r = runIn(tmp.str(), {"appstreamcli", "validate", "--no-net", (usr / "share/metainfo/invalid.zared.parkhaus.metainfo.xml").string()});
+  r = procRunIn(tmp.str(), {"appstreamcli", "validate", "--no-net", (usr / "share/metainfo/invalid.zared.parkhaus.metainfo.xml").string()});
   EXPECT_EQ(r.status, 0) << r.output;
   for (const char *page : {"man6/parkhaus.6.gz", "man1/parkhaus-capture.1.gz"}) {
-    r = runIn(tmp.str(), {"man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", (usr / "share/man" / page).string()},
+    r = procRunIn(tmp.str(), {"man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", (usr / "share/man" / page).string()},
               {"LC_ALL=C.UTF-8", "MANWIDTH=80"});
     EXPECT_EQ(r.status, 0) << page;
     EXPECT_EQ(r.output.find("warning"), std::string::npos) << page << ": " << r.output.substr(0, 2000);
@@ -142,7 +141,7 @@ TEST(Installed, AUsersBuildsPackageToTheSameBytesAndInstallIntoAPrefix) {
   std::vector<std::string> asUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
   std::vector<std::string> check = asUser;
   check.insert(check.end(), {"test", "-r", PARKHAUS_SOURCE_DIR "/CMakeLists.txt"});
-  if (geteuid() == 0 && runIn(tmp.str(), check).status == 0) {
+  if (geteuid() == 0 && procRunIn(tmp.str(), check).status == 0) {
     fs::permissions(tmp.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     ASSERT_EQ(chown((tmp / "user").c_str(), 65534, 65534), 0);
   } else {
@@ -150,7 +149,7 @@ TEST(Installed, AUsersBuildsPackageToTheSameBytesAndInstallIntoAPrefix) {
   }
   const auto step = [&](const std::string &folder, std::vector<std::string> argv) {
     argv.insert(argv.begin(), asUser.begin(), asUser.end());
-    const ProcResult r = runIn(folder, argv, {"SOURCE_DATE_EPOCH"});
+    const ProcResult r = procRunIn(folder, argv, {"SOURCE_DATE_EPOCH"});
     EXPECT_EQ(r.status, 0) << r.output;
     return r.status == 0;
   };

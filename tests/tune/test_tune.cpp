@@ -12,8 +12,8 @@
 #include "files.h"
 #include "mp3decode.h"
 #include "packlengths.h"
-#include "runin.h"
 #include "song.h"
+#include "process.h"
 #include "tempfolder.h"
 #include "timeline.h"
 
@@ -78,7 +78,7 @@ TEST(TuneFile, KeepsThePicturesClock) {
 TEST(TuneRegenerate, ToolRemakesTheCommittedFileByteForByte) {
   const TempFolder tmp;
   const std::string out = (tmp / "tune.mp3").string();
-  const ProcResult r = runIn({}, {TUNE_TOOL, out});
+  const ProcResult r = procRunIn({}, {TUNE_TOOL, out});
   ASSERT_EQ(r.status, 0) << r.output;
   const Bytes made = fileRead(out), committed = fileRead(kTune);
   ASSERT_EQ(made.size(), committed.size());

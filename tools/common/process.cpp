@@ -194,3 +194,15 @@ std::string procBecomeNobody(int argc, char **argv, const std::vector<std::strin
   for (const std::string &o : others) why += " and " + o;
   return why;
 }
+
+void procSpecEnvironment(ProcSpec &spec, const std::vector<std::string> &env) {
+  for (const std::string &e : env) (e.find('=') == std::string::npos ? spec.unsetEnv : spec.setEnv).push_back(e);
+}
+
+ProcResult procRunIn(const std::string &workdir, const std::vector<std::string> &argv, const std::vector<std::string> &env) {
+  ProcSpec spec;
+  spec.argv = argv;
+  spec.workdir = workdir;
+  procSpecEnvironment(spec, env);
+  return procRun(spec, 600.0);
+}

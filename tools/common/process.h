@@ -55,6 +55,13 @@ bool procWaitUntil(double seconds, const std::function<bool()> &ready, int pollM
 // the whole process group when it has one of its own. Returns how it ended.
 int procStop(pid_t pid, int signal, double graceSeconds, bool group = false);
 
+// Adds NAME=value settings to the child's environment and takes plain NAMEs out of it.
+void procSpecEnvironment(ProcSpec &spec, const std::vector<std::string> &env);
+
+// Runs argv to its end in workdir (empty: ours) with the settings as procSpecEnvironment takes
+// them, for ten minutes at most: its exit status and all it printed.
+ProcResult procRunIn(const std::string &workdir, const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
+
 // Runs the child to its end with standard output and error collected together (the ProcSpec's
 // stdoutFd and stderrFd are replaced), sending the signal after signalSeconds when one is given,
 // and killing it after timeoutSeconds.

@@ -9,7 +9,6 @@
 #include <X11/extensions/Xfixes.h>
 
 #include "files.h"
-#include "runin.h"
 
 DemoRun::DemoRun(const std::string &exe, const std::string &workdir, const std::vector<std::string> &env)
     : log(fileTemp()) {
@@ -17,7 +16,7 @@ DemoRun::DemoRun(const std::string &exe, const std::string &workdir, const std::
   // The demo prints through stdio; line buffering keeps its lines even when it is killed.
   spec.argv = {"stdbuf", "-oL", exe};
   spec.workdir = workdir;
-  runInEnvironment(spec, env);
+  procSpecEnvironment(spec, env);
   spec.stdoutFd = spec.stderrFd = log;
   std::string error;
   pid = log >= 0 ? procStart(spec, error) : -1;
@@ -35,20 +34,20 @@ int DemoRun::wait(double seconds) {
 
 std::string DemoRun::output() const { return fileReadFd(log); }
 
-std::string demoWaitWindow(double seconds) {
+std::string demoWaitWindow(double seconds, int pollMs) {
   std::string id;
   const auto found = [&] {
-    id = runIn({}, {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"}).output;
+    id = procRunIn({}, {"xdotool", "search", "--onlyvisible", "--name", "^Parkhaus$"}).output;
     return !id.empty() && id[0] >= '0' && id[0] <= '9';
   };
-  return procWaitUntil(seconds, found, 100) ? id.substr(0, id.find('\n')) : std::string();
+  return procWaitUntil(seconds, found, pollMs) ? id.substr(0, id.find('\n')) : std::string();
 }
 
 void demoKey(const std::string &window, const std::string &key, bool toWindow) {
   if (toWindow) {
-    runIn({}, {"xdotool", "key", "--window", window, key});
+    procRunIn({}, {"xdotool", "key", "--window", window, key});
   } else {
-    runIn({}, {"xdotool", "windowfocus", "--sync", window, "key", key});
+    procRunIn({}, {"xdotool", "windowfocus", "--sync", window, "key", key});
   }
 }
 

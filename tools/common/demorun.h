@@ -1,7 +1,8 @@
 // The real demo program run as a viewer runs it, its window found and its keys pressed with
-// xdotool, and its pictures read back through Xlib: shared by the end-to-end and desktop tests.
-#ifndef PARKHAUS_DEMORUN_H
-#define PARKHAUS_DEMORUN_H
+// xdotool, and its pictures read back through Xlib: for the end-to-end and desktop tests and the
+// launch benchmark.
+#ifndef PARKHAUS_TOOLS_DEMORUN_H
+#define PARKHAUS_TOOLS_DEMORUN_H
 
 #include <sys/types.h>
 
@@ -28,8 +29,9 @@ struct DemoRun {
   std::string output() const;
 };
 
-// Waits for the demo's visible window on $DISPLAY; its X id in decimal, empty on timeout.
-std::string demoWaitWindow(double seconds);
+// Waits for the demo's visible window on $DISPLAY, looking every pollMs; its X id in decimal,
+// empty on timeout.
+std::string demoWaitWindow(double seconds, int pollMs = 100);
 
 // Focuses the window and presses one key (an X key name such as "q", "Escape" or "shift+q"). With
 // toWindow the key event is sent to the window itself, wherever the desktop has put the focus.
