@@ -434,6 +434,7 @@ TEST(ZarePng, FileUtilitiesReadAndWrite) {
   EXPECT_EQ(fds(), before);
   ASSERT_EQ(zare_png_loadFromFile(p, path.c_str()), 0);
   ASSERT_EQ(zare_png_saveRAW(p, raw.c_str()), 0);
+  EXPECT_EQ(zare_png_saveRAW(p, "/proc/no/a.raw"), ZARE_FAILED) << "a file that cannot be made";
   testing::internal::CaptureStdout();
   zare_png_printInfo(p);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\tWidth: 33\n\tHeight: 21\n\tBit depth: 8\n\tColor type: 3\n\tCompression method: 0\n\tFilter method: 0\n\tInterlace method: 0\n");
