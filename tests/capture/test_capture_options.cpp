@@ -38,8 +38,9 @@ TEST(CaptureOptions, DefaultsAndTheFormatFollowTheOutputAndFfmpeg) {
   }
   ASSERT_TRUE(parse({"--wav"}, o, error) && o.out == "capture/parkhaus.wav") << error;
   ASSERT_TRUE(parse({"-q", "--xvfb", "--png"}, o, error) && o.quiet && o.ownXServer && !o.help) << error;
-  // --help leaves the format and the output unsettled.
-  ASSERT_TRUE(parse({"--fps", "30", "--help"}, o, error) && o.help && o.out.empty()) << error;
+  // --help and --version leave the format and the output unsettled.
+  ASSERT_TRUE(parse({"--fps", "30", "--help"}, o, error) && o.help && !o.version && o.out.empty()) << error;
+  ASSERT_TRUE(parse({"--version"}, o, error) && o.version && !o.help && o.out.empty()) << error;
 }
 
 TEST(CaptureOptions, NumbersSizesAndSecondsAreReadWholeUpToTheirBounds) {
