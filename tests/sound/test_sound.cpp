@@ -33,6 +33,7 @@ std::string runInitSound(const std::vector<PackInput> &files) {
   static std::vector<Bytes> packs;
   std::string error;
   packWrite(files, packs.emplace_back(), error);
+  zare_delete(pzl);
   pzl = zare_new();
   zare_dar_add(pzl, reinterpret_cast<zare_data_t *>(packs.back().data()));
   mus = nullptr;

@@ -19,8 +19,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 BUILD, BUILD_SAN = os.path.join(ROOT, 'build'), os.path.join(ROOT, 'build-san')
 BACKUP = os.path.join(ROOT, 'tools', 'mutants', 'backup')
 SAN_LABELS = '^(zare|sanitize)$'
-# The files whose tests also run under the sanitizers: the library, the loaders, the pack and capture tools.
-SANITIZED = re.compile(r'lib/src/|src/util\.cpp$|tools/pack/|tools/capture/')
+# The files whose tests also run under the sanitizers: the library, the loaders, the sound
+# stand-in, the pack and capture tools.
+SANITIZED = re.compile(r'lib/src/|src/util\.cpp$|src/fsound\.cpp$|src/pulseout\.cpp$|src/mp3mem/|tools/pack/|tools/capture/')
 SAN_ENV = {'ASAN_OPTIONS': 'detect_leaks=1:abort_on_error=0', 'UBSAN_OPTIONS': 'print_stacktrace=1:halt_on_error=1',
            'LSAN_OPTIONS': f'suppressions={ROOT}/tests/lsan.supp'}
 FLIP = {'<': '>=', '>=': '<', '>': '<=', '<=': '>', '==': '!=', '!=': '==', '&&': '||', '||': '&&', '+': '-', '-': '+'}
