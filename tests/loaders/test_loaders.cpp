@@ -213,6 +213,10 @@ TEST_F(LoadersGl, NormalsAreLinesLastVertexFirstForMode6Only) {
   ASSERT_EQ(fb.size(), 2u * 23u);
   const std::array<float, 8> got = {fb[1], fb[2], fb[12], fb[13], fb[24], fb[25], fb[35], fb[36]}, want = {10, 20, 8, 20.5f, 1, 2, 1, 2};
   for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-3) << i;
+  // Texturing and lighting, which it turns off for the lines, are as they were after it.
+  glEnable(GL_TEXTURE_2D), glEnable(GL_LIGHTING);
+  drawNormals();
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D) && glIsEnabled(GL_LIGHTING) && glGetError() == GL_NO_ERROR);
 }
 
 TEST_F(LoadersGl, TgaTexturesHaveFourComponentsAndAFailureTouchesNothing) {
