@@ -381,7 +381,11 @@ TEST_F(Frame, SuckSceneTintsTheBackgroundAndBlendsTheCornerOverIt) {
   gltestStartDemo();
   texSuckBack = solid(255, 255, 0, 255), texSuck = makeTexture({255, 0, 0, 0, 255, 0, 0, 255});  // left clear, right red
   displaySetCamera();
+  glCullFace(GL_FRONT);  // as the frame's text leaves it: the scene sets its own
+  const auto modelview = gltestMatrix(GL_MODELVIEW_MATRIX), projection = gltestMatrix(GL_PROJECTION_MATRIX);
   suckDraw();
+  EXPECT_TRUE(glInt(GL_CULL_FACE_MODE) == GL_BACK && glGetError() == GL_NO_ERROR && glInt(GL_MATRIX_MODE) == GL_MODELVIEW);
+  EXPECT_TRUE(gltestMatrix(GL_MODELVIEW_MATRIX) == modelview && gltestMatrix(GL_PROJECTION_MATRIX) == projection);
   const auto picture = gltestReadPixels(GL_BACK, 0, 0, kGlTestWidth, kGlTestHeight);
   EXPECT_TRUE(pixelNear(picture, {320, 240}, {128, 51, 0}, 1)) << gltestDump(picture, "suck");
   EXPECT_TRUE(pixelNear(picture, {25, 430}, {128, 51, 0}, 1));
