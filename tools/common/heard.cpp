@@ -108,7 +108,11 @@ bool heardServerStart(HeardServer &s, bool pipewire, const std::string &folder, 
 }
 
 void heardServerStop(HeardServer &s) {
-  if (s.pid > 0) procStop(s.pid, SIGTERM, 5.0, true);
+  if (s.pid <= 0) return;
+  procStop(s.pid, SIGTERM, 5.0, true);
+  // The session's leader ends before the servers in its group have finished writing their state
+  // into the folder, which the caller is about to remove: wait for the whole group.
+  if (!procWaitUntil(5.0, [&] { return kill(-s.pid, 0) != 0; })) kill(-s.pid, SIGKILL);
   s.pid = -1;
 }
 
