@@ -60,6 +60,18 @@ void expectOnTheClock(const std::vector<double> &o, bool told, const std::string
   EXPECT_LE(*high * 1000, told ? 20.0 : 100.0) << what;
 }
 
+// No dropout a listener would hear: no hole of 25 ms or more, under 50 ms in all. On a busy 2-core
+// machine a server without real-time priority may miss a few milliseconds now and then, which
+// bench_heard reports.
+void expectNoDropout(const std::vector<std::pair<double, double>> &holes, const std::string &what) {
+  double total = 0;
+  for (const auto &[at, length] : holes) {
+    total += length;
+    EXPECT_LT(length * 1000, 25.0) << what << ": a hole " << length * 1000 << " ms long at " << at << " s";
+  }
+  EXPECT_LT(total * 1000, 50.0) << what << ": holes of " << total * 1000 << " ms in all";
+}
+
 class Heard_ : public testing::TestWithParam<std::tuple<bool, std::string>> {
 protected:
   void SetUp() override {
@@ -77,16 +89,15 @@ protected:
   const bool told = driver.empty();  // SDL's PipeWire backend is asked for by name
 };
 
-// From its first stretch to the fourth second, without a hole; where the server does not resample,
-// every sound heard is the track's, sample for sample.
+// From its first stretch to the fourth second, without a dropout; where the server does not
+// resample, every sound heard is the track's, sample for sample.
 TEST_P(Heard_, OnTheClockFromTheStart) {
   const HeardPlayed h = listen(server, driver, 4.0);
   const std::vector<double> o = offsets(h, 0.0, 3.9);
   EXPECT_GE(o.size(), 35u);
   expectOnTheClock(o, told, "from the start");
   EXPECT_LE((*std::max_element(o.begin(), o.end()) - *std::min_element(o.begin(), o.end())) * 1000, server.rate == kMusicRate ? 12.0 : 25.0) << "the offset moved";
-  // PipeWire may drop a graph cycle (5 ms), or the stream be put right by a few ms, when busy.
-  for (const auto &[at, length] : heardHoles(h.rec, h.origin, server.rate == kMusicRate ? 0.002 : 0.05)) ADD_FAILURE() << "a hole " << length * 1000 << " ms long at " << at << " s";
+  expectNoDropout(heardHoles(h.rec, h.origin, 0.002), "from the start");
   if (server.rate != kMusicRate) return;
   size_t sound = 0, exact = 0;
   for (size_t i = 0; i < h.rec.samples.size(); i += 2) sound += h.rec.samples[i] != 0 || h.rec.samples[i + 1] != 0;
@@ -95,7 +106,7 @@ TEST_P(Heard_, OnTheClockFromTheStart) {
 }
 
 // After the player's process stood still for 300 ms, the stream is on the clock again within
-// 100 ms, and the only holes are the stall's.
+// 100 ms, and the stall's hole is the only dropout.
 // Played to the server directly, on both servers.
 class Stall_ : public Heard_ {};
 TEST_P(Stall_, BackOnTheClockSoonAfterAStall) {
@@ -104,12 +115,15 @@ TEST_P(Stall_, BackOnTheClockSoonAfterAStall) {
   const std::vector<double> after = offsets(h, h.resumed + 0.1, 2.9);
   EXPECT_GE(after.size(), 12u);
   expectOnTheClock(after, told, "after the stall");
-  const auto holes = heardHoles(h.rec, h.origin, server.rate == kMusicRate ? 0.002 : 0.05);
-  EXPECT_FALSE(holes.empty());
-  for (const auto &[at, length] : holes) {
-    EXPECT_GT(at, 0.9);
-    EXPECT_LT(at + length, h.resumed + 0.1) << "a hole " << length * 1000 << " ms long at " << at << " s";
+  std::vector<std::pair<double, double>> others;
+  bool stallHeard = false;
+  for (const auto &hole : heardHoles(h.rec, h.origin, 0.002)) {
+    const bool inStall = hole.first > 0.9 && hole.first + hole.second < h.resumed + 0.1;
+    stallHeard = stallHeard || inStall;
+    if (!inStall) others.push_back(hole);
   }
+  EXPECT_TRUE(stallHeard) << "no hole where the player stood still";
+  expectNoDropout(others, "outside the stall");
 }
 
 // The test's name for a server and SDL driver.
