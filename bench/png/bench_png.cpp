@@ -158,13 +158,11 @@ int sampleOnce(int d, const Image &img, zare_lib_t *lib) {
 
 // Runs this program again for one decode, plain or under callgrind counting that decode alone.
 ProcResult runSample(const std::vector<std::string> &paths, int d, size_t image, bool callgrind) {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   ProcSpec spec;
   if (callgrind) {
     spec.argv = {"valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", "--toggle-collect=benchDecodeOnce"};
   }
-  spec.argv.insert(spec.argv.end(), {std::string(self, size_t(std::max<ssize_t>(n, 0))), "--sample",
+  spec.argv.insert(spec.argv.end(), {procSelf(), "--sample",
                                      std::to_string(d), std::to_string(image)});
   spec.argv.insert(spec.argv.end(), paths.begin(), paths.end());
   return procRun(spec, 120.0);

@@ -38,12 +38,10 @@ static pid_t startPlayer(const HeardServer &server, const std::string &driver, c
   int out[2], in[2];
   if (pipe2(out, O_CLOEXEC) != 0) return error = "no pipe", -1;
   if (pipe2(in, O_CLOEXEC) != 0) return close(out[0]), close(out[1]), error = "no pipe", -1;
-  std::string self(4096, '\0');
-  self.resize(size_t(std::max<ssize_t>(0, readlink("/proc/self/exe", self.data(), self.size() - 1))));
   ProcSpec spec;
-  spec.argv = {self, "--play", track};
+  spec.argv = {procSelf(), "--play", track};
   spec.setEnv = heardServerEnvironment(server);
-  (driver.empty() ? spec.unsetEnv : spec.setEnv).push_back(driver.empty() ? "SDL_AUDIODRIVER" : "SDL_AUDIODRIVER=" + driver);
+  procSpecEnvironment(spec, {driver.empty() ? "SDL_AUDIODRIVER" : "SDL_AUDIODRIVER=" + driver});
   spec.stdinFd = in[0];
   spec.stdoutFd = out[1];
   const pid_t player = procStart(spec, error);

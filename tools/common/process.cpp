@@ -171,12 +171,16 @@ ProcResult procRun(ProcSpec spec, double timeoutSeconds, int signal, double sign
   return result;
 }
 
-std::string procBecomeNobody(int argc, char **argv, const std::vector<std::string> &others) {
-  if (geteuid() != 0) return "";
+std::string procSelf(void) {
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "cannot tell where this program is";
-  self[n] = '\0';
+  return std::string(self, size_t(std::max<ssize_t>(n, 0)));
+}
+
+std::string procBecomeNobody(int argc, char **argv, const std::vector<std::string> &others) {
+  if (geteuid() != 0) return "";
+  const std::string self = procSelf();
+  if (self.empty()) return "cannot tell where this program is";
   const std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
   ProcSpec check;
   check.argv = asNobody;
@@ -185,7 +189,7 @@ std::string procBecomeNobody(int argc, char **argv, const std::vector<std::strin
   if (procRun(check, 60.0).status == 0) {
     std::vector<char *> args;
     for (const std::string &a : asNobody) args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(self);
+    args.push_back(const_cast<char *>(self.c_str()));
     for (int i = 1; i < argc; i++) args.push_back(argv[i]);
     args.push_back(nullptr);
     execvp("setpriv", args.data());

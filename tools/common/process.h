@@ -67,6 +67,9 @@ ProcResult procRunIn(const std::string &workdir, const std::vector<std::string> 
 // and killing it after timeoutSeconds.
 ProcResult procRun(ProcSpec spec, double timeoutSeconds, int signal = 0, double signalSeconds = 0.0);
 
+// The path of this program, for running it again as a helper process; empty when it cannot be told.
+std::string procSelf(void);
+
 // As root, replaces the process with itself run as the user nobody, when nobody may run it and
 // each of the other programs: sound servers and compositors want a user of their own and let in
 // only that user's clients. Returns why it did not (empty when not root).
