@@ -138,7 +138,7 @@ TEST(Installed, AUsersBuildsPackageToTheSameBytesAndInstallIntoAPrefix) {
   const TempFolder tmp;
   fs::create_directories(tmp / "empty");
   fs::create_directories(tmp / "user");
-  std::vector<std::string> asUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+  std::vector<std::string> asUser = procAsNobody();
   std::vector<std::string> check = asUser;
   check.insert(check.end(), {"test", "-r", PARKHAUS_SOURCE_DIR "/CMakeLists.txt"});
   if (geteuid() == 0 && procRunIn(tmp.str(), check).status == 0) {

@@ -177,11 +177,13 @@ std::string procSelf(void) {
   return std::string(self, size_t(std::max<ssize_t>(n, 0)));
 }
 
+std::vector<std::string> procAsNobody(void) { return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"}; }
+
 std::string procBecomeNobody(int argc, char **argv, const std::vector<std::string> &others) {
   if (geteuid() != 0) return "";
   const std::string self = procSelf();
   if (self.empty()) return "cannot tell where this program is";
-  const std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+  const std::vector<std::string> asNobody = procAsNobody();
   ProcSpec check;
   check.argv = asNobody;
   check.argv.insert(check.argv.end(), {"test", "-x", self});

@@ -70,6 +70,9 @@ ProcResult procRun(ProcSpec spec, double timeoutSeconds, int signal = 0, double 
 // The path of this program, for running it again as a helper process; empty when it cannot be told.
 std::string procSelf(void);
 
+// The command line prefix that runs a program as the user nobody (root only).
+std::vector<std::string> procAsNobody(void);
+
 // As root, replaces the process with itself run as the user nobody, when nobody may run it and
 // each of the other programs: sound servers and compositors want a user of their own and let in
 // only that user's clients. Returns why it did not (empty when not root).
