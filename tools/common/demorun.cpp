@@ -76,11 +76,19 @@ DemoPicture demoGrab(unsigned long window) {
 }
 
 bool demoWaitMovingPicture(unsigned long window, double seconds, std::string &why) {
-  const DemoPicture first = demoGrab(window);
+  DemoPicture first = demoGrab(window);
   return procWaitUntil(seconds, [&] {
-    const DemoPicture now = demoGrab(window);
+    DemoPicture now = demoGrab(window);
+    if (now.pixels.empty() || now.pixels.size() != first.pixels.size()) {
+      // The first grab came while the desktop was still sizing the window, or could not be read:
+      // the picture is compared with this one instead.
+      why = "the window was " + std::to_string(first.width) + "x" + std::to_string(first.height) + ", now " +
+            std::to_string(now.width) + "x" + std::to_string(now.height);
+      first = std::move(now);
+      return false;
+    }
     size_t lit = 0, changed = 0;
-    for (size_t i = 0; i < now.pixels.size() && now.pixels.size() == first.pixels.size(); i++) {
+    for (size_t i = 0; i < now.pixels.size(); i++) {
       lit += now.pixels[i] != 0;
       changed += now.pixels[i] != first.pixels[i];
     }

@@ -45,8 +45,8 @@ struct DemoPicture {
 };
 DemoPicture demoGrab(unsigned long window);
 
-// Waits until two grabs of the window show a moving picture: more than half of it lit, and more
-// than 1 % of it changed since the first. False, saying why in `why`, after the deadline.
+// Waits until two grabs of the window at the same size show a moving picture: more than half of
+// it lit, and more than 1 % of it changed since the first. False, saying why in `why`, after the deadline.
 bool demoWaitMovingPicture(unsigned long window, double seconds, std::string &why);
 
 // Waits until the window covers its screen exactly, from the top-left corner; false, saying where
