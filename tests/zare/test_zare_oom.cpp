@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "failalloc.h"
+#include "files.h"
 #include "png.h"
+#include "tempfolder.h"
 #include "zaretest.h"
 
 namespace {
@@ -76,6 +79,21 @@ TEST(ZareOutOfMemory, ContextTraceAndMemoryFile) {
   EXPECT_EQ(zare_png_decompress(png), 0);
   zare_png_delete(&png);
   EXPECT_EQ(liveBlocks, before);
+  // No memory for a file's bytes, or for their record: the load fails and keeps neither, nor the file open.
+  const auto openFiles = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto filesBefore = openFiles();
+  const TempFolder tmp;
+  std::string error;
+  ASSERT_TRUE(fileWrite((tmp / "a.png").string(), bytes, error)) << error;
+  for (long n : {0, 1}) {
+    png = zare_png_new(lib);
+    failIn = n;
+    EXPECT_EQ(zare_png_loadFromFile(png, (tmp / "a.png").c_str()), ZARE_FAILED) << n;
+    failIn = -1;
+    zare_png_delete(&png);
+    EXPECT_EQ(liveBlocks, before) << n;
+    EXPECT_EQ(openFiles(), filesBefore) << n;
+  }
   // No memory for the image data's record gives -1, none for its buffer -2.
   png = zare_png_new(lib);
   Bytes ihdr = {0, 0, 0, 4, 0, 0, 0, 3, 8, 3, 0, 0, 0}, part(5, 1);
