@@ -283,6 +283,13 @@ struct Running {
     }
     return held;
   }
+  // The sockets the tool holds: its one connection to the display.
+  size_t sockets() const {
+    std::error_code ec;
+    size_t n = 0;
+    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) n += fs::read_symlink(fd.path(), ec).string().starts_with("socket:");
+    return n;
+  }
   // Sends the signals in turn and waits for the end; the exit status and all the output.
   int stop(const std::vector<int> &signals, std::string &output) {
     for (int sig : signals) kill(pid, sig);
@@ -301,6 +308,7 @@ TEST_F(Capture, AStopLeavesOnlyWholeFramesAndASecondStopEndsAtOnce) {
     Running mp4({"--out", (dir / "a.mp4").string()}, {"DISPLAY"});
     ASSERT_TRUE(mp4.waitFor([&] { return fileReadFd(mp4.log).find("drawing with") != std::string::npos; }));
     EXPECT_EQ(mp4.filesHeld(), std::vector<std::string>{});
+    EXPECT_EQ(mp4.sockets(), 1u);
     // ffmpeg writes nothing of ours and has a process group of its own, which a Ctrl-C meant for the tool misses.
     const auto child = [&](const char *name) { return atoi(procRunIn({}, {"pgrep", "-P", std::to_string(mp4.pid), name}).output.c_str()); };
     pid_t ff = 0;
