@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <set>
 
 #include "demorun.h"
 #include "files.h"
@@ -52,16 +53,37 @@ std::string expand(std::string text, const std::string &runtime) {
   return text;
 }
 
+// The X displays' lock files in /tmp, by name.
+std::set<std::string> xLocks() {
+  std::set<std::string> locks;
+  std::error_code ec;
+  for (const fs::directory_entry &e : fs::directory_iterator("/tmp", ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.starts_with(".X") && name.ends_with("-lock")) locks.insert(name);
+  }
+  return locks;
+}
+
 // One compositor running in a process group of its own, with its runtime folder and its log.
 struct Desktop {
   TempFolder runtime;
   pid_t pid = -1;
   int log = fileTemp();
   std::string display, xauthority, why;
+  const std::set<std::string> locksBefore = xLocks();
 
   ~Desktop() {
     if (pid > 0) procStop(pid, SIGTERM, 10.0, true);
     if (log >= 0) close(log);
+    // mutter makes its displays' lock files and sockets itself and leaves them when it is stopped:
+    // those that came with this desktop go once the server they name has ended.
+    for (const std::string &name : xLocks()) {
+      const pid_t server = std::atoi(fileToString("/tmp/" + name).c_str());
+      if (locksBefore.count(name) || !procWaitUntil(10.0, [&] { return kill(server, 0) != 0 && errno == ESRCH; })) continue;
+      std::error_code ec;
+      fs::remove("/tmp/" + name, ec);
+      fs::remove("/tmp/.X11-unix/X" + name.substr(2, name.size() - 7), ec);
+    }
   }
   std::string output() const { return fileReadFd(log); }
   bool running() { return pid > 0 && procWait(pid, 0.0) < 0; }
