@@ -56,11 +56,8 @@ std::string expand(std::string text, const std::string &runtime) {
 // The X displays' lock files in /tmp, by name.
 std::set<std::string> xLocks() {
   std::set<std::string> locks;
-  std::error_code ec;
-  for (const fs::directory_entry &e : fs::directory_iterator("/tmp", ec)) {
-    const std::string name = e.path().filename().string();
-    if (name.starts_with(".X") && name.ends_with("-lock")) locks.insert(name);
-  }
+  for (const fs::directory_entry &e : fs::directory_iterator("/tmp"))
+    if (const std::string n = e.path().filename().string(); n.starts_with(".X") && n.ends_with("-lock")) locks.insert(n);
   return locks;
 }
 
