@@ -1,6 +1,7 @@
 // The capture tool as a user runs it: frames, music, MP4, repeatability, failures and stops.
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -273,22 +274,23 @@ struct Running {
   }
   // Waits until the output holds the text, or the file exists; false after a generous deadline.
   bool waitFor(const std::function<bool()> &ready) const { return procWaitUntil(120.0, ready); }
-  // The part files and removed files the tool holds open past its standard three: a leaked probe, part or temporary file.
-  std::vector<std::string> filesHeld() const {
-    std::vector<std::string> held;
+  // Where the tool's descriptors past its standard three lead.
+  std::vector<std::string> openFiles() const {
+    std::vector<std::string> to;
     std::error_code ec;
-    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-      const std::string to = fs::read_symlink(fd.path(), ec).string();
-      if (std::stoi(fd.path().filename().string()) > 2 && (to.ends_with(".part") || to.ends_with(" (deleted)")) && !to.starts_with("/memfd:")) held.push_back(to);
-    }
+    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+      if (std::stoi(fd.path().filename().string()) > 2) to.push_back(fs::read_symlink(fd.path(), ec).string());
+    return to;
+  }
+  // The part files and removed files the tool holds open: a leaked probe, part or temporary file.
+  std::vector<std::string> filesHeld() const {
+    std::vector<std::string> held = openFiles();
+    std::erase_if(held, [](const std::string &to) { return !(to.ends_with(".part") || to.ends_with(" (deleted)")) || to.starts_with("/memfd:"); });
     return held;
   }
   // The sockets the tool holds: its one connection to the display.
   size_t sockets() const {
-    std::error_code ec;
-    size_t n = 0;
-    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) n += fs::read_symlink(fd.path(), ec).string().starts_with("socket:");
-    return n;
+    return size_t(std::ranges::count_if(openFiles(), [](const std::string &to) { return to.starts_with("socket:"); }));
   }
   // Sends the signals in turn and waits for the end; the exit status and all the output.
   int stop(const std::vector<int> &signals, std::string &output) {

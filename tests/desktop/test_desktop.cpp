@@ -76,7 +76,7 @@ struct Desktop {
     // those that came with this desktop go once the server they name has ended.
     for (const std::string &name : xLocks()) {
       const pid_t server = std::atoi(fileToString("/tmp/" + name).c_str());
-      if (locksBefore.count(name) || !procWaitUntil(10.0, [&] { return kill(server, 0) != 0 && errno == ESRCH; })) continue;
+      if (locksBefore.count(name) || server <= 0 || !procWaitUntil(10.0, [&] { return kill(server, 0) != 0 && errno == ESRCH; })) continue;
       std::error_code ec;
       fs::remove("/tmp/" + name, ec);
       fs::remove("/tmp/.X11-unix/X" + name.substr(2, name.size() - 7), ec);

@@ -5,10 +5,13 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "packfmt.h"
 #include "pngwrite.h"
+
+long openFileCount() { return long(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})); }
 
 Bytes makePack(const std::vector<PackInput> &files) {
   Bytes pack;

@@ -13,6 +13,9 @@
 // A pack image of the named files, laid out as the shipped one.
 Bytes makePack(const std::vector<PackInput> &files);
 
+// How many files this process has open, to tell a load that left one open.
+long openFileCount();
+
 // The entry offset of record k of a pack.
 uint32_t entryOffset(const Bytes &pack, size_t k);
 
