@@ -24,10 +24,11 @@
 #include "wav.h"
 #include "xvfb.h"
 
-// What must be undone however the tool ends: read by the signal handler and at exit, so plain data.
+// What must be undone however the tool ends: read by the signal handler and at exit, so plain data
+// (of the sink, only its ffmpeg pid).
 static volatile sig_atomic_t gStopSignal = 0;
 static pid_t gXvfbPid = -1;
-static pid_t gFfmpegPid = -1;
+static const CaptureSink *gSink = nullptr;  // the output being made, whose ffmpeg must not outlive us
 static char gPartPath[4096];
 
 // Where the frame being drawn is to be read back; null for frames that are drawn but not written.
@@ -55,10 +56,7 @@ extern "C" void __wrap_glutSwapBuffers(void) {
 // Ends the helper processes and removes the part file; safe in a signal handler, and run at
 // exit(), which freeglut and Xlib call on fatal errors of their own.
 static void cleanUpNow(void) {
-  if (gFfmpegPid > 0) {
-    kill(-gFfmpegPid, SIGKILL);
-    kill(gFfmpegPid, SIGKILL);
-  }
+  if (gSink) captureSinkKill(*gSink);
   if (gXvfbPid > 0) kill(gXvfbPid, SIGTERM);
   if (gPartPath[0]) unlink(gPartPath);
 }
@@ -195,15 +193,12 @@ static bool openContext(const CaptureOptions &o, XvfbServer &server, std::string
 static void openOutputAndContext(const CaptureOptions &o, const std::string &ffmpeg, CaptureMusic &music,
                                  CaptureSink &sink, XvfbServer &server) {
   std::string error;
+  gSink = &sink;
   if (!captureSinkOpen(sink, o.format, o.width, o.height, o.out, o.fpsText, ffmpeg, music.span, error)) fail(1, error);
   music.span = {};
-  if (o.format == CaptureFormat::Mp4) {
-    gFfmpegPid = sink.ffmpeg;
-    notePart(sink.partPath);
-  }
+  if (o.format == CaptureFormat::Mp4) notePart(sink.partPath);
   if (!openContext(o, server, error)) {
     captureSinkAbort(sink);
-    gFfmpegPid = -1;
     xvfbReleaseDisplay();
     xvfbStop(server);
     gXvfbPid = -1;
@@ -257,16 +252,14 @@ static bool drawFrames(const CaptureOptions &o, const CaptureSpan &span, Capture
 // Finishes the output after the frame loop: drains it, or abandons it after a stop or a failure.
 static bool finishOutput(CaptureSink &sink, bool drawn, std::string &error) {
   bool finished = false;
-  if (gStopSignal) {
+  if (gStopSignal || (!drawn && !captureSinkFailed(sink))) {
     captureSinkAbort(sink);
-    error = std::string("stopped by ") + strsignal(gStopSignal);
-  } else if (!drawn && !captureSinkFailed(sink)) {
-    captureSinkAbort(sink);
+    if (gStopSignal) error = std::string("stopped by ") + strsignal(gStopSignal);
   } else {
     // Also after a failed write: ffmpeg is then waited for, so its exit status is part of the report.
     finished = captureSinkFinish(sink, error);
   }
-  gFfmpegPid = -1;
+  gSink = nullptr;
   gPartPath[0] = '\0';
   return finished;
 }

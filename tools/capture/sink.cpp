@@ -285,13 +285,18 @@ bool captureSinkFinish(CaptureSink &sink, std::string &error) {
   return true;
 }
 
-// Stops everything at once and removes the part file.
-void captureSinkAbort(CaptureSink &sink) {
-  // Killing ffmpeg first ends a write the writer may be blocked in.
+// Ends ffmpeg and what it started, with no wait; safe in a signal handler.
+void captureSinkKill(const CaptureSink &sink) {
   if (sink.ffmpeg > 0) {
     kill(-sink.ffmpeg, SIGKILL);
     kill(sink.ffmpeg, SIGKILL);
   }
+}
+
+// Stops everything at once and removes the part file.
+void captureSinkAbort(CaptureSink &sink) {
+  // Killing ffmpeg first ends a write the writer may be blocked in.
+  captureSinkKill(sink);
   stopWriter(sink, true);
   if (sink.pipeFd >= 0) close(sink.pipeFd);
   sink.pipeFd = -1;

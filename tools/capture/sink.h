@@ -71,6 +71,9 @@ bool captureSinkFinish(CaptureSink &sink, std::string &error);
 // Stops at once: ends the writer and ffmpeg and removes the part file.
 void captureSinkAbort(CaptureSink &sink);
 
+// Kills ffmpeg's process group and waits for nothing, for a stop that cannot wait.
+void captureSinkKill(const CaptureSink &sink);
+
 // Writes BGRA rows (bottom row first) as an RGB PNG through a part file; false on a write error.
 bool captureWritePng(const std::string &path, const uint8_t *bgra, int width, int height, std::string &error);
 
