@@ -199,6 +199,7 @@ TEST_F(Capture, EveryFailureIsReportedWithItsStatusAndLeavesNothing) {
       {{"--png", "--duration", "0.1", "--out", d + "/file/frames"}, {}, RLIM_INFINITY, 1, "'" + d + "/file' exists and is not a folder"},
       {{"--wav", "--duration", "0.1", "--out", "/proc/a.wav"}, {}, RLIM_INFINITY, 1, "cannot write '/proc/a.wav.part'"},
       {{"--png", "--duration", "0.1", "--out", "/proc/frames"}, {}, RLIM_INFINITY, 1, "cannot make the folder '/proc/frames'"},
+      {{"--png", "--duration", "0.1", "--out", "/proc"}, {}, RLIM_INFINITY, 1, "cannot write into the folder '/proc'"},
       {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "cannot write '" + d + "/frames/frame-00000"},  // whichever writer fails first
       {{"--png", "--duration", "0.2", "--out", d + "/frames"}, {}, 4000, 1, "no frames were written"},
       {{"--duration", "1", "--out", d + "/a.mp4"}, {}, 4000, 1, "cannot write"},

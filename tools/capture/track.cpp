@@ -27,7 +27,7 @@ bool captureLoadMusic(std::vector<int16_t> &pcm, std::string &error) {
 void captureCutSpan(const std::vector<int16_t> &pcm, int64_t first, int64_t count, std::vector<int16_t> &out) {
   out.assign(static_cast<size_t>(count) * 2, 0);
   const int64_t have = static_cast<int64_t>(pcm.size() / 2);
-  if (first >= have || count <= 0) return;
+  if (first >= have) return;
   const int64_t n = std::min(count, have - first);
   std::copy_n(pcm.begin() + first * 2, n * 2, out.begin());
 }
