@@ -75,7 +75,9 @@ bool heardServerStart(HeardServer &s, bool pipewire, const std::string &folder, 
   const std::string socket = folder + (pipewire ? "/pulse/native" : "/native");
   s.address = "unix:" + socket;
   const std::string script =
-      pipewire ? "pipewire & wireplumber & pipewire-pulse & "
+      // wireplumber ends at once when PipeWire does not answer yet, so it starts once PipeWire's socket is there.
+      pipewire ? "pipewire & until [ -S \"$PIPEWIRE_RUNTIME_DIR/pipewire-0\" ]; do sleep 0.05; done; "
+                 "wireplumber & pipewire-pulse & "
                  "until pactl load-module module-null-sink sink_name=out >/dev/null 2>&1; do sleep 0.05; done; wait"
                : "exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no -L 'module-null-sink "
                  "sink_name=out' -L 'module-native-protocol-unix socket=" + socket + "'";
