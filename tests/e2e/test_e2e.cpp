@@ -16,9 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The demo's whole screen: at least half of it lit, and a moving picture, within the deadline.
-bool waitMovingFullScreenPicture(double seconds, std::string &why) { return demoWaitMovingPicture(0, seconds, why); }
-
 // The frame at 10 s as the capture tool at exe draws it from the empty folder; empty when it fails.
 Bytes frameAt10s(const std::string &exe, const TempFolder &tmp, const std::string &name) {
   const ProcResult r = procRunIn((tmp / "empty").string(), {exe, "--quiet", "--frames", "10s", "--out", (tmp / name).string()});
@@ -38,7 +35,7 @@ TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
   std::string why;
   // Without a window manager the window still covers the screen, every row and column of it.
   EXPECT_TRUE(demoWaitCoversScreen(std::stoul(window), 60.0, why)) << why;
-  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
+  EXPECT_TRUE(demoWaitMovingPicture(0, 60.0, why)) << why;
   const DemoPicture screen = demoGrab(0);
   ASSERT_EQ(screen.pixels.size(), size_t(screen.width) * screen.height);
   // The night-blue clear colour is never black, so a black pixel on an edge is one the window missed.
@@ -52,7 +49,7 @@ TEST(EndToEnd, PlaysThePicturesAndTheTuneUntilEscape) {
   demoKey(window, "shift+q");
   // Two new pictures after the key: the loop that drew the second had read it, as GLUT reads every
   // pending event before it draws.
-  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why) && waitMovingFullScreenPicture(60.0, why)) << why;
+  EXPECT_TRUE(demoWaitMovingPicture(0, 60.0, why) && demoWaitMovingPicture(0, 60.0, why)) << why;
   EXPECT_EQ(demo.wait(0.0), -1) << "Q (upper case) must not quit: " << demo.output();
   EXPECT_TRUE(waitForFileSize(audio, 4 * kPcmBytesPerSecond + 65536, 60.0)) << "the music did not play";
   demoKey(window, "Escape");
@@ -81,7 +78,7 @@ TEST(EndToEnd, WithoutASoundServerOrCardOnlySoundInitIsPrinted) {
   const std::string window = demoWaitWindow(60.0);
   ASSERT_FALSE(window.empty()) << demo.output();
   std::string why;
-  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
+  EXPECT_TRUE(demoWaitMovingPicture(0, 60.0, why)) << why;
   demoKey(window, "Escape");
   EXPECT_EQ(demo.wait(60.0), 0) << demo.output();
   EXPECT_EQ(demo.output(), "Parkhaus: game mode not available, opening a full-screen window\nSound: Init\n");
@@ -120,7 +117,7 @@ TEST(Installed, ThePackageIsCleanAndRunsFromAnEmptyFolder) {
   const std::string window = demoWaitWindow(60.0);
   ASSERT_FALSE(window.empty()) << demo.output();
   std::string why;
-  EXPECT_TRUE(waitMovingFullScreenPicture(60.0, why)) << why;
+  EXPECT_TRUE(demoWaitMovingPicture(0, 60.0, why)) << why;
   // It loads from the installed data folder, which it found from its own place.
   std::error_code ec;
   EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(demo.pid) + "/cwd", ec),

@@ -195,7 +195,7 @@ bool captureSinkOpen(CaptureSink &sink, CaptureFormat format, int width, int hei
   const size_t frameBytes = static_cast<size_t>(width) * height * 4;
   const int writers = format == CaptureFormat::Png ? kPngWriters : 1;
   sink.buffers.assign(static_cast<size_t>(writers + 2), std::vector<uint8_t>(frameBytes));
-  for (int i = 0; i < writers + 2; i++) sink.freeBuffers.push_back(i);
+  for (size_t i = 0; i < sink.buffers.size(); i++) sink.freeBuffers.push_back(static_cast<int>(i));
   // The writers start with the stop signals blocked, so that a Ctrl-C and a second one reach the
   // frame loop's thread in the order they were sent.
   sigset_t stops, before;
