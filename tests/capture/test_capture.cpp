@@ -174,7 +174,10 @@ TEST_F(Capture, Mp4HasItsFramesDurationAndMusic) {
   EXPECT_EQ(probe(dir / "a.mp4", {"-select_streams", "a", "-show_entries", "stream=codec_name,sample_rate,channels"}),
             "aac\n" + std::to_string(kMusicRate) + "\n2");
   EXPECT_NEAR(std::stod(probe(dir / "a.mp4", {"-select_streams", "a", "-show_entries", "stream=duration"})), 1.5, 0.03);
-  ASSERT_EQ(capture({"--fps", "25", "--size", "320x240", "--duration", "2", "--out", (dir / "b.mp4").string()}).status, 0);
+  // Started with its standard descriptors closed: the pipe and music file it opens must not take their place.
+  ProcSpec closed = tool({"--fps", "25", "--size", "320x240", "--duration", "2", "--out", (dir / "b.mp4").string()}, {});
+  closed.argv.insert(closed.argv.begin(), {"sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"});
+  ASSERT_EQ(procRun(closed, 300.0).status, 0);
   EXPECT_EQ(probe(dir / "b.mp4", {"-select_streams", "v", "-count_frames", "-show_entries",
                                   "stream=nb_read_frames,width,height,r_frame_rate"}),
             "320\n240\n25/1\n50");

@@ -25,9 +25,8 @@
 #include "xvfb.h"
 
 // What must be undone however the tool ends: read by the signal handler and at exit, so plain data
-// (of the sink, only its ffmpeg pid).
+// (of the sink, only its ffmpeg pid). A tool's own Xvfb needs nothing here: it is sent TERM as we end.
 static volatile sig_atomic_t gStopSignal = 0;
-static pid_t gXvfbPid = -1;
 static const CaptureSink *gSink = nullptr;  // the output being made, whose ffmpeg must not outlive us
 static char gPartPath[4096];
 
@@ -53,11 +52,10 @@ extern "C" void __wrap_glutSwapBuffers(void) {
   __real_glutSwapBuffers();
 }
 
-// Ends the helper processes and removes the part file; safe in a signal handler, and run at
-// exit(), which freeglut and Xlib call on fatal errors of their own.
+// Ends ffmpeg and removes the part file; safe in a signal handler, and run at exit(), which
+// freeglut and Xlib call on fatal errors of their own.
 static void cleanUpNow(void) {
   if (gSink) captureSinkKill(*gSink);
-  if (gXvfbPid > 0) kill(gXvfbPid, SIGTERM);
   if (gPartPath[0]) unlink(gPartPath);
 }
 
@@ -160,7 +158,6 @@ static bool openContext(const CaptureOptions &o, XvfbServer &server, std::string
   if (useOwn) {
     if (!o.quiet && !o.ownXServer) fprintf(stderr, "parkhaus-capture: %s; starting an Xvfb of its own\n", why.c_str());
     if (!xvfbStart(o.width, o.height, server, error)) return refuse(error, "no GL context could be had: " + error);
-    gXvfbPid = server.pid;
     setenv("DISPLAY", server.display.c_str(), 1);
   }
   static int argc = 1;
@@ -201,7 +198,6 @@ static void openOutputAndContext(const CaptureOptions &o, const std::string &ffm
     captureSinkAbort(sink);
     xvfbReleaseDisplay();
     xvfbStop(server);
-    gXvfbPid = -1;
     fail(1, error);
   }
 }
@@ -287,6 +283,7 @@ static void reportSuccess(const CaptureOptions &o, const CaptureSpan &span, cons
 
 // Parses the options, gets the music, opens the output and the GL context, then draws every frame in turn.
 int main(int argc, char **argv) {
+  procOpenStandardFds();
   installSignalHandlers();
   const std::string ffmpeg = procFind("ffmpeg");
   CaptureOptions o;
@@ -328,7 +325,6 @@ int main(int argc, char **argv) {
   // Let go of the display before its server ends, so Xlib does not report a broken connection.
   glutExit();
   xvfbStop(server);
-  gXvfbPid = -1;
   if (!finished) reportFailure(o, span, sink, error);
   reportSuccess(o, span, sink, took);
   return 0;

@@ -87,6 +87,13 @@ static bool placeStd(int target, int from, int devnull) {
   _exit(127);
 }
 
+void procOpenStandardFds(void) {
+  // open takes the lowest free descriptor, which is the closed one as those below it are open.
+  for (int fd = 0; fd <= 2; fd++) {
+    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);
+  }
+}
+
 pid_t procStart(const ProcSpec &spec, std::string &error) {
   if (spec.argv.empty()) {
     error = "no program to run";

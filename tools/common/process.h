@@ -40,6 +40,10 @@ struct ProcResult {
 // Finds an executable on the PATH (or the name itself when it holds a slash); empty when none.
 std::string procFind(const std::string &name);
 
+// Opens /dev/null on each of descriptors 0 to 2 that was closed when we started, so that no file
+// or pipe we open later takes its place and gets what is printed, or a child's standard input.
+void procOpenStandardFds(void);
+
 // Starts the child; its pid, or -1 with the reason.
 pid_t procStart(const ProcSpec &spec, std::string &error);
 
