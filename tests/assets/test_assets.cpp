@@ -141,11 +141,7 @@ TEST(PackTool, RefusesDamagedPacksWithTheirReason) {
   const TempFolder d;
   const Bytes good = fileRead(PACK_FILE);
   const size_t n = good.size(), dir = getLe32(&good[n - 4]), tune = dir - packFixedLength("data/tune.mp3") - 8;
-  struct Damage {
-    size_t at;
-    uint8_t value;
-    std::string reason;
-  };
+  struct Damage { size_t at; uint8_t value; std::string reason; };
   std::vector<Damage> damages = {{4, 0, "header says"}, {n - 4, 0, "directory offset"}, {n - 1, 0x7f, "directory offset"},
                                  {dir + 4, 0x40, "runs past the trailer"}, {dir + 8, 0x70, "entry offset"},
                                  {dir + 64, 0x10, "name offset"}, {tune + 6, 0x40, "runs into the directory"},
@@ -171,6 +167,10 @@ TEST(PackTool, RefusesDamagedPacksWithTheirReason) {
   std::string err;
   for (size_t cut : {size_t(0), n - 300, n - 1, size_t(19)}) EXPECT_FALSE(packRead({good.data(), cut}, none, err)) << cut;
   EXPECT_EQ(err, "file of 19 bytes is too short for a pack (at least 20)");
+  Bytes late = good;  // a directory whose five-byte header would run into the trailer
+  setLe32(&late[n - 4], uint32_t(n - 11));
+  EXPECT_FALSE(packRead(late, none, err));
+  EXPECT_EQ(err, "directory offset " + std::to_string(n - 11) + " lies outside the pack body (8 to " + std::to_string(n - 12) + ")");
 }
 
 TEST(Media, RegenerateToTheCommittedBytes) {

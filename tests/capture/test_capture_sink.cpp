@@ -87,10 +87,7 @@ TEST(CaptureSink, ShortWritesStillDeliverEveryByteInOrder) {
 TEST(CaptureSink, FailuresNameTheBrokenPipeAndFfmpegsStatusOnlyWhenThereIsOne) {
   signal(SIGPIPE, SIG_IGN);
   const std::string broken = "ffmpeg stopped reading frames";
-  const struct {
-    const char *end;
-    std::string status;
-  } ends[] = {{"exit 0", ""},
+  const struct { const char *end; std::string status; } ends[] = {{"exit 0", ""},
               {"exit 3", "ffmpeg failed with exit status 3"},
               {"exit 127", "ffmpeg could not be run"},
               {"kill -9 $$", "ffmpeg was killed"}};
