@@ -285,12 +285,10 @@ bool captureSinkFinish(CaptureSink &sink, std::string &error) {
   return true;
 }
 
-// Ends ffmpeg and what it started, with no wait; safe in a signal handler.
+// Ends ffmpeg and what it started, with no wait; safe in a signal handler. ffmpeg leads its own
+// process group from the moment it is started, so the group's kill reaches it too.
 void captureSinkKill(const CaptureSink &sink) {
-  if (sink.ffmpeg > 0) {
-    kill(-sink.ffmpeg, SIGKILL);
-    kill(sink.ffmpeg, SIGKILL);
-  }
+  if (sink.ffmpeg > 0) kill(-sink.ffmpeg, SIGKILL);
 }
 
 // Stops everything at once and removes the part file.
