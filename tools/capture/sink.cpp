@@ -220,12 +220,8 @@ uint8_t *captureSinkBuffer(CaptureSink &sink) {
 // Queues the filled buffer for the writers.
 void captureSinkSubmit(CaptureSink &sink, uint8_t *buffer, int64_t frame) {
   std::unique_lock<std::mutex> hold(sink.lock);
-  for (size_t i = 0; i < sink.buffers.size(); i++) {
-    if (sink.buffers[i].data() == buffer) {
-      sink.queue.push_back({static_cast<int>(i), frame});
-      break;
-    }
-  }
+  const auto held = std::ranges::find(sink.buffers, buffer, [](const std::vector<uint8_t> &b) { return b.data(); });
+  if (held != sink.buffers.end()) sink.queue.push_back({static_cast<int>(held - sink.buffers.begin()), frame});
   sink.changed.notify_all();
 }
 
