@@ -49,9 +49,10 @@ TEST(PackTool, BuildsListsExtractsAndVerifies) {
   ASSERT_TRUE(fileWrite((d / "data/a.bin").string(), Bytes{1, 2, 3}, err) && fileWrite((d / "data/empty").string(), Bytes{}, err));
   const std::string manifest = "# test pack\r\ndata/a.bin\n\ndata/empty  \ndata/a.bin\n";
   ASSERT_TRUE(fileWrite((d / "m.txt").string(), manifest.data(), manifest.size(), err));
-  const std::string p = (d / "p.pack").string();
+  const std::string p = (d / "p\"\\.pack").string();  // a quote and a backslash, which the module's assembler must be given quoted
   ProcResult r = procRunIn({}, {ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), p, (d / "mod").string()});
   ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(procRunIn({}, {"c++", "-c", (d / "mod/datadata_pack.S").string(), "-o", (d / "mod.o").string()}).status, 0);
   PackDirectory dir;
   ASSERT_TRUE(packRead(fileRead(p), dir, err)) << err;
   ASSERT_EQ(dir.records.size(), 3u);
