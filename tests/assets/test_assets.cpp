@@ -52,7 +52,7 @@ TEST(PackTool, BuildsListsExtractsAndVerifies) {
   const std::string p = (d / "p\"\\.pack").string();  // a quote and a backslash, which the module's assembler must be given quoted
   ProcResult r = procRunIn({}, {ZPACK_EXE, "build", (d / "m.txt").string(), d.str(), p, (d / "mod").string()});
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(procRunIn({}, {"c++", "-c", (d / "mod/datadata_pack.S").string(), "-o", (d / "mod.o").string()}).status, 0);
+  EXPECT_EQ(procRunIn({}, {CXX_COMPILER, "-c", (d / "mod/datadata_pack.S").string(), "-o", (d / "mod.o").string()}).status, 0);
   PackDirectory dir;
   ASSERT_TRUE(packRead(fileRead(p), dir, err)) << err;
   ASSERT_EQ(dir.records.size(), 3u);
